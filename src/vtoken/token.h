@@ -1,0 +1,43 @@
+// The virtual PELU7 token as the reader driver sees it: a card that answers
+// command APDUs, can be reset, and keeps its state in memory or in a file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vtoken {
+
+struct Answer {
+  std::vector<std::uint8_t> data;  // response data (at most 256 bytes)
+  std::uint16_t sw = 0x9000;       // status word SW1 SW2
+};
+
+// Thrown when a token file cannot be opened, is damaged or has a wrong format.
+class TokenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Token {
+ public:
+  virtual ~Token() = default;
+
+  // A token whose state lives in memory only, factory-fresh.
+  static std::unique_ptr<Token> inMemory();
+  // A token kept in the file at path; a missing file is created factory-fresh.
+  // Throws TokenError when the file exists but cannot be used.
+  static std::unique_ptr<Token> openFile(const std::string& path);
+
+  // Processes one command APDU. Never throws: every failure is a status word.
+  virtual Answer transmit(std::span<const std::uint8_t> command) = 0;
+  // Card reset (power cycle of the chip): clears the volatile card state.
+  virtual void reset() = 0;
+  // The answer-to-reset bytes.
+  virtual std::vector<std::uint8_t> atr() const = 0;
+};
+
+}  // namespace vtoken
