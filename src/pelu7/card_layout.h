@@ -1,0 +1,98 @@
+// The card layout that formatting builds and every other operation relies on:
+// a flat file system under the MF, a key file with five PIN and key objects,
+// fixed elementary files, and the numbering of user data and key-pair files.
+#pragma once
+
+#include <openssl/crypto.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pelu7 {
+
+// Files directly under the master file.
+inline constexpr int MF = 0x3F00;
+inline constexpr int KeyFile = 0x0000;
+inline constexpr int GlobalInfoFile = 0x1FF3;
+inline constexpr int KeyPairCounterFile = 0x1FF4;
+inline constexpr int PinCheckFlagFile = 0x1FF5;
+inline constexpr int SuperUserPinCheckFlagFile = 0x1FF6;
+
+// Objects of the key file (key ids).
+inline constexpr std::uint8_t VornExternalKey = 0x00;
+inline constexpr std::uint8_t UserPin = 0x01;
+inline constexpr std::uint8_t SuperUserPin = 0x02;
+inline constexpr std::uint8_t LogoutPin = 0x03;
+inline constexpr std::uint8_t UnlockPinKey = 0x04;
+
+// Access bytes of transparent files.
+enum AccessByte : std::uint8_t {
+  kAccessFree = 0xF0,       // any security state
+  kAccessUser = 0xAA,       // state A: user logged in
+  kAccessSuperUser = 0xCC,  // state C: super user logged in
+};
+
+// Sizes of the fixed files.
+inline constexpr int kFlagFileSize = 4;
+inline constexpr int kKeyPairCounterFileSize = 8;
+
+// User data files: id = 0x0200 * type + number (modulo 0x10000), with a
+// 2-byte header (status byte, then one byte not interpreted) before the data.
+inline constexpr int kUsrDataFileTypeStride = 0x0200;
+inline constexpr int kUsrDataHeaderSize = 2;
+inline constexpr std::uint8_t kUsrDataLive = 0x01;
+inline constexpr std::uint8_t kUsrDataDeleted = 0x00;
+
+inline constexpr int UsrDataFile(int type, int number) {
+  return (kUsrDataFileTypeStride * type + number) & 0xFFFF;
+}
+
+// Key pairs take ids N (public key file) and N + 1 (private key file), N read
+// from bytes 0-1 of the KeyPairCounterFile.
+inline constexpr int RsaPublicKeyFile(int pairId) { return pairId & 0xFFFF; }
+inline constexpr int RsaPrivateKeyFile(int pairId) { return (pairId + 1) & 0xFFFF; }
+
+// Fixed PIN texts of the library.
+inline constexpr char kLogoutPinText[] = "40596137";
+inline constexpr char kUnlockPinText[] = "73018264";
+
+// The 8-byte card value of a PIN text.
+inline constexpr unsigned kPinValueSize = 8;
+
+// A derived PIN value or key on the stack, wiped when it goes out of scope.
+template <std::size_t N>
+struct SecretBytes {
+  std::uint8_t bytes[N] = {};
+  SecretBytes() = default;
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+  ~SecretBytes() { OPENSSL_cleanse(bytes, N); }
+};
+using PinValue = SecretBytes<kPinValueSize>;
+
+// Objects that formatting installs in the key file with WRITE KEY: type byte
+// and four attribute bytes (the third is the security state a successful
+// presentation sets, the fourth the error counter: six tries).
+struct KeyObject {
+  std::uint8_t keyId;
+  std::uint8_t type;
+  std::uint8_t attributes[4];
+};
+inline constexpr std::uint8_t kKeyTypeExternalAuth = 0x39;
+inline constexpr std::uint8_t kKeyTypePin = 0x3A;
+inline constexpr std::uint8_t kKeyTypeUnblock = 0x3B;
+inline constexpr KeyObject kVornExternalKeyObject{VornExternalKey, kKeyTypeExternalAuth, {0xF0, 0xAA, 0x0A, 0x66}};
+inline constexpr KeyObject kUserPinObject{UserPin, kKeyTypePin, {0xF0, 0xEF, 0x0A, 0x66}};
+inline constexpr KeyObject kSuperUserPinObject{SuperUserPin, kKeyTypePin, {0xF0, 0xEF, 0x0C, 0x66}};
+inline constexpr KeyObject kLogoutPinObject{LogoutPin, kKeyTypePin, {0xF0, 0xEF, 0x07, 0x66}};
+inline constexpr KeyObject kUnlockPinKeyObject{UnlockPinKey, kKeyTypeUnblock, {0xF0, 0x0F, 0x01, 0x66}};
+
+// Writes the first n (at most 8) bytes of the SHA-1 digest of the text;
+// returns -1 and writes nothing when n is above 8.
+int DerivePinValue(const unsigned char* text, int textLen, unsigned char* out, unsigned n);
+
+// Derives a PIN text of the caller, or one of the library's fixed texts.
+void derivePin(const unsigned char* text, int textLen, PinValue& out);
+void deriveFixedPin(const char (&text)[9], PinValue& out);
+
+}  // namespace pelu7

@@ -1,0 +1,62 @@
+#include "pelu7/external_auth.h"
+
+#include <cstdint>
+
+#include "pelu7/card_layout.h"
+#include "pelu7/log.h"
+#include "pelu7/transport.h"
+#include "vorn_dal_pelu7.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr std::uint8_t kGetChallenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+constexpr std::uint8_t kExternalAuthenticateHeader[] = {0x00, 0x82, 0x00};
+constexpr unsigned kChallengeSize = 8;
+constexpr int kEcbMode = VORN_DAL_MODE_ECB;
+constexpr int kOption = 1;
+
+}  // namespace
+
+int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
+  Response challenge;
+  {
+    CommandApdu getChallenge(kGetChallenge);
+    int status = exchange(getChallenge, challenge);
+    if (status == kStatusOk && challenge.length < kChallengeSize) status = kStatusShortAnswer;
+    if (status != kStatusOk) {
+      PELU7_LOG_FORMAT("GET CHALLENGE error:0X%X", status);
+      return status == kStatusShortAnswer ? kAuthSoftwareFailure : status;
+    }
+  }
+
+  void* context = nullptr;
+  int result = VORN_DAL_DesAcquireContext(key, keyLen, nullptr, kEcbMode, kOption, &context);
+  if (result != 0) {
+    PELU7_LOG_FORMAT("VORN_DAL_DesAcquireContext error:%d", result);
+    return kAuthSoftwareFailure;
+  }
+  // The challenge block and the padding block that ECB encryption appends.
+  SecretBytes<2 * kChallengeSize> cryptogram;
+  int cryptogramLen = 0;
+  result = VORN_DAL_DesEncrypt(context, challenge.data, kChallengeSize, cryptogram.bytes, &cryptogramLen);
+  if (result != 0) {
+    PELU7_LOG_FORMAT("VORN_DAL_DesEncrypt error:%d", result);
+    VORN_DAL_DesReleaseCtx(context);
+    return kAuthSoftwareFailure;
+  }
+  VORN_DAL_DesReleaseCtx(context);
+
+  CommandApdu authenticate(kExternalAuthenticateHeader);
+  authenticate.append(static_cast<std::uint8_t>(keyId)).append(kChallengeSize);
+  authenticate.append({cryptogram.bytes, kChallengeSize});
+  Response response;
+  const int status = exchange(authenticate, response);
+  if (status != kStatusOk) {
+    PELU7_LOG_FORMAT("EXTERNAL AUTHENTICATE error:0X%X", status);
+    return status;
+  }
+  return kStatusOk;
+}
+
+}  // namespace pelu7

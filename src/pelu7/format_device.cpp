@@ -1,0 +1,122 @@
+// Formatting: authenticate to the card, erase everything under the MF and
+// build the library's layout with the caller's PINs, then reset the card.
+#include <cstdint>
+
+#include "driver/tkrdr.h"
+#include "pelu7/card_layout.h"
+#include "pelu7/connection.h"
+#include "pelu7/external_auth.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+// The card maker's external-authentication key 00 on a delivered card, and
+// the library's own key that formatting installs in its place.
+constexpr unsigned char kTransportKey[] = "QZXKWVNMRTJoupHB";
+constexpr unsigned char kOwnExternalKey[] = "RQWTYUPLMKNBHGFE";
+constexpr int kExternalKeySize = 16;
+
+constexpr std::uint8_t kSelectMf[] = {0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00};
+constexpr std::uint8_t kEraseMf[] = {0x80, 0x0E, 0x00, 0x00, 0x00};
+constexpr std::uint8_t kCreateKeyFile[] = {0x80, 0xE0, 0x00, 0x00, 0x07, 0x3F, 0x00, 0x67, 0x01, 0xFA, 0xFF, 0xFF};
+constexpr std::uint8_t kWriteKeyHeader[] = {0x80, 0xD4, 0x01};
+constexpr std::uint8_t kAttributeSize = 5;  // type byte and four attribute bytes
+
+constexpr int kAtrBufferSize = 64;
+
+int send(std::span<const std::uint8_t> bytes) {
+  CommandApdu command(bytes);
+  Response response;
+  return exchange(command, response);
+}
+
+int writeKey(const KeyObject& object, std::span<const std::uint8_t> value) {
+  CommandApdu write(kWriteKeyHeader);
+  write.append(object.keyId).append(static_cast<std::uint8_t>(kAttributeSize + value.size()));
+  write.append(object.type).append(object.attributes).append(value);
+  Response response;
+  return exchange(write, response);
+}
+
+// The transport helpers answer 0 for success; card commands answer 9000.
+int helperStatus(int result) { return result == 0 ? kStatusOk : result; }
+
+bool softwareFailure(int authResult) { return authResult == -1 || authResult == kAuthSoftwareFailure; }
+
+// Authenticates with the transport key, else with the library's own key.
+// False only when the software step failed; a refusal by the card is left to
+// the erase, which the card then refuses.
+bool authenticateForErase() {
+  int result = TransportKeyAuth(kTransportKey, kExternalKeySize, VornExternalKey);
+  if (result == kStatusOk) return true;
+  if (softwareFailure(result)) return false;
+  result = TransportKeyAuth(kOwnExternalKey, kExternalKeySize, VornExternalKey);
+  return !softwareFailure(result);
+}
+
+}  // namespace
+}  // namespace pelu7
+
+using namespace pelu7;
+
+// Ends formatting when a step was refused, logging the step's text with the status.
+#define FORMAT_STEP(statusExpression, failureFormat, code) \
+  do {                                                     \
+    const int stepStatus_ = (statusExpression);            \
+    if (stepStatus_ != kStatusOk) {                        \
+      PELU7_LOG_FORMAT(failureFormat, stepStatus_);        \
+      return code;                                         \
+    }                                                      \
+  } while (0)
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigned char* superPin, int superPinLen,
+                                                                   const unsigned char* userPin, int userPinLen) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (superPinLen < 0 || userPinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+
+  FORMAT_STEP(send(kSelectMf), "Select MF error:0X%X", VORN_DAL_ERR_OTHER);
+  if (!authenticateForErase()) return VORN_DAL_ERR_OTHER;
+  FORMAT_STEP(send(kEraseMf), "Del MF error:0X%X", VORN_DAL_ERR_ERASE);
+  FORMAT_STEP(send(kCreateKeyFile), "Create Key File error:0X%X", VORN_DAL_ERR_CREATE_KEY_FILE);
+  FORMAT_STEP(writeKey(kVornExternalKeyObject, {kOwnExternalKey, kExternalKeySize}),
+              "Create VORN EXTERNAL error:0X%X", VORN_DAL_ERR_WRITE_KEY_FILE);
+
+  PinValue value;
+  derivePin(userPin, userPinLen, value);
+  FORMAT_STEP(writeKey(kUserPinObject, value.bytes), "Create User Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  derivePin(superPin, superPinLen, value);
+  FORMAT_STEP(writeKey(kSuperUserPinObject, value.bytes), "Create Super User Pin error:0X%X",
+              VORN_DAL_ERR_WRITE_PIN);
+  deriveFixedPin(kLogoutPinText, value);
+  FORMAT_STEP(writeKey(kLogoutPinObject, value.bytes), "Create Logout Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  deriveFixedPin(kUnlockPinText, value);
+  FORMAT_STEP(writeKey(kUnlockPinKeyObject, value.bytes), "Create Unlock Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+
+  FORMAT_STEP(helperStatus(PELU7_CreateFileBin(PinCheckFlagFile, kFlagFileSize, kAccessUser, kAccessUser)),
+              "Create Pin Check Flag File error:0X%X", VORN_DAL_ERR_CREATE_FILE);
+  int result = PELU7_CreateFileBin(SuperUserPinCheckFlagFile, kFlagFileSize, kAccessSuperUser, kAccessSuperUser);
+  if (result != 0) {
+    PELU7_LOG("******>create pin flag file");
+    PELU7_LOG_FORMAT("Create Super User Pin Check Flag File error:0X%X", result);
+    return VORN_DAL_ERR_CREATE_FILE;
+  }
+  FORMAT_STEP(helperStatus(PELU7_CreateFileBin(KeyPairCounterFile, kKeyPairCounterFileSize, kAccessFree, kAccessUser)),
+              "Create Global Info File error:0X%X", VORN_DAL_ERR_CREATE_FILE);
+  // The first key pair gets ids 0001 and 0002; bytes 2-7 are not interpreted.
+  const unsigned char counter[kKeyPairCounterFileSize] = {0x00, 0x01};
+  result = PELU7_WriteFileBin(KeyPairCounterFile, 0, counter, sizeof counter);
+  if (result != 0) {
+    PELU7_LOG("******>write global info file");
+    PELU7_LOG_FORMAT("Write Global Info error:0X%X", result);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+
+  unsigned char atrLength = 0;
+  unsigned char atr[kAtrBufferSize];
+  if (ICC_reset(readerHandle, &atrLength, atr) != kStatusOk) {
+    PELU7_LOG("******>ICC_reset");
+    return VORN_DAL_ERR_RESET_DEVICE;
+  }
+  return 0;
+}

@@ -1,0 +1,40 @@
+// The diagnostic log: one line per failure, appended to a fixed file when its
+// folder exists. Two line formats:
+//   LogText:   "File <source>; Line <line> # <text>\n"
+//   LogStatus: "File <source>; Line <line> # <text><value>:0x<VALUE>\n"
+#pragma once
+
+#include <string>
+
+namespace pelu7 {
+
+// The folder of the log file; nothing is logged while it does not exist.
+inline constexpr const char* kLogFolder = "/var/log/dal";
+inline constexpr const char* kLogFileName = "dal_pelu7.txt";
+
+// The one path that every call site passes.
+extern const char* const logFilePath;
+
+// Shared formatting buffer for messages that carry a value.
+inline constexpr int kLogMessageBufferSize = 512;
+extern char logMessageBuffer[kLogMessageBufferSize];
+
+void LogText(const char* path, const char* source, int line, const char* text);
+void LogStatus(const char* path, const char* source, int line, const char* text, int value);
+
+// Formats into logMessageBuffer (printf rules) and writes it with LogText.
+void LogFormatted(const char* source, int line, const char* format, int value);
+
+namespace testing {
+// Redirects the log folder (tests only); an empty string restores the default.
+void setLogFolder(const std::string& folder);
+}  // namespace testing
+
+}  // namespace pelu7
+
+// Every call site logs through these, so that each line names its own source
+// file and line.
+#define PELU7_LOG(text) ::pelu7::LogText(::pelu7::logFilePath, __FILE_NAME__, __LINE__, (text))
+#define PELU7_LOG_STATUS(text, value) \
+  ::pelu7::LogStatus(::pelu7::logFilePath, __FILE_NAME__, __LINE__, (text), (value))
+#define PELU7_LOG_FORMAT(format, value) ::pelu7::LogFormatted(__FILE_NAME__, __LINE__, (format), (value))

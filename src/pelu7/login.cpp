@@ -1,0 +1,79 @@
+// Logging a role in and out, and asking the card who is logged in. The login
+// state is the card's security state; nothing is kept on the host.
+#include <cstdint>
+
+#include "pelu7/connection.h"
+#include "pelu7/pin_commands.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr std::uint8_t kSelectHeader[] = {0x00, 0xA4, 0x00, 0x00, 0x02};
+constexpr std::uint8_t kReadFlag[] = {0x00, 0xB0, 0x00, 0x00, 0x02};
+
+}  // namespace
+}  // namespace pelu7
+
+using namespace pelu7;
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Login(int loginType, const unsigned char* pin, int pinLen) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  const Role* role = roleOf(loginType);
+  if (role == nullptr) {
+    PELU7_LOG("******>login type");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  if (pinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  PinValue value;
+  derivePin(pin, pinLen, value);
+  const int status = verifyPin(role->pinKeyId, value);
+  if (status == kStatusOk) return 0;
+  PELU7_LOG("******>chk pin");
+  return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_LOGIN);
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Logout(int loginType) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (roleOf(loginType) == nullptr) {
+    PELU7_LOG("******>login type");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  // The logout PIN moves the card to a state in which neither role counts as
+  // logged in, whichever role was.
+  PinValue value;
+  deriveFixedPin(kLogoutPinText, value);
+  if (verifyPin(LogoutPin, value) != kStatusOk) {
+    PELU7_LOG("******>chk usr pin");
+    return VORN_DAL_ERR_LOGOUT;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_IsLogin(int loginType, int* isLogin) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  const Role* role = roleOf(loginType);
+  if (role == nullptr) {
+    PELU7_LOG("******>login type");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  // The role's flag file can be read exactly while the role is logged in.
+  CommandApdu select(kSelectHeader);
+  select.append16(static_cast<unsigned>(role->flagFile));
+  Response response;
+  int status = exchange(select, response);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>Wrt Select Error:", status);
+    *isLogin = 0;
+    return VORN_DAL_ERR_OTHER;
+  }
+  CommandApdu read(kReadFlag);
+  status = exchange(read, response);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    *isLogin = 0;
+    return 0;
+  }
+  *isLogin = 1;
+  return 0;
+}

@@ -1,0 +1,49 @@
+// Changing a PIN, and unblocking the user PIN with the super user's PIN.
+#include "pelu7/connection.h"
+#include "pelu7/pin_commands.h"
+#include "pelu7/transport.h"
+
+using namespace pelu7;
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ChangePin(int loginType, const unsigned char* oldPin,
+                                                                int oldPinLen, const unsigned char* newPin,
+                                                                int newPinLen) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  const Role* role = roleOf(loginType);
+  if (role == nullptr) {
+    PELU7_LOG("******>login type");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  if (oldPinLen < 0 || newPinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  PinValue oldValue, newValue;
+  derivePin(oldPin, oldPinLen, oldValue);
+  derivePin(newPin, newPinLen, newValue);
+  const int status = changePin(role->pinKeyId, oldValue, newValue);
+  if (status == kStatusOk) return 0;
+  PELU7_LOG("******>chk usr pin");
+  return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_CHANGE_PIN);
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned char* superPin, int superPinLen,
+                                                                const unsigned char* newUserPin,
+                                                                int newUserPinLen) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (superPinLen < 0 || newUserPinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  PinValue superValue;
+  derivePin(superPin, superPinLen, superValue);
+  int status = verifyPin(SuperUserPin, superValue);
+  if (isPinRefusal(status)) return mapPinStatus(status, VORN_DAL_ERR_SUPER_PIN_LOCKED, VORN_DAL_ERR_UNLOCK_SUPER_PIN);
+  if (status != kStatusOk) {
+    PELU7_LOG("******>chk usr pin");
+    return VORN_DAL_ERR_UNLOCK_SUPER_PIN;
+  }
+  PinValue unlockValue, newValue;
+  deriveFixedPin(kUnlockPinText, unlockValue);
+  derivePin(newUserPin, newUserPinLen, newValue);
+  status = unblockPin(unlockValue, newValue);
+  if (status != kStatusOk) {
+    PELU7_LOG("******>chk usr pin");
+    return VORN_DAL_ERR_UNLOCK_PIN;
+  }
+  return 0;
+}

@@ -1,0 +1,40 @@
+// Random bytes drawn from the card, 8 bytes per GET CHALLENGE.
+#include <cstdint>
+#include <cstring>
+
+#include "pelu7/connection.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr std::uint8_t kGetChallenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+constexpr unsigned kChallengeSize = 8;
+
+// One challenge of the card; false when refused or shorter than 8 bytes (a
+// short answer must not yield bytes the card did not send).
+bool drawChallenge(Response& response) {
+  CommandApdu challenge(kGetChallenge);
+  return exchange(challenge, response) == kStatusOk && response.length >= kChallengeSize;
+}
+
+}  // namespace
+}  // namespace pelu7
+
+using namespace pelu7;
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRand(unsigned int randLen, unsigned char* randData) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  while (randLen > 0) {
+    Response response;
+    if (!drawChallenge(response)) {
+      PELU7_LOG("******>gen rand");
+      return VORN_DAL_ERR_RANDOM;
+    }
+    const unsigned take = randLen < kChallengeSize ? randLen : kChallengeSize;
+    std::memcpy(randData, response.data, take);
+    randData += take;
+    randLen -= take;
+  }
+  return 0;
+}

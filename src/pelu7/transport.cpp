@@ -1,0 +1,104 @@
+#include "pelu7/transport.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "driver/tkrdr.h"
+#include "pelu7/connection.h"
+#include "pelu7/log.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr std::uint8_t kSelectHeader[] = {0x00, 0xA4, 0x00, 0x00, 0x02};
+constexpr std::uint8_t kUpdateBinaryHeader[] = {0x00, 0xD6};
+constexpr std::uint8_t kReadBinaryHeader[] = {0x00, 0xB0};
+constexpr std::uint8_t kCreateFileHeader[] = {0x80, 0xE0};
+constexpr std::uint8_t kTransparentFileType = 0x28;
+
+int selectFile(int fileId) {
+  CommandApdu select(kSelectHeader);
+  select.append16(static_cast<unsigned>(fileId));
+  Response response;
+  return exchange(select, response);
+}
+
+}  // namespace
+
+int PELU7_tsi_api(int cmdLen, const unsigned char* cmd, unsigned char* respLen, unsigned char* resp) {
+  return ICC_tsi_api(readerHandle, cmdLen, cmd, respLen, resp);
+}
+
+int exchange(const CommandApdu& command, Response& response) {
+  return PELU7_tsi_api(command.size(), command.data(), &response.length, response.data);
+}
+
+int PELU7_CreateFileBin(int fileId, int size, int readAccess, int writeAccess) {
+  CommandApdu create(kCreateFileHeader);
+  create.append16(static_cast<unsigned>(fileId)).append(7).append(kTransparentFileType);
+  create.append16(static_cast<unsigned>(size));
+  create.append(static_cast<std::uint8_t>(readAccess)).append(static_cast<std::uint8_t>(writeAccess));
+  create.append(0xFF).append(0xFF);
+  Response response;
+  int status = exchange(create, response);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    return status;
+  }
+  return 0;
+}
+
+int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsigned int length) {
+  if (length == 0) return 0;
+  int status = selectFile(fileId);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>Wrt Select Error:", status);
+    return status;
+  }
+  unsigned position = static_cast<unsigned>(offset);
+  while (length > 0) {
+    unsigned chunk = length > kMaxChunk ? kMaxChunk : length;
+    CommandApdu update(kUpdateBinaryHeader);
+    update.append16(position).append(static_cast<std::uint8_t>(chunk)).append({data, chunk});
+    Response response;
+    status = exchange(update, response);
+    if (status != kStatusOk) {
+      PELU7_LOG_STATUS("******>Wrt data Error:", status);
+      return status;
+    }
+    position += chunk;
+    data += chunk;
+    length -= chunk;
+  }
+  return 0;
+}
+
+int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned int length) {
+  if (length == 0) return 0;
+  int status = selectFile(fileId);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>Wrt Select Error:", status);
+    return status;
+  }
+  unsigned position = static_cast<unsigned>(offset);
+  while (length > 0) {
+    unsigned chunk = length > kMaxChunk ? kMaxChunk : length;
+    CommandApdu read(kReadBinaryHeader);
+    read.append16(position).append(static_cast<std::uint8_t>(chunk));
+    Response response;
+    status = exchange(read, response);
+    // Never hand out bytes the card did not send.
+    if (status == kStatusOk && response.length < chunk) status = kStatusShortAnswer;
+    if (status != kStatusOk) {
+      PELU7_LOG_STATUS("******>Rd data Error:", status);
+      return status;
+    }
+    std::memcpy(buffer, response.data, chunk);
+    position += chunk;
+    buffer += chunk;
+    length -= chunk;
+  }
+  return 0;
+}
+
+}  // namespace pelu7

@@ -1,0 +1,26 @@
+// Card transport: every command goes to the reader driver through
+// PELU7_tsi_api; three helpers create, write and read transparent files in
+// chunks of at most 245 bytes. The helpers return 0 or the failing status word
+// and leave its translation to their callers.
+#pragma once
+
+#include "pelu7/apdu.h"
+
+namespace pelu7 {
+
+inline constexpr unsigned kMaxChunk = 245;
+
+// A marker that no status word can equal: the card answered 9000 but sent
+// fewer bytes than were asked for.
+inline constexpr int kStatusShortAnswer = 0x10001;
+
+int PELU7_tsi_api(int cmdLen, const unsigned char* cmd, unsigned char* respLen, unsigned char* resp);
+
+// Sends a command built on the stack and collects the answer.
+int exchange(const CommandApdu& command, Response& response);
+
+int PELU7_CreateFileBin(int fileId, int size, int readAccess, int writeAccess);
+int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsigned int length);
+int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned int length);
+
+}  // namespace pelu7

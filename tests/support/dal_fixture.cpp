@@ -1,0 +1,98 @@
+#include "support/dal_fixture.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "driver/test_seam.h"
+#include "pelu7/log.h"
+
+namespace testsupport {
+
+std::vector<unsigned char> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string toHex(const unsigned char* data, size_t length) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    out += kDigits[data[i] >> 4];
+    out += kDigits[data[i] & 15];
+  }
+  return out;
+}
+
+std::vector<unsigned char> fromHex(const std::string& hex) {
+  std::vector<unsigned char> out;
+  std::string digits;
+  for (char c : hex)
+    if (c != ' ') digits += c;
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/pelu7-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = made;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void DalTest::SetUp() {
+  VORN_DAL_Finalize();
+  tkrdr::resetInMemoryTokens();
+  setenv("PELU7_READERS", "USB1=vtoken:", 1);
+  unsetenv("PELU7_APDU_TRACE");
+  pelu7::testing::setLogFolder(dir_.path());
+}
+
+void DalTest::TearDown() {
+  VORN_DAL_Finalize();
+  tkrdr::resetInMemoryTokens();
+  pelu7::testing::setLogFolder("");
+}
+
+std::vector<std::string> DalTest::logLines() const {
+  std::vector<std::string> lines;
+  std::ifstream in(dir_.file(pelu7::kLogFileName));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> DalTest::logTexts() const {
+  std::vector<std::string> texts;
+  for (const std::string& line : logLines()) {
+    const auto mark = line.find(" # ");
+    texts.push_back(mark == std::string::npos ? line : line.substr(mark + 3));
+  }
+  return texts;
+}
+
+void DalTest::clearLog() const { std::remove(dir_.file(pelu7::kLogFileName).c_str()); }
+
+void DalTest::formatToken() {
+  const auto super = bytes(kSuperPin);
+  const auto user = bytes(kUserPin);
+  ASSERT_EQ(0, VORN_DAL_FormatDevice(super.data(), static_cast<int>(super.size()), user.data(),
+                                     static_cast<int>(user.size())));
+}
+
+void DalTest::loginUser() {
+  const auto user = bytes(kUserPin);
+  ASSERT_EQ(0, VORN_DAL_Login(VORN_DAL_USER, user.data(), static_cast<int>(user.size())));
+}
+
+void DalTest::loginSuperUser() {
+  const auto super = bytes(kSuperPin);
+  ASSERT_EQ(0, VORN_DAL_Login(VORN_DAL_SUPER_USER, super.data(), static_cast<int>(super.size())));
+}
+
+}  // namespace testsupport

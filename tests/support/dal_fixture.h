@@ -1,0 +1,56 @@
+// A fixture for tests that go through the DAL's exports to a virtual token:
+// each test gets a fresh in-memory token on port USB1, a closed reader and a
+// private log folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "vorn_dal_pelu7.h"
+
+namespace testsupport {
+
+// Byte strings as the exports take them.
+std::vector<unsigned char> bytes(const std::string& text);
+std::string toHex(const unsigned char* data, size_t length);
+std::vector<unsigned char> fromHex(const std::string& hex);
+
+// A temporary folder removed with its files when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+class DalTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kSuperPin = "87654321";
+  static constexpr const char* kUserPin = "12345678";
+
+  void SetUp() override;
+  void TearDown() override;
+
+  // Lines of the diagnostic log written so far (without line ends).
+  std::vector<std::string> logLines() const;
+  // The text after "# " of every log line, in order.
+  std::vector<std::string> logTexts() const;
+  void clearLog() const;
+
+  // Formats the token with kSuperPin and kUserPin and expects success.
+  void formatToken();
+  void loginUser();
+  void loginSuperUser();
+
+  TempDir dir_;
+};
+
+}  // namespace testsupport
