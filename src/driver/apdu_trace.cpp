@@ -1,0 +1,107 @@
+#include "driver/apdu_trace.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace tkrdr {
+namespace {
+
+constexpr const char* kTraceVariable = "PELU7_APDU_TRACE";
+constexpr const char* kSecretsVariable = "PELU7_APDU_TRACE_SECRETS";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void appendHex(std::string& out, std::uint8_t byte) {
+  out.push_back(kHexDigits[byte >> 4]);
+  out.push_back(kHexDigits[byte & 0x0F]);
+}
+
+// Opens the trace file for appending: created 0600, no symbolic link, and
+// O_NONBLOCK so that a FIFO planted at the path cannot stall the open.
+int openTraceFile(const char* path) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                      S_IRUSR | S_IWUSR);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void warnSecretsOnce(const char* path) {
+  static std::once_flag warned;
+  std::call_once(warned, [path] {
+    std::fprintf(stderr,
+                 "tkrdr: warning: PELU7_APDU_TRACE_SECRETS=1, the APDU trace %s holds PIN values "
+                 "and keys in clear\n",
+                 path);
+  });
+}
+
+}  // namespace
+
+std::unique_ptr<ApduTrace> ApduTrace::fromEnvironment() {
+  const char* path = std::getenv(kTraceVariable);
+  if (path == nullptr || *path == '\0') return nullptr;
+  const char* secrets = std::getenv(kSecretsVariable);
+  const bool showSecrets = secrets != nullptr && std::strcmp(secrets, "1") == 0;
+  const int fd = openTraceFile(path);
+  if (fd < 0) return nullptr;
+  if (showSecrets) warnSecretsOnce(path);
+  return std::make_unique<ApduTrace>(fd, showSecrets);
+}
+
+ApduTrace::~ApduTrace() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void ApduTrace::record(std::span<const std::uint8_t> command, const CardAnswer& answer) {
+  writeLine(commandLine(command));
+  writeLine(answerLine(answer));
+  secrets_.observe(command, answer.status);
+}
+
+std::string ApduTrace::commandLine(std::span<const std::uint8_t> command) const {
+  const std::size_t hideFrom = showSecrets_ ? command.size() : secrets_.secretOffset(command);
+  std::string line = "> ";
+  for (std::size_t i = 0; i < command.size(); ++i) {
+    if (i >= hideFrom) {
+      line += "**";
+    } else {
+      appendHex(line, command[i]);
+    }
+  }
+  return line;
+}
+
+std::string ApduTrace::answerLine(const CardAnswer& answer) {
+  std::string line = "< ";
+  for (std::uint8_t byte : answer.data) appendHex(line, byte);
+  char status[16];
+  std::snprintf(status, sizeof status, "%04X", static_cast<unsigned>(answer.status));
+  line += status;
+  return line;
+}
+
+// One write per line, so that lines of several handles or processes that
+// append to the same file do not interleave.
+void ApduTrace::writeLine(const std::string& line) {
+  const std::string text = line + '\n';
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(fd_, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the trace is best effort; the exchange goes on
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace tkrdr

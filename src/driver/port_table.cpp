@@ -1,0 +1,48 @@
+#include "driver/port_table.h"
+
+namespace tkrdr {
+
+int PortTable::add(std::shared_ptr<OpenPort> port) {
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    if (!ports_[i]) {
+      ports_[i] = std::move(port);
+      return static_cast<int>(i);
+    }
+  }
+  if (ports_.size() >= static_cast<std::size_t>(kMaxOpenPorts)) return -1;
+  ports_.push_back(std::move(port));
+  return static_cast<int>(ports_.size() - 1);
+}
+
+std::shared_ptr<OpenPort> PortTable::find(int handle) const {
+  std::lock_guard lock(mutex_);
+  if (handle < 0 || static_cast<std::size_t>(handle) >= ports_.size()) return nullptr;
+  return ports_[static_cast<std::size_t>(handle)];
+}
+
+bool PortTable::remove(int handle) {
+  std::shared_ptr<OpenPort> closed;  // released after the lock, it may disconnect a reader
+  std::lock_guard lock(mutex_);
+  if (handle < 0 || static_cast<std::size_t>(handle) >= ports_.size()) return false;
+  closed = std::move(ports_[static_cast<std::size_t>(handle)]);
+  return closed != nullptr;
+}
+
+std::shared_ptr<Backend> PortTable::findBackend(const std::string& key) const {
+  if (key.empty()) return nullptr;
+  std::lock_guard lock(mutex_);
+  for (const auto& port : ports_) {
+    if (port && port->backendKey == key) return port->backend;
+  }
+  return nullptr;
+}
+
+// Never destroyed: a program may still close its handle from its own exit
+// handlers, after static objects are gone.
+PortTable& portTable() {
+  static PortTable* table = new PortTable;
+  return *table;
+}
+
+}  // namespace tkrdr

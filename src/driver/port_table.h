@@ -1,0 +1,43 @@
+// The table of open ports behind the handles that CT_open gives out.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/apdu_trace.h"
+#include "driver/backend.h"
+
+namespace tkrdr {
+
+struct OpenPort {
+  std::string backendKey;             // handles with the same non-empty key share the backend
+  std::shared_ptr<Backend> backend;
+  std::unique_ptr<ApduTrace> trace;   // null when this handle is not traced
+  std::mutex mutex;                   // one exchange at a time on this handle
+};
+
+// Handles are the smallest free indexes, like file descriptors, up to
+// kMaxOpenPorts open at once.
+class PortTable {
+ public:
+  static constexpr int kMaxOpenPorts = 64;
+
+  // The new handle, or -1 when the table is full.
+  int add(std::shared_ptr<OpenPort> port);
+  // The open port, or nullptr for a handle that is not open.
+  std::shared_ptr<OpenPort> find(int handle) const;
+  // False when the handle was not open.
+  bool remove(int handle);
+  // The backend of an open handle with this key, or nullptr.
+  std::shared_ptr<Backend> findBackend(const std::string& key) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<OpenPort>> ports_;
+};
+
+PortTable& portTable();
+
+}  // namespace tkrdr

@@ -1,0 +1,58 @@
+#include "driver/response_chaining.h"
+
+#include <algorithm>
+#include <array>
+
+#include "driver/tkrdr.h"
+
+namespace tkrdr {
+namespace {
+
+constexpr std::uint8_t kSw1MoreData = 0x61;
+constexpr std::uint8_t kSw1WrongLength = 0x6C;
+constexpr std::array<std::uint8_t, 4> kGetResponseHeader = {0x00, 0xC0, 0x00, 0x00};
+constexpr std::size_t kHeaderLength = 4;
+constexpr std::size_t kCaseTwoLength = 5;
+
+// Splits raw bytes into data and status; false when there is no status word.
+bool splitReply(const RawReply& reply, CardAnswer& answer, int& failure) {
+  if (reply.failure != 0) {
+    failure = reply.failure;
+    return false;
+  }
+  if (reply.bytes.size() < 2) {
+    failure = TKRDR_SW_COMM;
+    return false;
+  }
+  const std::size_t dataLength = reply.bytes.size() - 2;
+  answer.data.insert(answer.data.end(), reply.bytes.begin(), reply.bytes.begin() + dataLength);
+  answer.status = (reply.bytes[dataLength] << 8) | reply.bytes[dataLength + 1];
+  return true;
+}
+
+}  // namespace
+
+CardAnswer exchangeWithProcedureWords(std::span<const std::uint8_t> command, const RawSend& send) {
+  CardAnswer answer;
+  int failure = 0;
+  if (!splitReply(send(command), answer, failure)) return CardAnswer{{}, failure};
+
+  const bool carriesNoData = command.size() == kHeaderLength || command.size() == kCaseTwoLength;
+  if ((answer.status >> 8) == kSw1WrongLength && carriesNoData) {
+    std::vector<std::uint8_t> again(command.begin(), command.begin() + kHeaderLength);
+    again.push_back(static_cast<std::uint8_t>(answer.status & 0xFF));
+    answer = CardAnswer{};
+    if (!splitReply(send(again), answer, failure)) return CardAnswer{{}, failure};
+  }
+
+  for (int round = 0; (answer.status >> 8) == kSw1MoreData; ++round) {
+    if (round == kMaxGetResponseRounds) return CardAnswer{{}, TKRDR_SW_COMM};
+    std::array<std::uint8_t, 5> getResponse{};
+    std::copy(kGetResponseHeader.begin(), kGetResponseHeader.end(), getResponse.begin());
+    getResponse[4] = static_cast<std::uint8_t>(answer.status & 0xFF);
+    if (!splitReply(send(getResponse), answer, failure)) return CardAnswer{{}, failure};
+  }
+  return answer;
+}
+
+}  // namespace tkrdr

@@ -1,0 +1,123 @@
+#include "driver/vtoken_backend.h"
+
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "driver/tkrdr.h"
+#include "vtoken/token.h"
+
+namespace tkrdr {
+namespace {
+
+// One token object and the lock that serialises every handle using it.
+struct SharedToken {
+  std::mutex mutex;
+  std::unique_ptr<vtoken::Token> token;
+};
+
+class TokenBackend : public Backend {
+ public:
+  explicit TokenBackend(std::shared_ptr<SharedToken> shared) : shared_(std::move(shared)) {}
+
+  CardAnswer transmit(std::span<const std::uint8_t> command) override {
+    std::lock_guard lock(shared_->mutex);
+    try {
+      vtoken::Answer answer = shared_->token->transmit(command);
+      return CardAnswer{std::move(answer.data), answer.sw};
+    } catch (const vtoken::TokenError&) {
+      return CardAnswer{{}, TKRDR_SW_STORAGE};
+    } catch (...) {
+      return CardAnswer{{}, TKRDR_SW_COMM};
+    }
+  }
+
+  int reset() override {
+    std::lock_guard lock(shared_->mutex);
+    try {
+      shared_->token->reset();
+      return 0x9000;
+    } catch (const vtoken::TokenError&) {
+      return TKRDR_SW_STORAGE;
+    } catch (...) {
+      return TKRDR_SW_COMM;
+    }
+  }
+
+  std::vector<std::uint8_t> atr() override {
+    std::lock_guard lock(shared_->mutex);
+    try {
+      return shared_->token->atr();
+    } catch (...) {
+      return {};
+    }
+  }
+
+ private:
+  std::shared_ptr<SharedToken> shared_;
+};
+
+// The in-memory tokens by port name. Never destroyed, like the port table.
+struct MemoryTokens {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<SharedToken>> byPort;
+};
+
+MemoryTokens& memoryTokens() {
+  static MemoryTokens* tokens = new MemoryTokens;
+  return *tokens;
+}
+
+// Tells once per path why a token file was refused, so that a program that
+// retries the port does not fill the terminal.
+void reportRefusedFile(const std::string& path, const char* reason) {
+  static std::mutex reportedMutex;
+  static std::set<std::string> reported;
+  std::lock_guard lock(reportedMutex);
+  if (!reported.insert(path).second) return;
+  std::fprintf(stderr, "tkrdr: cannot use token file %s: %s\n", path.c_str(), reason);
+}
+
+}  // namespace
+
+std::shared_ptr<Backend> openFileTokenBackend(const std::string& path) {
+  try {
+    auto shared = std::make_shared<SharedToken>();
+    shared->token = vtoken::Token::openFile(path);
+    if (!shared->token) return nullptr;
+    return std::make_shared<TokenBackend>(std::move(shared));
+  } catch (const vtoken::TokenError& error) {
+    reportRefusedFile(path, error.what());
+    return nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::shared_ptr<Backend> openMemoryTokenBackend(const std::string& port) {
+  try {
+    MemoryTokens& tokens = memoryTokens();
+    std::lock_guard lock(tokens.mutex);
+    auto found = tokens.byPort.find(port);
+    if (found == tokens.byPort.end()) {
+      auto fresh = std::make_shared<SharedToken>();
+      fresh->token = vtoken::Token::inMemory();
+      if (!fresh->token) return nullptr;
+      found = tokens.byPort.emplace(port, std::move(fresh)).first;
+    }
+    return std::make_shared<TokenBackend>(found->second);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void resetInMemoryTokens() {
+  MemoryTokens& tokens = memoryTokens();
+  std::lock_guard lock(tokens.mutex);
+  tokens.byPort.clear();
+}
+
+}  // namespace tkrdr
