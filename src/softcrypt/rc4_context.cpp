@@ -1,0 +1,29 @@
+#include "softcrypt/rc4_context.h"
+
+#include "softcrypt/cipher_codes.h"
+#include "softcrypt/legacy_primitives.h"
+
+namespace softcrypt {
+
+int acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexcept {
+  if (ctxOut == nullptr || keyLen <= 0) return kRc4AcquireRefused;
+  Rc4Context* context = allocateContext<Rc4Context>(ContextTag::Rc4);
+  if (context == nullptr) return kRc4AcquireRefused;
+  legacy::rc4SetKey(context->state, key, keyLen);
+  *ctxOut = context;
+  return 0;
+}
+
+int rc4Update(Rc4Context& context, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
+              int& outLen) noexcept {
+  if (inLen != 0) legacy::rc4(context.state, inLen, in, out);
+  outLen = static_cast<int>(inLen);
+  return 0;
+}
+
+int rc4Final(Rc4Context&, int& outLen) noexcept {
+  outLen = 0;
+  return 0;
+}
+
+}  // namespace softcrypt

@@ -1,0 +1,32 @@
+// RC4 contexts: keystream state, no IV, no padding, no buffering.
+#ifndef SOFTCRYPT_RC4_CONTEXT_H
+#define SOFTCRYPT_RC4_CONTEXT_H
+
+#include <openssl/rc4.h>
+
+#include <cstdint>
+
+#include "softcrypt/context_storage.h"
+
+namespace softcrypt {
+
+struct Rc4Context {
+  ContextTag tag;
+  RC4_KEY state;  // the two indices and the 256-entry permutation
+};
+
+// Keys the context with keyLen bytes; a key length of 0 or below is refused
+// without reading the key. Returns 0 or kRc4AcquireRefused; *ctxOut is
+// written only on success.
+int acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexcept;
+
+// XORs inLen bytes with the next keystream bytes (in == out is allowed); 0.
+int rc4Update(Rc4Context& context, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
+              int& outLen) noexcept;
+
+// Produces nothing: outLen 0; 0.
+int rc4Final(Rc4Context& context, int& outLen) noexcept;
+
+}  // namespace softcrypt
+
+#endif
