@@ -1,0 +1,42 @@
+// The global information file: one transparent file of opaque caller data,
+// readable by anybody and writable while the user is logged in.
+#include "pelu7/card_layout.h"
+#include "pelu7/connection.h"
+#include "pelu7/file_ranges.h"
+#include "pelu7/transport.h"
+
+using namespace pelu7;
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateGlobalInfoFile(int size) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (!fitsFileSize(size)) return VORN_DAL_ERR_ARGUMENT;
+  if (PELU7_CreateFileBin(GlobalInfoFile, size, kAccessFree, kAccessUser) != 0) {
+    PELU7_LOG("******>create global info file");
+    return VORN_DAL_ERR_CREATE_FILE;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadGlobalInfoFile(int offset, int length,
+                                                                         unsigned char* outData) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (!fitsTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  if (PELU7_ReadFileBin(GlobalInfoFile, offset, outData, static_cast<unsigned>(length)) != 0) {
+    PELU7_LOG("******>PELU7_ReadFileBin");
+    return VORN_DAL_ERR_READ_FILE;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteGlobalInfoFile(int offset, int length,
+                                                                          const unsigned char* inData) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (!fitsTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  const int result = PELU7_WriteFileBin(GlobalInfoFile, offset, inData, static_cast<unsigned>(length));
+  if (result != 0) {
+    PELU7_LOG("******>PELU7_WriteFileBin");
+    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  return 0;
+}

@@ -1,0 +1,144 @@
+// Numbered user data files with their own read and write conditions. Each
+// card file starts with a 2-byte header whose first byte marks it live (non
+// zero) or deleted (00); deleting only marks it, so a number stays taken until
+// the next formatting.
+#include <cstdint>
+
+#include "pelu7/card_layout.h"
+#include "pelu7/connection.h"
+#include "pelu7/file_ranges.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr int kMinFileType = 1;
+constexpr int kMaxFileType = 3;
+
+// Access classes 0, 1, 2 of the caller; 0 when the class is out of range.
+std::uint8_t accessByteOf(int accessClass) {
+  switch (accessClass) {
+    case 0:
+      return kAccessFree;
+    case 1:
+      return kAccessUser;
+    case 2:
+      return kAccessSuperUser;
+    default:
+      return 0;
+  }
+}
+
+bool validType(int fileType) { return fileType >= kMinFileType && fileType <= kMaxFileType; }
+
+// A caller's range inside the data part, which starts after the header.
+bool fitsDataTransfer(int offset, int length) {
+  return offset >= 0 && length >= 0 && fitsTransfer(static_cast<long>(offset) + kUsrDataHeaderSize, length);
+}
+
+int writeHeader(int fileId, std::uint8_t status) {
+  const unsigned char header[kUsrDataHeaderSize] = {status, 0x00};
+  return PELU7_WriteFileBin(fileId, 0, header, sizeof header);
+}
+
+}  // namespace
+}  // namespace pelu7
+
+using namespace pelu7;
+
+// Checks the file type and names the card file, or logs and returns -500.
+#define FILE_ID_OR_RETURN(fileType, fileNo, fileIdOut)                        \
+  do {                                                                              \
+    if (!validType(fileType)) {                                                     \
+      PELU7_LOG("******>file type");                                                \
+      return VORN_DAL_ERR_ARGUMENT;                                                 \
+    }                                                                               \
+    fileIdOut = UsrDataFile(fileType, fileNo);                                      \
+  } while (0)
+
+// Reads the header: the file must be readable and not marked deleted.
+#define REQUIRE_LIVE_FILE(fileId)                                                   \
+  do {                                                                              \
+    unsigned char header_[kUsrDataHeaderSize];                                      \
+    if (PELU7_ReadFileBin(fileId, 0, header_, sizeof header_) != 0) {               \
+      PELU7_LOG("******>PELU7_ReadFileBin");                                        \
+      return VORN_DAL_ERR_READ_FILE;                                                \
+    }                                                                               \
+    if (header_[0] == kUsrDataDeleted) {                                            \
+      PELU7_LOG("******>file deled");                                               \
+      return VORN_DAL_ERR_FILE_DELETED;                                             \
+    }                                                                               \
+  } while (0)
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateUsrDataFile(int fileType, int fileNo, int size,
+                                                                        int readAccess, int writeAccess) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  const std::uint8_t readByte = accessByteOf(readAccess);
+  if (readByte == 0) {
+    PELU7_LOG("******>read");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  const std::uint8_t writeByte = accessByteOf(writeAccess);
+  if (writeByte == 0) {
+    PELU7_LOG("******>wrt");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  int fileId = 0;
+  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (!fitsFileSize(static_cast<long>(size) + kUsrDataHeaderSize) || size < 0) return VORN_DAL_ERR_ARGUMENT;
+
+  if (PELU7_CreateFileBin(fileId, size + kUsrDataHeaderSize, readByte, writeByte) != 0) {
+    PELU7_LOG("******>create file");
+    return VORN_DAL_ERR_CREATE_FILE;
+  }
+  const int result = writeHeader(fileId, kUsrDataLive);
+  if (result != 0) {
+    PELU7_LOG("******>PELU7_WriteFileBin");
+    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadUsrDataFile(int fileType, int fileNo, int offset,
+                                                                      int length, unsigned char* outData) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  int fileId = 0;
+  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (!fitsDataTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  REQUIRE_LIVE_FILE(fileId);
+  if (PELU7_ReadFileBin(fileId, offset + kUsrDataHeaderSize, outData, static_cast<unsigned>(length)) != 0) {
+    PELU7_LOG("******>PELU7_ReadFileBin");
+    return VORN_DAL_ERR_READ_FILE;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteUsrDataFile(int fileType, int fileNo, int offset,
+                                                                       int length, const unsigned char* inData) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  int fileId = 0;
+  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (!fitsDataTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  REQUIRE_LIVE_FILE(fileId);
+  const int result = PELU7_WriteFileBin(fileId, offset + kUsrDataHeaderSize, inData, static_cast<unsigned>(length));
+  if (result != 0) {
+    PELU7_LOG("******>PELU7_WriteFileBin");
+    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_DeleteUsrDataFile(int fileType, int fileNo) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  int fileId = 0;
+  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  const int result = writeHeader(fileId, kUsrDataDeleted);
+  if (result != 0) {
+    PELU7_LOG("******>PELU7_WriteFileBin");
+    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    return VORN_DAL_ERR_DELETE_FILE;
+  }
+  return 0;
+}
