@@ -1,0 +1,98 @@
+// The SSF33 card commands (80 78, P1 selects the function), the context's
+// acquire and release exports.
+#include "pelu7/ssf33_context.h"
+
+#include <openssl/crypto.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "pelu7/connection.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr std::uint8_t kSsf33ProbeHeader[] = {0x80, 0x78, 0x04, 0x00, 0x00};
+constexpr std::uint8_t kSsf33LoadKeyHeader[] = {0x80, 0x78, 0x05, 0xFF, 0x10};
+constexpr std::uint8_t kSsf33EncryptBlockHeader[] = {0x80, 0x78, 0x00, 0xFF, 0x10};
+constexpr std::uint8_t kSsf33DecryptBlockHeader[] = {0x80, 0x78, 0x01, 0xFF, 0x10};
+
+constexpr int kModeCbc = softcrypt::kModeCbc;
+
+}  // namespace
+
+int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site) {
+  CommandApdu load(kSsf33LoadKeyHeader);
+  load.append({ctx.key, kSsf33KeySize});
+  Response response;
+  const int status = exchange(load, response);
+  if (status != kStatusOk) {
+    LogStatus(logFilePath, site.source, site.line, "Import SSF33 Key", status);
+    return VORN_DAL_ERR_SSF33;
+  }
+  return 0;
+}
+
+int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned char* outBlock, LogSite site) {
+  CommandApdu command(direction == Direction::Encrypt ? Header(kSsf33EncryptBlockHeader)
+                                                      : Header(kSsf33DecryptBlockHeader));
+  command.append({inBlock, kSsf33BlockSize});
+  Response response;
+  int status = exchange(command, response);
+  // Fewer bytes than a block under 9000 would leave stale buffer bytes in the
+  // result: refused like any other failure.
+  if (status == kStatusOk && response.length < kSsf33BlockSize) status = kStatusShortAnswer;
+  if (status != kStatusOk) {
+    LogStatus(logFilePath, site.source, site.line, "X33Encrypt:", status);
+    return VORN_DAL_ERR_SSF33;
+  }
+  std::memcpy(outBlock, response.data, kSsf33BlockSize);
+  return 0;
+}
+
+int PELU7_SSF33Probe() {
+  CommandApdu probe(kSsf33ProbeHeader);
+  Response response;
+  return exchange(probe, response);
+}
+
+}  // namespace pelu7
+
+using namespace pelu7;
+
+extern "C" {
+
+// `keyLen` is not read: the key is always 16 bytes. `iv` is read only in CBC.
+// A null key, a null iv in CBC or a null ctxOut is refused with -500 before
+// the card is asked anything.
+int VORN_DAL_CALL VORN_DAL_SSF33AcquireContext(const unsigned char* key, int, const unsigned char* iv, int mode,
+                                               int option, void** ctxOut) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (key == nullptr || (mode == kModeCbc && iv == nullptr) || ctxOut == nullptr) return VORN_DAL_ERR_ARGUMENT;
+  const int status = PELU7_SSF33Probe();
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("SSF33 not SUPPORT:", status);
+    return VORN_DAL_ERR_NOT_SUPPORTED;
+  }
+  auto* context = new (std::nothrow) Ssf33Context{};
+  if (context == nullptr) return VORN_DAL_ERR_OTHER;
+  std::memcpy(context->key, key, kSsf33KeySize);
+  if (mode == kModeCbc) std::memcpy(context->chainBlock, iv, kSsf33BlockSize);
+  context->mode = mode;
+  context->option = option;
+  *ctxOut = context;
+  return 0;
+}
+
+// Cleanses the key and the message state before giving the memory back.
+int VORN_DAL_CALL VORN_DAL_SSF33ReleaseCtx(void* ctx) {
+  if (ctx == nullptr) return 0;
+  auto* context = static_cast<Ssf33Context*>(ctx);
+  OPENSSL_cleanse(context, sizeof *context);
+  delete context;
+  return 0;
+}
+
+}  // extern "C"

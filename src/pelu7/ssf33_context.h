@@ -1,0 +1,63 @@
+// The SSF33 context and the card steps that all SSF33 operations share.
+//
+// SSF33 is a 16-byte block cipher that only the card computes. The key stays
+// on the host, in a context owned by the caller; every update and final call
+// first loads it into the card and then sends its data one block per command.
+// Chaining, buffering and padding are done here, on the host.
+#pragma once
+
+#include <cstdint>
+
+#include "softcrypt/block_stream.h"
+
+namespace pelu7 {
+
+inline constexpr unsigned kSsf33BlockSize = 16;
+inline constexpr unsigned kSsf33KeySize = 16;
+
+// One message's state. Allocated zero-filled by the acquire export, freed
+// (and cleansed) by the release export; opaque to the caller.
+struct Ssf33Context {
+  unsigned char key[kSsf33KeySize];
+  unsigned char chainBlock[kSsf33BlockSize];  // the IV in CBC, then the last ciphertext block
+  int mode;                                   // stored unchecked; the cipher operations check it
+  int option;                                 // stored, never read
+  unsigned char pending[kSsf33BlockSize];     // input not yet sent to the card
+  std::uint32_t pendingLen;
+  unsigned char macState[kSsf33BlockSize];  // CBC-MAC running value, from zero
+};
+
+using softcrypt::Direction;
+
+// The place in an export that uses a shared step: the step logs its failure
+// with this source name and line, so that each use is told apart in the log.
+struct LogSite {
+  const char* source = "";
+  int line = 0;
+};
+
+// Loads the context's key into the card. On refusal logs "Import SSF33 Key"
+// with the status at the caller's site and returns VORN_DAL_ERR_SSF33; else 0.
+int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site);
+
+// Passes one block through the card. On refusal, or an answer shorter than a
+// block, logs "X33Encrypt:" with the status at the caller's site and returns
+// VORN_DAL_ERR_SSF33 without writing outBlock; else 0. inBlock and outBlock
+// may be the same buffer.
+int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned char* outBlock, LogSite site);
+
+// Asks the card whether it computes SSF33; returns the status word.
+int PELU7_SSF33Probe();
+
+}  // namespace pelu7
+
+// The source name and line of the place where it is written.
+#define PELU7_HERE (::pelu7::LogSite{__FILE_NAME__, __LINE__})
+
+// Second step of every SSF33 update and final: load the context's key, logging
+// a refusal with the line of this call site.
+#define PELU7_SSF33_LOAD_KEY_OR_RETURN(context)                                   \
+  do {                                                                            \
+    const int loadResult_ = ::pelu7::PELU7_SSF33LoadKey((context), PELU7_HERE); \
+    if (loadResult_ != 0) return loadResult_;                                     \
+  } while (0)
