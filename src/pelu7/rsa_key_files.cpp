@@ -1,0 +1,102 @@
+#include "pelu7/rsa_key_files.h"
+
+#include <cstring>
+
+#include "pelu7/apdu.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+constexpr std::uint8_t kCreateFileHeader[] = {0x80, 0xE0};
+constexpr std::uint8_t kCreateFileDataLength = 7;
+
+// CREATE FILE data of the key files: file type, size (2 bytes), four access
+// bytes. The public key file can be read freely and written by the user;
+// the private key file is used and written by the user only.
+constexpr std::uint8_t kRsaPublicKeyFileData[] = {0x3E, 0x00, 0x8C, kAccessFree, kAccessUser, kAccessFree, 0xFF};
+constexpr std::uint8_t kRsaPrivateKeyFileData[] = {0x3D, 0x01, 0x50, kAccessUser, kAccessUser, 0xEF, 0xFF};
+static_assert(sizeof kRsaPublicKeyFileData == kCreateFileDataLength);
+static_assert(sizeof kRsaPrivateKeyFileData == kCreateFileDataLength);
+
+constexpr std::uint8_t kModulusTag = 0x6E;  // 'n'
+constexpr std::uint8_t kExponentElement[] = {0x65, 0x03, 0x01, 0x00, 0x01};  // 'e', 3 bytes, 65537
+static_assert(RsaPublicKeyRecord::kSize == kModulusElementSize + sizeof kExponentElement);
+
+// Tags of the private key elements: 'q', 'Q', 'p', 'P', 'I'.
+constexpr std::uint8_t kPrimeQTag = 0x71;
+constexpr std::uint8_t kExponentQTag = 0x51;
+constexpr std::uint8_t kPrimePTag = 0x70;
+constexpr std::uint8_t kExponentPTag = 0x50;
+constexpr std::uint8_t kCoefficientTag = 0x49;
+
+constexpr std::size_t kCounterBytes = 2;
+
+int createKeyFile(int fileId, const std::uint8_t (&data)[kCreateFileDataLength]) {
+  CommandApdu create(kCreateFileHeader);
+  create.append16(static_cast<unsigned>(fileId)).append(kCreateFileDataLength).append(data);
+  Response response;
+  return exchange(create, response);
+}
+
+std::uint8_t* putElement(std::uint8_t* at, std::uint8_t tag, const std::uint8_t* value, std::size_t length) {
+  at[0] = tag;
+  at[1] = static_cast<std::uint8_t>(length);
+  std::memcpy(at + 2, value, length);
+  return at + 2 + length;
+}
+
+}  // namespace
+
+void fillPublicKeyRecordFromElement(RsaPublicKeyRecord& record, const std::uint8_t* modulusElement) {
+  std::memcpy(record.bytes, modulusElement, kModulusElementSize);
+  std::memcpy(record.bytes + kModulusElementSize, kExponentElement, sizeof kExponentElement);
+}
+
+void fillPublicKeyRecord(RsaPublicKeyRecord& record, const std::uint8_t* modulus) {
+  std::uint8_t element[kModulusElementSize];
+  putElement(element, kModulusTag, modulus, kRsaModulusSize);
+  fillPublicKeyRecordFromElement(record, element);
+}
+
+void fillPrivateKeyRecord(RsaPrivateKeyRecord& record, const std::uint8_t* p, const std::uint8_t* q,
+                          const std::uint8_t* dP, const std::uint8_t* dQ, const std::uint8_t* qInv) {
+  std::uint8_t* at = record.bytes;
+  at = putElement(at, kPrimeQTag, q, kRsaPrimeSize);
+  at = putElement(at, kExponentQTag, dQ, kRsaPrimeSize);
+  at = putElement(at, kPrimePTag, p, kRsaPrimeSize);
+  at = putElement(at, kExponentPTag, dP, kRsaPrimeSize);
+  putElement(at, kCoefficientTag, qInv, kRsaPrimeSize);
+}
+
+int readKeyPairCounter(int& pairId) {
+  std::uint8_t counter[kCounterBytes];
+  const int result = PELU7_ReadFileBin(KeyPairCounterFile, 0, counter, kCounterBytes);
+  if (result == 0) pairId = counter[0] << 8 | counter[1];
+  return result;
+}
+
+int writeKeyPairCounter(int nextPairId) {
+  const std::uint8_t counter[kCounterBytes] = {static_cast<std::uint8_t>(nextPairId >> 8),
+                                               static_cast<std::uint8_t>(nextPairId)};
+  return PELU7_WriteFileBin(KeyPairCounterFile, 0, counter, kCounterBytes);
+}
+
+int createRsaPublicKeyFile(int fileId) { return createKeyFile(fileId, kRsaPublicKeyFileData); }
+
+int createRsaPrivateKeyFile(int fileId) { return createKeyFile(fileId, kRsaPrivateKeyFileData); }
+
+int writePublicKeyRecord(int fileId, const RsaPublicKeyRecord& record) {
+  return PELU7_WriteFileBin(fileId, 0, record.bytes, RsaPublicKeyRecord::kSize);
+}
+
+int writePrivateKeyRecord(int fileId, const RsaPrivateKeyRecord& record) {
+  return PELU7_WriteFileBin(fileId, 0, record.bytes, RsaPrivateKeyRecord::kSize);
+}
+
+void logKeyFileWriteFailure(const char* source, int line, int status) {
+  LogText(logFilePath, source, line, "******>PELU7_WriteFileBin");
+  LogFormatted(source, line, "PELU7_WriteFileBin error:0X%X", status);
+}
+
+}  // namespace pelu7

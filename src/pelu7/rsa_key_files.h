@@ -1,0 +1,63 @@
+// RSA key pairs on the card: the key pair counter, the two key files of a
+// pair and the records written into them. Generation and import share these
+// steps; the exports log the failures themselves, at their own lines.
+//
+// A pair takes file ids N (public key file) and N + 1 (private key file), N
+// read from bytes 0-1 of the KeyPairCounterFile, which then holds N + 2.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pelu7/card_layout.h"
+#include "pelu7/log.h"
+
+namespace pelu7 {
+
+inline constexpr int kRsaModulusBits = 1024;
+inline constexpr std::size_t kRsaModulusSize = 128;
+inline constexpr std::size_t kRsaPrimeSize = 64;  // p, q and the CRT values
+
+// The modulus element: tag 6E, length 80, the 128 modulus bytes.
+inline constexpr std::size_t kModulusElementSize = 2 + kRsaModulusSize;
+
+// Written at offset 0 of the RsaPublicKeyFile: the modulus element, then the
+// exponent element 65 03 01 00 01.
+struct RsaPublicKeyRecord {
+  static constexpr std::size_t kSize = kModulusElementSize + 5;
+  std::uint8_t bytes[kSize] = {};
+};
+
+// Written at offset 0 of the RsaPrivateKeyFile: five elements of tag, length
+// 40 and 64 value bytes, in the order q, dQ, p, dP, qInv. Wiped on scope exit.
+inline constexpr std::size_t kRsaPrivateKeyRecordSize = 5 * (2 + kRsaPrimeSize);
+struct RsaPrivateKeyRecord : SecretBytes<kRsaPrivateKeyRecordSize> {
+  static constexpr std::size_t kSize = kRsaPrivateKeyRecordSize;
+};
+
+// The record from a modulus element as the card sent it, copied unchanged.
+void fillPublicKeyRecordFromElement(RsaPublicKeyRecord& record, const std::uint8_t* modulusElement);
+// The record from the 128 bytes of a modulus.
+void fillPublicKeyRecord(RsaPublicKeyRecord& record, const std::uint8_t* modulus);
+void fillPrivateKeyRecord(RsaPrivateKeyRecord& record, const std::uint8_t* p, const std::uint8_t* q,
+                          const std::uint8_t* dP, const std::uint8_t* dQ, const std::uint8_t* qInv);
+
+// Reads N from the counter file: 0, or the failing status word.
+int readKeyPairCounter(int& pairId);
+// Writes the next free pair id (modulo 65536): 0, or the failing status word.
+int writeKeyPairCounter(int nextPairId);
+
+// CREATE FILE of a pair's key files: the card's status word.
+int createRsaPublicKeyFile(int fileId);
+int createRsaPrivateKeyFile(int fileId);
+
+// Writes a record at offset 0 of a key file: 0, or the failing status word.
+int writePublicKeyRecord(int fileId, const RsaPublicKeyRecord& record);
+int writePrivateKeyRecord(int fileId, const RsaPrivateKeyRecord& record);
+
+// The two lines that report a failed file write: the step, then the status.
+void logKeyFileWriteFailure(const char* source, int line, int status);
+
+}  // namespace pelu7
+
+#define PELU7_LOG_KEY_FILE_WRITE_FAILURE(status) ::pelu7::logKeyFileWriteFailure(__FILE_NAME__, __LINE__, (status))

@@ -1,0 +1,105 @@
+// Key pair generation on the card and export of a public key.
+//
+// Generation allocates a pair of file ids, creates both key files, advances
+// the counter and only then has the card generate the key into the private
+// key file; the modulus it answers goes into the public key file. Nothing
+// that a failed step leaves on the card is undone.
+#include <cstdint>
+#include <cstring>
+
+#include "pelu7/connection.h"
+#include "pelu7/rsa_key_files.h"
+#include "pelu7/transport.h"
+
+namespace pelu7 {
+namespace {
+
+// GENERATE RSA KEY: P1 P2 name the private key file, Le = 00.
+constexpr std::uint8_t kGenerateRsaKeyHeader[] = {0x80, 0xCE};
+
+}  // namespace
+}  // namespace pelu7
+
+using namespace pelu7;
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusLen, int* pubKeyId, int* priKeyId) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (modulusLen != kRsaModulusBits) {
+    PELU7_LOG("******>modulusLen");
+    return VORN_DAL_ERR_MODULUS_LENGTH;
+  }
+  if (pubKeyId == nullptr || priKeyId == nullptr) return VORN_DAL_ERR_ARGUMENT;
+
+  int pairId = 0;
+  if (readKeyPairCounter(pairId) != 0) {
+    PELU7_LOG("******>PELU7_ReadFileBin");
+    return VORN_DAL_ERR_READ_FILE;
+  }
+  const int publicFile = RsaPublicKeyFile(pairId);
+  const int privateFile = RsaPrivateKeyFile(pairId);
+  *pubKeyId = publicFile;
+  *priKeyId = privateFile;
+
+  int status = createRsaPublicKeyFile(publicFile);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    return VORN_DAL_ERR_CREATE_FILE;
+  }
+  status = createRsaPrivateKeyFile(privateFile);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    return VORN_DAL_ERR_CREATE_FILE;
+  }
+  // The ids are used up from here on, whatever the card does next.
+  status = writeKeyPairCounter(pairId + 2);
+  if (status != 0) {
+    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+
+  CommandApdu generate(kGenerateRsaKeyHeader);
+  generate.append16(static_cast<unsigned>(privateFile)).append(0x00);
+  Response answer;
+  status = exchange(generate, answer);
+  if (status != kStatusOk) {
+    PELU7_LOG_STATUS("******>PELU7_tsi_api:", status);
+    return VORN_DAL_ERR_GEN_KEY_PAIR;
+  }
+  // A card that answers without data is asked once more.
+  if (answer.length == 0) {
+    status = exchange(generate, answer);
+    if (status != kStatusOk) {
+      PELU7_LOG_STATUS("******>PELU7_tsi_api:", status);
+      return VORN_DAL_ERR_GEN_KEY_PAIR;
+    }
+  }
+  // The public key record is built only from bytes that the card sent.
+  if (answer.length < kModulusElementSize) {
+    PELU7_LOG_STATUS("******>PELU7_tsi_api:", kStatusShortAnswer);
+    return VORN_DAL_ERR_GEN_KEY_PAIR;
+  }
+
+  RsaPublicKeyRecord record;
+  fillPublicKeyRecordFromElement(record, answer.data);
+  status = writePublicKeyRecord(publicFile, record);
+  if (status != 0) {
+    PELU7_LOG_STATUS("******>PELU7_WriteFileBin:", status);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  return 0;
+}
+
+extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetPublicKey(int pubKeyId, unsigned char* modulus,
+                                                                   int* modulusLen) {
+  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (modulus == nullptr || modulusLen == nullptr) return VORN_DAL_ERR_ARGUMENT;
+  std::uint8_t element[kModulusElementSize];
+  if (PELU7_ReadFileBin(pubKeyId, 0, element, kModulusElementSize) != 0) {
+    PELU7_LOG("******>PELU7_ReadFileBin");
+    return VORN_DAL_ERR_READ_FILE;
+  }
+  // Tag and length bytes are not checked: the modulus follows them.
+  std::memcpy(modulus, element + 2, kRsaModulusSize);
+  *modulusLen = static_cast<int>(kRsaModulusSize);
+  return 0;
+}
