@@ -27,8 +27,10 @@ extern "C" {
 // Release of all three families: one function under three names.
 
 int VORN_DAL_CALL VORN_DAL_DesReleaseCtx(void* ctx) { return softcrypt::releaseContext(ctx); }
-int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx) __attribute__((alias("VORN_DAL_DesReleaseCtx")));
-int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) __attribute__((alias("VORN_DAL_DesReleaseCtx")));
+int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx)
+    __attribute__((alias("VORN_DAL_DesReleaseCtx"), copy(VORN_DAL_DesReleaseCtx)));
+int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx)
+    __attribute__((alias("VORN_DAL_DesReleaseCtx"), copy(VORN_DAL_DesReleaseCtx)));
 
 // DES and triple DES.
 
@@ -138,7 +140,8 @@ int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, uns
   return softcrypt::rc4Update(rc4(ctx), inData, inDataLen, outData, *outDataLen);
 }
 int VORN_DAL_CALL VORN_DAL_Rc4Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
-                                      unsigned char* outData, int* outDataLen) __attribute__((alias("VORN_DAL_Rc4Update")));
+                                      unsigned char* outData, int* outDataLen)
+    __attribute__((alias("VORN_DAL_Rc4Update"), copy(VORN_DAL_Rc4Update)));
 
 int VORN_DAL_CALL VORN_DAL_Rc4Final(void* ctx, unsigned char*, int* outDataLen) {
   return softcrypt::rc4Final(rc4(ctx), *outDataLen);
