@@ -22,6 +22,15 @@ class TokenError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// How a new token is made. An existing token file keeps what it was made with.
+struct TokenOptions {
+  bool ssf33 = true;  // false: a card without SSF33, which knows no 80 78 command (6D00)
+};
+
+// The status word a file-backed token answers when its token file cannot be
+// read or written (ISO 7816-4 "memory failure"); lastError() tells why.
+inline constexpr std::uint16_t kSwTokenStorageFailure = 0x6581;
+
 class Token {
  public:
   virtual ~Token() = default;
@@ -31,6 +40,9 @@ class Token {
   // A token kept in the file at path; a missing file is created factory-fresh.
   // Throws TokenError when the file exists but cannot be used.
   static std::unique_ptr<Token> openFile(const std::string& path);
+  // The same, made with options (for a file: only when it is created).
+  static std::unique_ptr<Token> inMemory(const TokenOptions& options);
+  static std::unique_ptr<Token> openFile(const std::string& path, const TokenOptions& options);
 
   // Processes one command APDU. Never throws: every failure is a status word.
   virtual Answer transmit(std::span<const std::uint8_t> command) = 0;
@@ -38,6 +50,9 @@ class Token {
   virtual void reset() = 0;
   // The answer-to-reset bytes.
   virtual std::vector<std::uint8_t> atr() const = 0;
+  // Why the last transmit() or reset() could not use the token file; empty
+  // when it could (always empty for an in-memory token).
+  virtual std::string lastError() const { return {}; }
 };
 
 }  // namespace vtoken

@@ -1,0 +1,19 @@
+// The card operating system: turns one command APDU into an answer by
+// dispatching on the instruction byte to the command handlers.
+#pragma once
+
+#include "vtoken/card_state.h"
+#include "vtoken/token.h"
+
+#include <cstdint>
+#include <span>
+
+namespace vtoken {
+
+// Processes one command against the card state. Malformed and refused
+// commands become status words; a failure of the machinery underneath (no
+// memory, a failing OpenSSL call) is thrown, and the caller answers 6F00 with
+// the state as it was before the command.
+Answer processCommand(CardState& state, std::span<const std::uint8_t> command);
+
+}  // namespace vtoken

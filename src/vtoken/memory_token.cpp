@@ -1,0 +1,41 @@
+// A token whose card state lives in this process only. Commands from several
+// threads are serialised.
+#include "vtoken/card_token.h"
+
+#include <mutex>
+
+namespace vtoken {
+
+namespace {
+
+class MemoryToken final : public CardToken {
+ public:
+  explicit MemoryToken(const TokenOptions& options) : state_(factoryFreshState(options.ssf33)) {}
+
+  Answer transmit(std::span<const std::uint8_t> command) override {
+    std::lock_guard guard(mutex_);
+    return runCommand(state_, command);
+  }
+
+  void reset() override {
+    std::lock_guard guard(mutex_);
+    state_.resetVolatile();
+  }
+
+  CardState snapshot() override {
+    std::lock_guard guard(mutex_);
+    return state_;
+  }
+
+ private:
+  std::mutex mutex_;
+  CardState state_;
+};
+
+}  // namespace
+
+std::unique_ptr<CardToken> makeMemoryToken(const TokenOptions& options) {
+  return std::make_unique<MemoryToken>(options);
+}
+
+}  // namespace vtoken

@@ -1,0 +1,236 @@
+#include "vtoken/token_store.h"
+
+#include "vtoken/token.h"
+
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/sha.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+namespace vtoken {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kMagic = {'P', 'E', 'L', 'U', '7', 'V', 'T', 'K'};
+constexpr std::uint32_t kFormatVersion = 1;
+constexpr std::size_t kHeaderLength = 52;
+constexpr std::size_t kDigestOffset = 20;
+// Far above anything a 32 KiB card can hold; guards against reading a huge
+// foreign file.
+constexpr std::size_t kMaxFileLength = 1 << 20;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void fail(const std::string& path, const std::string& problem) {
+  throw TokenError("token file " + path + ": " + problem);
+}
+
+[[noreturn]] void failErrno(const std::string& path, const std::string& action) {
+  fail(path, action + ": " + std::strerror(errno));
+}
+
+void putU32(SecureBytes& out, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+  }
+}
+
+std::uint32_t getU32(const SecureBytes& in, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    value = value << 8 | in[at + i];
+  }
+  return value;
+}
+
+std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digestOf(const std::uint8_t* data, std::size_t length) {
+  std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digest{};
+  SHA256(data, length, digest.data());
+  return digest;
+}
+
+SecureBytes readWhole(const std::string& path, int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    failErrno(path, "cannot examine it");
+  }
+  if (!S_ISREG(info.st_mode)) {
+    fail(path, "is not a regular file");
+  }
+  if (static_cast<std::size_t>(info.st_size) > kMaxFileLength) {
+    fail(path, "is too large to be a token file");
+  }
+  SecureBytes bytes(static_cast<std::size_t>(info.st_size) + 1);
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      failErrno(path, "cannot read it");
+    }
+    if (got == 0) {
+      break;
+    }
+    have += static_cast<std::size_t>(got);
+  }
+  bytes.resize(have);
+  return bytes;
+}
+
+void writeAll(const std::string& path, int fd, const SecureBytes& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put < 0) {
+      failErrno(path, "cannot write it");
+    }
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+void syncFolderOf(const std::string& path) {
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) {
+    folder = ".";
+  }
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0 || ::fsync(dir.get()) != 0) {
+    failErrno(path, "cannot sync its folder");
+  }
+}
+
+}  // namespace
+
+TokenStore::TokenStore(std::string path) : path_(std::move(path)) {}
+
+TokenStore::Lock::~Lock() {
+  if (fd_ >= 0) {
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+}
+
+TokenStore::Lock TokenStore::lock() const {
+  const std::string lockPath = path_ + ".lock";
+  Fd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.get() < 0) {
+    fail(path_, "cannot open its lock file " + lockPath + ": " + std::strerror(errno));
+  }
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      fail(path_, "cannot lock " + lockPath + ": " + std::strerror(errno));
+    }
+  }
+  return Lock(fd.release());
+}
+
+std::optional<LoadedState> TokenStore::load() const {
+  Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) {
+      return std::nullopt;
+    }
+    if (errno == ELOOP) {
+      fail(path_, "is a symbolic link; name the file itself");
+    }
+    failErrno(path_, "cannot open it");
+  }
+  const SecureBytes bytes = readWhole(path_, fd.get());
+  if (bytes.size() < kHeaderLength || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
+    fail(path_, "not a virtual token file (bad magic)");
+  }
+  if (const std::uint32_t version = getU32(bytes, 8); version != kFormatVersion) {
+    fail(path_, "unsupported format version " + std::to_string(version));
+  }
+  const std::size_t eepromLength = getU32(bytes, 12);
+  const std::size_t ramLength = getU32(bytes, 16);
+  if (eepromLength > kMaxFileLength || ramLength > kMaxFileLength ||
+      bytes.size() != kHeaderLength + eepromLength + ramLength) {
+    fail(path_, "length does not match its header (truncated or extended)");
+  }
+  const auto digest = digestOf(bytes.data() + kHeaderLength, eepromLength + ramLength);
+  if (CRYPTO_memcmp(digest.data(), bytes.data() + kDigestOffset, digest.size()) != 0) {
+    fail(path_, "checksum mismatch (damaged content)");
+  }
+  LoadedState loaded;
+  const auto eepromBegin = bytes.begin() + kHeaderLength;
+  const auto ramBegin = eepromBegin + static_cast<std::ptrdiff_t>(eepromLength);
+  loaded.encoded.eeprom.assign(eepromBegin, ramBegin);
+  loaded.encoded.ram.assign(ramBegin, bytes.end());
+  try {
+    loaded.state = decodeState(loaded.encoded.eeprom, loaded.encoded.ram);
+  } catch (const StateFormatError& e) {
+    fail(path_, std::string("content does not parse: ") + e.what());
+  }
+  return loaded;
+}
+
+void TokenStore::store(const EncodedState& encoded, bool durable) const {
+  SecureBytes bytes(kHeaderLength);
+  std::copy(kMagic.begin(), kMagic.end(), bytes.begin());
+  putU32(bytes, 8, kFormatVersion);
+  putU32(bytes, 12, static_cast<std::uint32_t>(encoded.eeprom.size()));
+  putU32(bytes, 16, static_cast<std::uint32_t>(encoded.ram.size()));
+  bytes.insert(bytes.end(), encoded.eeprom.begin(), encoded.eeprom.end());
+  bytes.insert(bytes.end(), encoded.ram.begin(), encoded.ram.end());
+  const auto digest = digestOf(bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);
+  std::copy(digest.begin(), digest.end(), bytes.begin() + kDigestOffset);
+
+  const std::string tempPath = path_ + ".tmp";
+  Fd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.get() < 0) {
+    fail(path_, "cannot create " + tempPath + ": " + std::strerror(errno));
+  }
+  try {
+    if (::fchmod(fd.get(), 0600) != 0) {
+      failErrno(path_, "cannot set the mode of " + tempPath);
+    }
+    writeAll(path_, fd.get(), bytes);
+    if (durable && ::fsync(fd.get()) != 0) {
+      failErrno(path_, "cannot sync " + tempPath);
+    }
+    if (::close(fd.release()) != 0) {
+      failErrno(path_, "cannot close " + tempPath);
+    }
+    if (::rename(tempPath.c_str(), path_.c_str()) != 0) {
+      failErrno(path_, "cannot replace it");
+    }
+  } catch (...) {
+    ::unlink(tempPath.c_str());
+    throw;
+  }
+  if (durable) {
+    syncFolderOf(path_);
+  }
+}
+
+}  // namespace vtoken

@@ -1,0 +1,62 @@
+// The token file: one card state behind a header, replaced atomically, with
+// an exclusive lock on the sidecar file PATH.lock around each command.
+//
+// Layout (numbers big endian):
+//   0  8 bytes  magic "PELU7VTK"
+//   8  u32      format version (1)
+//   12 u32      length of the EEPROM part
+//   16 u32      length of the RAM part
+//   20 32 bytes SHA-256 of the EEPROM part followed by the RAM part
+//   52          the EEPROM part, then the RAM part (see state_codec.h)
+//
+// Writing goes to PATH.tmp (mode 0600), which is renamed over PATH, so the
+// file always holds one complete state. EEPROM changes are made durable
+// (fsync of the file before the rename and of the folder after it); a change
+// of the RAM part alone skips the fsyncs, as losing it to a power failure only
+// loses what a card loses at power-off.
+#pragma once
+
+#include "vtoken/card_state.h"
+#include "vtoken/state_codec.h"
+
+#include <optional>
+#include <string>
+
+namespace vtoken {
+
+struct LoadedState {
+  CardState state;
+  EncodedState encoded;
+};
+
+class TokenStore {
+ public:
+  explicit TokenStore(std::string path);
+
+  // Holds the exclusive lock until destroyed.
+  class Lock {
+   public:
+    explicit Lock(int fd) : fd_(fd) {}
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock();
+
+   private:
+    int fd_;
+  };
+
+  const std::string& path() const { return path_; }
+
+  // Waits for the exclusive lock. Throws TokenError.
+  Lock lock() const;
+  // Reads and validates the file; std::nullopt when it does not exist.
+  // Throws TokenError naming the file and the problem when it cannot be used.
+  std::optional<LoadedState> load() const;
+  // Replaces the file with this state. Throws TokenError.
+  void store(const EncodedState& encoded, bool durable) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace vtoken
