@@ -32,6 +32,8 @@ struct BackendSpec {
 struct PortMapping {
   std::string port;
   BackendSpec backend;
+
+  bool operator==(const PortMapping&) const = default;
 };
 
 // Parses one BACKEND text; nullopt when it is not a valid backend.

@@ -73,12 +73,13 @@ MemoryTokens& memoryTokens() {
 
 // Tells once per path why a token file was refused, so that a program that
 // retries the port does not fill the terminal.
+// The token's message names the file.
 void reportRefusedFile(const std::string& path, const char* reason) {
   static std::mutex reportedMutex;
   static std::set<std::string> reported;
   std::lock_guard lock(reportedMutex);
   if (!reported.insert(path).second) return;
-  std::fprintf(stderr, "tkrdr: cannot use token file %s: %s\n", path.c_str(), reason);
+  std::fprintf(stderr, "tkrdr: %s\n", reason);
 }
 
 }  // namespace
