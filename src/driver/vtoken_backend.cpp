@@ -19,14 +19,40 @@ struct SharedToken {
   std::unique_ptr<vtoken::Token> token;
 };
 
+// The in-memory tokens by port name. Never destroyed, like the port table.
+struct MemoryTokens {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<SharedToken>> byPort;
+};
+
+MemoryTokens& memoryTokens() {
+  static MemoryTokens* tokens = new MemoryTokens;
+  return *tokens;
+}
+
+// Tells once per path why a token file could not be used, so that a program
+// that retries does not fill the terminal. The token's message names the file.
+void reportRefusedFile(const std::string& path, const char* reason) {
+  static std::mutex reportedMutex;
+  static std::set<std::string> reported;
+  std::lock_guard lock(reportedMutex);
+  if (!reported.insert(path).second) return;
+  std::fprintf(stderr, "tkrdr: %s\n", reason);
+}
+
+// The token answers kSwTokenStorageFailure when its file could not be read
+// or written; the driver reports that as its own TKRDR_SW_STORAGE, so it is
+// never taken for a card's refusal, and tells the reason once.
 class TokenBackend : public Backend {
  public:
-  explicit TokenBackend(std::shared_ptr<SharedToken> shared) : shared_(std::move(shared)) {}
+  TokenBackend(std::shared_ptr<SharedToken> shared, std::string path)
+      : shared_(std::move(shared)), path_(std::move(path)) {}
 
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard lock(shared_->mutex);
     try {
       vtoken::Answer answer = shared_->token->transmit(command);
+      if (answer.sw == vtoken::kSwTokenStorageFailure && storageFailed()) return CardAnswer{{}, TKRDR_SW_STORAGE};
       return CardAnswer{std::move(answer.data), answer.sw};
     } catch (const vtoken::TokenError&) {
       return CardAnswer{{}, TKRDR_SW_STORAGE};
@@ -39,7 +65,7 @@ class TokenBackend : public Backend {
     std::lock_guard lock(shared_->mutex);
     try {
       shared_->token->reset();
-      return 0x9000;
+      return storageFailed() ? TKRDR_SW_STORAGE : 0x9000;
     } catch (const vtoken::TokenError&) {
       return TKRDR_SW_STORAGE;
     } catch (...) {
@@ -57,30 +83,17 @@ class TokenBackend : public Backend {
   }
 
  private:
+  // Called under the token's lock, right after transmit() or reset().
+  bool storageFailed() const {
+    const std::string reason = shared_->token->lastError();
+    if (reason.empty()) return false;
+    reportRefusedFile(path_, reason.c_str());
+    return true;
+  }
+
   std::shared_ptr<SharedToken> shared_;
+  std::string path_;
 };
-
-// The in-memory tokens by port name. Never destroyed, like the port table.
-struct MemoryTokens {
-  std::mutex mutex;
-  std::map<std::string, std::shared_ptr<SharedToken>> byPort;
-};
-
-MemoryTokens& memoryTokens() {
-  static MemoryTokens* tokens = new MemoryTokens;
-  return *tokens;
-}
-
-// Tells once per path why a token file was refused, so that a program that
-// retries the port does not fill the terminal.
-// The token's message names the file.
-void reportRefusedFile(const std::string& path, const char* reason) {
-  static std::mutex reportedMutex;
-  static std::set<std::string> reported;
-  std::lock_guard lock(reportedMutex);
-  if (!reported.insert(path).second) return;
-  std::fprintf(stderr, "tkrdr: %s\n", reason);
-}
 
 }  // namespace
 
@@ -89,7 +102,7 @@ std::shared_ptr<Backend> openFileTokenBackend(const std::string& path) {
     auto shared = std::make_shared<SharedToken>();
     shared->token = vtoken::Token::openFile(path);
     if (!shared->token) return nullptr;
-    return std::make_shared<TokenBackend>(std::move(shared));
+    return std::make_shared<TokenBackend>(std::move(shared), path);
   } catch (const vtoken::TokenError& error) {
     reportRefusedFile(path, error.what());
     return nullptr;
@@ -109,7 +122,7 @@ std::shared_ptr<Backend> openMemoryTokenBackend(const std::string& port) {
       if (!fresh->token) return nullptr;
       found = tokens.byPort.emplace(port, std::move(fresh)).first;
     }
-    return std::make_shared<TokenBackend>(found->second);
+    return std::make_shared<TokenBackend>(found->second, std::string());
   } catch (...) {
     return nullptr;
   }

@@ -50,6 +50,18 @@ TEST_F(ReaderDriver, DamagedTokenFileIsRefused) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "this is not a token");
 }
 
+TEST_F(ReaderDriver, TokenFileDamagedWhileOpenGivesStorageStatus) {
+  const std::string path = file("t.vtoken");
+  mapReaders("USB1=vtoken:" + path);
+  const int handle = openOrFail("USB1");
+  handles_.push_back(handle);
+  ASSERT_EQ(send(handle, kCreateFile), 0x9000);
+  std::ofstream(path, std::ios::trunc) << "damaged";
+  Bytes data;
+  EXPECT_EQ(send(handle, kGetChallenge, &data), TKRDR_SW_STORAGE);
+  EXPECT_TRUE(data.empty());
+}
+
 TEST_F(ReaderDriver, ClosedHandleIsUnknown) {
   mapReaders("USB1=vtoken:");
   const int handle = openOrFail("USB1");
