@@ -1,0 +1,101 @@
+// Virtual token files: create one, show what it holds (never its secrets),
+// and attach one to pcscd through vpcd.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "tool_errors.h"
+#include "vtoken/describe.h"
+#include "vtoken/token.h"
+#include "vtoken/vpcd_bridge.h"
+
+namespace pelu7tool {
+namespace {
+
+constexpr OptionSpec kCreateOptions[] = {{"no-ssf33", false}};
+constexpr OptionSpec kAttachOptions[] = {{"host", true}, {"vpcd-port", true}};
+constexpr const char* kDefaultVpcdHost = "127.0.0.1";
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) { stopRequested.store(true); }
+
+bool pathExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+int runCreate(const ParsedArgs& args, Session&) {
+  args.expectPositionals(1, 1);
+  const std::string& path = args.positional(0, "PATH");
+  if (pathExists(path)) throw ToolError(path + " already exists");
+  vtoken::TokenOptions options;
+  options.ssf33 = !args.has("no-ssf33");
+  try {
+    vtoken::Token::openFile(path, options);
+  } catch (const vtoken::TokenError& e) {
+    throw ToolError(e.what());
+  }
+  std::cout << "virtual token created: " << path << " (factory-fresh, SSF33 "
+            << (options.ssf33 ? "supported" : "not supported") << ")\n";
+  return kExitOk;
+}
+
+int runShow(const ParsedArgs& args, Session&) {
+  args.expectPositionals(1, 1);
+  try {
+    std::cout << vtoken::formatDescription(vtoken::describeTokenFile(args.positional(0, "PATH")));
+  } catch (const vtoken::TokenError& e) {
+    throw ToolError(e.what());
+  }
+  return kExitOk;
+}
+
+int runAttach(const ParsedArgs& args, Session&) {
+  args.expectPositionals(1, 1);
+  const std::string& path = args.positional(0, "PATH");
+  const std::string host = args.value("host").value_or(kDefaultVpcdHost);
+  const auto portText = args.value("vpcd-port");
+  const auto port = static_cast<std::uint16_t>(
+      portText ? parseNumber(*portText, "--vpcd-port", 1, 65535) : vtoken::kVpcdDefaultPort);
+
+  std::signal(SIGINT, requestStop);
+  std::signal(SIGTERM, requestStop);
+  try {
+    const auto token = vtoken::Token::openFile(path);
+    std::cerr << "pelu7: serving " << path << " to vpcd at " << host << ":" << port << "; stop with Ctrl-C\n";
+    const vtoken::VpcdEnd end = vtoken::serveOverVpcd(*token, host, port, stopRequested);
+    if (end == vtoken::VpcdEnd::kConnectionClosed) {
+      std::cerr << "pelu7: vpcd closed the connection\n";
+      return kExitFailure;
+    }
+  } catch (const vtoken::TokenError& e) {
+    throw ToolError(e.what());
+  } catch (const vtoken::VpcdError& e) {
+    throw ToolError(e.what());
+  }
+  std::cerr << "pelu7: stopped\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+void addVtokenCommands(std::vector<Command>& commands) {
+  commands.push_back({"vtoken", "create", "PATH [--no-ssf33]", "create a factory-fresh virtual token file",
+                      "--no-ssf33 makes a card without the SSF33 cipher.\n", optionList({kCreateOptions}),
+                      runCreate});
+  commands.push_back({"vtoken", "show", "PATH", "show the files, key objects and counters of a virtual token",
+                      "Key values, PINs and the last challenge are never shown.\n", optionList({}), runShow});
+  commands.push_back({"vtoken", "attach", "PATH [--host H] [--vpcd-port P]",
+                      "serve a virtual token to pcscd through vpcd until stopped",
+                      "Connects to vpcd (default 127.0.0.1:35963) and answers its commands until\n"
+                      "SIGINT or SIGTERM. PC/SC programs then see the token in vpcd's reader.\n",
+                      optionList({kAttachOptions}), runAttach});
+}
+
+}  // namespace pelu7tool

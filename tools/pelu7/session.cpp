@@ -1,0 +1,80 @@
+#include "session.h"
+
+#include <cstdlib>
+
+#include "pin_input.h"
+#include "tool_errors.h"
+
+namespace pelu7tool {
+namespace {
+
+constexpr std::int64_t kMaxPort = 99999999;
+// InitializeEx opens USB1 for index 8, so USB9 cannot be chosen through it.
+constexpr std::int64_t kUnreachablePort = 9;
+
+void checkReaderSpec(const std::string& spec) {
+  const bool vtoken = spec.rfind("vtoken:", 0) == 0;
+  const bool pcsc = spec.rfind("pcsc:", 0) == 0 && spec.size() > 5;
+  if (!vtoken && !pcsc) throw UsageError("--reader takes vtoken:PATH or pcsc:NAME, not '" + spec + "'");
+  if (spec.find(';') != std::string::npos) throw UsageError("--reader cannot contain ';'");
+}
+
+}  // namespace
+
+Session::Session(const ParsedArgs& args) {
+  if (const auto port = args.value("port")) {
+    port_ = static_cast<int>(parseNumber(*port, "--port", 1, kMaxPort));
+    if (*port_ == kUnreachablePort) throw UsageError("--port 9 cannot be opened through the library (use 1 to 8 or 10 up)");
+  }
+  if (const auto reader = args.value("reader")) {
+    checkReaderSpec(*reader);
+    const std::string map = "USB" + std::to_string(port_.value_or(1)) + "=" + *reader;
+    setenv("PELU7_READERS", map.c_str(), 1);
+  }
+  if (const auto trace = args.value("trace")) {
+    if (trace->empty()) throw UsageError("--trace needs a file name");
+    setenv("PELU7_APDU_TRACE", trace->c_str(), 1);
+  }
+  VORN_DAL_GetFunctionList(&table_);
+}
+
+Session::~Session() {
+  if (!opened_) return;
+  if (port_) {
+    table_.FinalizeEx(0);
+  } else {
+    VORN_DAL_Finalize();
+  }
+}
+
+void Session::open() {
+  if (opened_) return;
+  if (port_) {
+    check(table_.InitializeEx(*port_ - 1), "open token");
+  } else {
+    check(VORN_DAL_Initialize(), "open token");
+  }
+  opened_ = true;
+}
+
+std::optional<std::string> Session::portName() const {
+  if (!port_) return std::nullopt;
+  return "USB" + std::to_string(*port_);
+}
+
+int parseRole(const std::string& text) {
+  if (text == "user") return VORN_DAL_USER;
+  if (text == "so") return VORN_DAL_SUPER_USER;
+  throw UsageError("role must be 'user' or 'so', not '" + text + "'");
+}
+
+void loginIfAsked(const ParsedArgs& args, Session& session) {
+  const auto who = args.value("login");
+  if (!who) return;
+  const int role = parseRole(*who);
+  const SecureBytes pin = readPin(args, role == VORN_DAL_USER ? kUserPin : kSuperPin);
+  session.open();
+  check(VORN_DAL_Login(role, pin.data(), pin.length()), role == VORN_DAL_USER ? "login as user" : "login as super user");
+}
+
+}  // namespace pelu7tool
