@@ -99,7 +99,7 @@ int mac(Context& context, const unsigned char* in, std::uint32_t inLen, unsigned
   return result != 0 ? result : macFinal(context, macOut, macLen);
 }
 
-#define SOFTCRYPT_DEFINE_BLOCK_OPS(Context)                                                                  \
+#define SOFTCRYPT_DEFINE_BLOCK_OPS(Context)                                                                 \
   template int encryptUpdate<Context>(Context&, const unsigned char*, std::uint32_t, unsigned char*, int&); \
   template int encryptFinal<Context>(Context&, unsigned char*, int&);                                       \
   template int encrypt<Context>(Context&, const unsigned char*, std::uint32_t, unsigned char*, int&);       \

@@ -19,6 +19,7 @@ struct FamilyCodeRow {
   int rc2;
 };
 
+// clang-format off
 inline constexpr FamilyCodeRow kFamilyCodes[] = {
     // result                          DES                       RC2
     {StreamResult::Ok,                 VORN_DAL_OK,              VORN_DAL_OK},
@@ -31,6 +32,7 @@ inline constexpr FamilyCodeRow kFamilyCodes[] = {
     // The software ciphers never refuse a block; listed so every result has a code.
     {StreamResult::CipherFailed,       VORN_DAL_ERR_OTHER,       VORN_DAL_ERR_OTHER},
 };
+// clang-format on
 
 // Acquire refused: no memory for the context, a key length outside the
 // interface, or no place to store the handle.

@@ -22,9 +22,15 @@ int releaseContext(void* ctx) noexcept {
   if (ctx == nullptr) return 0;
   // The tag is the first member of every context type, so the handle points at it.
   switch (*static_cast<const ContextTag*>(ctx)) {
-    case ContextTag::Des: destroy<DesContext>(ctx); break;
-    case ContextTag::Rc2: destroy<Rc2Context>(ctx); break;
-    case ContextTag::Rc4: destroy<Rc4Context>(ctx); break;
+    case ContextTag::Des:
+      destroy<DesContext>(ctx);
+      break;
+    case ContextTag::Rc2:
+      destroy<Rc2Context>(ctx);
+      break;
+    case ContextTag::Rc4:
+      destroy<Rc4Context>(ctx);
+      break;
   }
   return 0;
 }

@@ -44,8 +44,8 @@ void DesBlockCipher::ecbBlock(const unsigned char* in, unsigned char* out, bool 
     legacy::desEcb3(in, out, context_.schedule1, context_.schedule2, context_.schedule3, encrypt);
 }
 
-bool DesBlockCipher::run(Direction direction, RunSite, const unsigned char* in, unsigned char* out,
-                         std::size_t blocks, ChainUpdate chain) noexcept {
+bool DesBlockCipher::run(Direction direction, RunSite, const unsigned char* in, unsigned char* out, std::size_t blocks,
+                         ChainUpdate chain) noexcept {
   const bool encrypt = direction == Direction::Encrypt;
   if (context_.mode == kModeEcb) {
     for (std::size_t i = 0; i < blocks; ++i) ecbBlock(in + 8 * i, out + 8 * i, encrypt);
@@ -53,7 +53,7 @@ bool DesBlockCipher::run(Direction direction, RunSite, const unsigned char* in, 
   }
   unsigned char scratchChain[8];
   std::memcpy(scratchChain, context_.chainBlock, 8);
-  unsigned char (&iv)[8] = chain == ChainUpdate::Store ? context_.chainBlock : scratchChain;
+  unsigned char(&iv)[8] = chain == ChainUpdate::Store ? context_.chainBlock : scratchChain;
   if (context_.cipherKind == kSingleDes)
     legacy::desCbc(in, out, 8 * blocks, context_.schedule1, iv, encrypt);
   else

@@ -23,14 +23,12 @@ void desSetKey(const unsigned char (&key)[8], DES_key_schedule& schedule) noexce
 }
 
 void desEcb(const unsigned char* in, unsigned char* out, DES_key_schedule& schedule, bool encrypt) noexcept {
-  DES_ecb_encrypt(inputBlock(in), outputBlock(out), &schedule,
-                  encrypt ? DES_ENCRYPT : DES_DECRYPT);
+  DES_ecb_encrypt(inputBlock(in), outputBlock(out), &schedule, encrypt ? DES_ENCRYPT : DES_DECRYPT);
 }
 
 void desEcb3(const unsigned char* in, unsigned char* out, DES_key_schedule& k1, DES_key_schedule& k2,
              DES_key_schedule& k3, bool encrypt) noexcept {
-  DES_ecb3_encrypt(inputBlock(in), outputBlock(out), &k1, &k2, &k3,
-                   encrypt ? DES_ENCRYPT : DES_DECRYPT);
+  DES_ecb3_encrypt(inputBlock(in), outputBlock(out), &k1, &k2, &k3, encrypt ? DES_ENCRYPT : DES_DECRYPT);
 }
 
 void desCbc(const unsigned char* in, unsigned char* out, std::size_t length, DES_key_schedule& schedule,
@@ -40,8 +38,7 @@ void desCbc(const unsigned char* in, unsigned char* out, std::size_t length, DES
 
 void desEde3Cbc(const unsigned char* in, unsigned char* out, std::size_t length, DES_key_schedule& k1,
                 DES_key_schedule& k2, DES_key_schedule& k3, unsigned char (&iv)[8], bool encrypt) noexcept {
-  DES_ede3_cbc_encrypt(in, out, static_cast<long>(length), &k1, &k2, &k3, &iv,
-                       encrypt ? DES_ENCRYPT : DES_DECRYPT);
+  DES_ede3_cbc_encrypt(in, out, static_cast<long>(length), &k1, &k2, &k3, &iv, encrypt ? DES_ENCRYPT : DES_DECRYPT);
 }
 
 void rc2SetKey(RC2_KEY& schedule, const unsigned char* key, int keyLen, int effectiveBits) noexcept {
@@ -52,14 +49,12 @@ void rc2Ecb(const unsigned char* in, unsigned char* out, RC2_KEY& schedule, bool
   RC2_ecb_encrypt(in, out, &schedule, encrypt ? RC2_ENCRYPT : RC2_DECRYPT);
 }
 
-void rc2Cbc(const unsigned char* in, unsigned char* out, std::size_t length, RC2_KEY& schedule,
-            unsigned char (&iv)[8], bool encrypt) noexcept {
+void rc2Cbc(const unsigned char* in, unsigned char* out, std::size_t length, RC2_KEY& schedule, unsigned char (&iv)[8],
+            bool encrypt) noexcept {
   RC2_cbc_encrypt(in, out, static_cast<long>(length), &schedule, iv, encrypt ? RC2_ENCRYPT : RC2_DECRYPT);
 }
 
-void rc4SetKey(RC4_KEY& state, const unsigned char* key, int keyLen) noexcept {
-  RC4_set_key(&state, keyLen, key);
-}
+void rc4SetKey(RC4_KEY& state, const unsigned char* key, int keyLen) noexcept { RC4_set_key(&state, keyLen, key); }
 
 void rc4(RC4_KEY& state, std::size_t length, const unsigned char* in, unsigned char* out) noexcept {
   RC4(&state, length, in, out);

@@ -37,8 +37,8 @@ void rc2SetKey(RC2_KEY& schedule, const unsigned char* key, int keyLen, int effe
 void rc2Ecb(const unsigned char* in, unsigned char* out, RC2_KEY& schedule, bool encrypt) noexcept;
 
 // A run of whole blocks with RC2 in CBC; iv is replaced by the last ciphertext block.
-void rc2Cbc(const unsigned char* in, unsigned char* out, std::size_t length, RC2_KEY& schedule,
-            unsigned char (&iv)[8], bool encrypt) noexcept;
+void rc2Cbc(const unsigned char* in, unsigned char* out, std::size_t length, RC2_KEY& schedule, unsigned char (&iv)[8],
+            bool encrypt) noexcept;
 
 void rc4SetKey(RC4_KEY& state, const unsigned char* key, int keyLen) noexcept;
 

@@ -21,7 +21,8 @@ int acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char*
   if (context == nullptr) return kRc2AcquireRefused;
 
   const int keyBytes = keyLen < kMaxKeyBytes ? keyLen : kMaxKeyBytes;
-  legacy::rc2SetKey(context->schedule, key, keyBytes, keyBytes * 8 < kMaxEffectiveBits ? keyBytes * 8 : kMaxEffectiveBits);
+  legacy::rc2SetKey(context->schedule, key, keyBytes,
+                    keyBytes * 8 < kMaxEffectiveBits ? keyBytes * 8 : kMaxEffectiveBits);
   if (mode == kModeCbc) std::memcpy(context->chainBlock, iv, 8);
   context->mode = mode;
   context->option = option;
@@ -29,8 +30,8 @@ int acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char*
   return 0;
 }
 
-bool Rc2BlockCipher::run(Direction direction, RunSite, const unsigned char* in, unsigned char* out,
-                         std::size_t blocks, ChainUpdate chain) noexcept {
+bool Rc2BlockCipher::run(Direction direction, RunSite, const unsigned char* in, unsigned char* out, std::size_t blocks,
+                         ChainUpdate chain) noexcept {
   const bool encrypt = direction == Direction::Encrypt;
   if (context_.mode == kModeEcb) {
     for (std::size_t i = 0; i < blocks; ++i) legacy::rc2Ecb(in + 8 * i, out + 8 * i, context_.schedule, encrypt);
@@ -38,7 +39,7 @@ bool Rc2BlockCipher::run(Direction direction, RunSite, const unsigned char* in, 
   }
   unsigned char scratchChain[8];
   std::memcpy(scratchChain, context_.chainBlock, 8);
-  unsigned char (&iv)[8] = chain == ChainUpdate::Store ? context_.chainBlock : scratchChain;
+  unsigned char(&iv)[8] = chain == ChainUpdate::Store ? context_.chainBlock : scratchChain;
   legacy::rc2Cbc(in, out, 8 * blocks, context_.schedule, iv, encrypt);
   return true;
 }

@@ -1,6 +1,8 @@
 // The block streamer with a 16-byte toy cipher that can refuse a run, the
 // shape of a card-computed cipher: call sites, failure state, final blocks
 // that leave the chaining value alone.
+#include "softcrypt/block_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "evp_oracle.h"
-#include "softcrypt/block_stream.h"
 
 namespace softcrypt_test {
 namespace {
@@ -113,15 +114,17 @@ Bytes runStream(bool encrypt, int mode, const Bytes& in, const std::vector<std::
   for (std::size_t piece : pieces) {
     Bytes part(piece + kBlock);
     int len = -1;
-    const StreamResult r = encrypt ? s.cipher.encryptUpdate(toy, in.data() + at, static_cast<std::uint32_t>(piece), part.data(), len)
-                                   : s.cipher.decryptUpdate(toy, in.data() + at, static_cast<std::uint32_t>(piece), part.data(), len);
+    const StreamResult r =
+        encrypt ? s.cipher.encryptUpdate(toy, in.data() + at, static_cast<std::uint32_t>(piece), part.data(), len)
+                : s.cipher.decryptUpdate(toy, in.data() + at, static_cast<std::uint32_t>(piece), part.data(), len);
     EXPECT_EQ(r, StreamResult::Ok);
     out.insert(out.end(), part.begin(), part.begin() + len);
     at += piece;
   }
   Bytes last(kBlock);
   int len = -1;
-  const StreamResult r = encrypt ? s.cipher.encryptFinal(toy, last.data(), len) : s.cipher.decryptFinal(toy, last.data(), len);
+  const StreamResult r =
+      encrypt ? s.cipher.encryptFinal(toy, last.data(), len) : s.cipher.decryptFinal(toy, last.data(), len);
   EXPECT_EQ(r, StreamResult::Ok);
   if (r == StreamResult::Ok) out.insert(out.end(), last.begin(), last.begin() + len);
   return out;

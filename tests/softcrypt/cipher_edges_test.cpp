@@ -19,7 +19,9 @@ class CipherEdges : public testing::TestWithParam<const CipherFamily*> {
   }
 
   // The context's cipher in ECB without padding, from the oracle.
-  Bytes rawEcb(bool encrypt, const Bytes& data) { return evpCrypt(family().oracle(kKey16, 1), encrypt, {}, data, false); }
+  Bytes rawEcb(bool encrypt, const Bytes& data) {
+    return evpCrypt(family().oracle(kKey16, 1), encrypt, {}, data, false);
+  }
 
   // The MAC of the empty message shows whether `pending` and `pendingLen`
   // are still those of a fresh context.

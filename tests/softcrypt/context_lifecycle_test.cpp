@@ -56,7 +56,8 @@ TEST_P(AcquireRefusal, ReleaseCleansesTheWholeContext) {
 
 INSTANTIATE_TEST_SUITE_P(
     Families, AcquireRefusal,
-    testing::Values(AcquireCase{"Des", VORN_DAL_DesAcquireContext, VORN_DAL_ERR_KEY_OBJECT, sizeof(softcrypt::DesContext)},
+    testing::Values(AcquireCase{"Des", VORN_DAL_DesAcquireContext, VORN_DAL_ERR_KEY_OBJECT,
+                                sizeof(softcrypt::DesContext)},
                     AcquireCase{"Rc2", VORN_DAL_Rc2AcquireContext, VORN_DAL_ERR_OTHER, sizeof(softcrypt::Rc2Context)},
                     AcquireCase{"Rc4", VORN_DAL_Rc4AcquireContext, VORN_DAL_ERR_OTHER, sizeof(softcrypt::Rc4Context)}),
     [](const auto& info) { return std::string(info.param.name); });

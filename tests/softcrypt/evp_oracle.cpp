@@ -33,7 +33,8 @@ OracleLibrary& oracleLibrary() {
 
 Bytes hexBytes(std::string_view hex) {
   Bytes out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
   return out;
 }
 
@@ -54,7 +55,8 @@ Bytes evpCrypt(const OracleCipher& cipher, bool encrypt, const Bytes& iv, const 
                                  OSSL_PARAM_construct_end()};
     ok = EVP_CIPHER_CTX_set_params(ctx.get(), params) == 1;
   }
-  ok = ok && EVP_CipherInit_ex2(ctx.get(), nullptr, cipher.key.data(), iv.empty() ? nullptr : iv.data(), enc, nullptr) == 1 &&
+  ok = ok &&
+       EVP_CipherInit_ex2(ctx.get(), nullptr, cipher.key.data(), iv.empty() ? nullptr : iv.data(), enc, nullptr) == 1 &&
        EVP_CIPHER_CTX_set_padding(ctx.get(), pad ? 1 : 0) == 1;
   Bytes out(data.size() + 16);
   int updateLen = 0;

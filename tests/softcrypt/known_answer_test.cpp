@@ -51,17 +51,17 @@ TEST_P(BlockKnownAnswer, UpdateGivesPublishedCiphertext) {
 
 INSTANTIATE_TEST_SUITE_P(
     Published, BlockKnownAnswer,
-    testing::Values(
-        BlockVector{&kDes, 1, "0123456789ABCDEF", "", "4E6F772069732074", "3FA40E8A984D4815"},
-        BlockVector{&kDes, 2, "0123456789ABCDEF", "1234567890ABCDEF",
-                    "4E6F77206973207468652074696D6520666F7220616C6C20",
-                    "E5C7CDDE872BF27C43E934008C389C0F683788499A7C05F6"},
-        BlockVector{&kDes, 1, "0123456789ABCDEF23456789ABCDEF01456789ABCDEF0123", "",
-                    "54686520717566636B2062726F776E20666F78206A756D70",
-                    "A826FD8CE53B855FCCE21C8112256FE668D5C05DD9B6B900"},
-        BlockVector{&kRc2, 1, "FFFFFFFFFFFFFFFF", "", "FFFFFFFFFFFFFFFF", "278B27E42E2F0D49"},
-        BlockVector{&kRc2, 1, "3000000000000000", "", "1000000000000001", "30649EDF9BE7D2C2"},
-        BlockVector{&kRc2, 1, "88BCA90E90875A7F0F79C384627BAFB2", "", "0000000000000000", "2269552AB0F85CA6"}));
+    testing::Values(BlockVector{&kDes, 1, "0123456789ABCDEF", "", "4E6F772069732074", "3FA40E8A984D4815"},
+                    BlockVector{&kDes, 2, "0123456789ABCDEF", "1234567890ABCDEF",
+                                "4E6F77206973207468652074696D6520666F7220616C6C20",
+                                "E5C7CDDE872BF27C43E934008C389C0F683788499A7C05F6"},
+                    BlockVector{&kDes, 1, "0123456789ABCDEF23456789ABCDEF01456789ABCDEF0123", "",
+                                "54686520717566636B2062726F776E20666F78206A756D70",
+                                "A826FD8CE53B855FCCE21C8112256FE668D5C05DD9B6B900"},
+                    BlockVector{&kRc2, 1, "FFFFFFFFFFFFFFFF", "", "FFFFFFFFFFFFFFFF", "278B27E42E2F0D49"},
+                    BlockVector{&kRc2, 1, "3000000000000000", "", "1000000000000001", "30649EDF9BE7D2C2"},
+                    BlockVector{&kRc2, 1, "88BCA90E90875A7F0F79C384627BAFB2", "", "0000000000000000",
+                                "2269552AB0F85CA6"}));
 
 struct KeystreamVector {
   const char* key;
@@ -83,17 +83,16 @@ TEST_P(Rc4KnownAnswer, KeystreamAtOffset) {
   EXPECT_EQ(out.data, hexBytes(v.keystream));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rfc6229, Rc4KnownAnswer,
-                         testing::Values(KeystreamVector{"0102030405", 0, "b2396305f03dc027ccc3524a0a1118a8"},
-                                         KeystreamVector{"0102030405", 16, "6982944f18fc82d589c403a47a0d0919"},
-                                         KeystreamVector{"0102030405", 240, "28cb1132c96ce286421dcaadb8b69eae"},
-                                         KeystreamVector{"0102030405", 256, "1cfcf62b03eddb641d77dfcf7f8d8c93"},
-                                         KeystreamVector{"0102030405", 1536, "d8729db41882259bee4f825325f5a130"},
-                                         KeystreamVector{"0102030405060708", 0, "97ab8a1bf0afb96132f2f67258da15a8"},
-                                         KeystreamVector{"0102030405060708090a0b0c0d0e0f10", 0,
-                                                         "9ac7cc9a609d1ef7b2932899cde41b97"},
-                                         KeystreamVector{"0102030405060708090a0b0c0d0e0f10", 16,
-                                                         "5248c4959014126a6e8a84f11d1a9e1c"}));
+INSTANTIATE_TEST_SUITE_P(
+    Rfc6229, Rc4KnownAnswer,
+    testing::Values(KeystreamVector{"0102030405", 0, "b2396305f03dc027ccc3524a0a1118a8"},
+                    KeystreamVector{"0102030405", 16, "6982944f18fc82d589c403a47a0d0919"},
+                    KeystreamVector{"0102030405", 240, "28cb1132c96ce286421dcaadb8b69eae"},
+                    KeystreamVector{"0102030405", 256, "1cfcf62b03eddb641d77dfcf7f8d8c93"},
+                    KeystreamVector{"0102030405", 1536, "d8729db41882259bee4f825325f5a130"},
+                    KeystreamVector{"0102030405060708", 0, "97ab8a1bf0afb96132f2f67258da15a8"},
+                    KeystreamVector{"0102030405060708090a0b0c0d0e0f10", 0, "9ac7cc9a609d1ef7b2932899cde41b97"},
+                    KeystreamVector{"0102030405060708090a0b0c0d0e0f10", 16, "5248c4959014126a6e8a84f11d1a9e1c"}));
 
 // The sequence that answers the card's challenge when a token is formatted.
 TEST(DesChallenge, TwoKeyTripleDesOfChallengeThenOfPaddingBlock) {

@@ -47,7 +47,8 @@ class CipherOracle : public testing::TestWithParam<OracleParam> {
     Bytes out;
     std::size_t at = 0;
     for (std::size_t piece : randomPieces(data.size())) {
-      const CallOutput part = callUpdate(update, ctx.get(), Bytes(data.begin() + at, data.begin() + at + piece), piece + 16);
+      const CallOutput part =
+          callUpdate(update, ctx.get(), Bytes(data.begin() + at, data.begin() + at + piece), piece + 16);
       EXPECT_EQ(part.code, 0);
       out = concat(out, part.data);
       at += piece;
@@ -98,7 +99,8 @@ std::string oracleName(const testing::TestParamInfo<OracleParam>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Des, CipherOracle,
-                         testing::Combine(testing::Values(&kDes), testing::Values(8, 16, 24, 32), testing::Values(1, 2)),
+                         testing::Combine(testing::Values(&kDes), testing::Values(8, 16, 24, 32),
+                                          testing::Values(1, 2)),
                          oracleName);
 INSTANTIATE_TEST_SUITE_P(Rc2, CipherOracle,
                          testing::Combine(testing::Values(&kRc2), testing::Values(1, 5, 16, 40, 128, 200),

@@ -21,7 +21,8 @@ TEST_F(Rc4, AgreesWithEvpAcrossSplitUpdates) {
   Bytes out;
   for (std::size_t at = 0, piece = 1; at < message.size(); at += piece, piece = piece % 5 + 1) {
     const std::size_t n = std::min(piece, message.size() - at);
-    const CallOutput part = callUpdate(VORN_DAL_Rc4Update, ctx_.get(), Bytes(message.begin() + at, message.begin() + at + n), n);
+    const CallOutput part =
+        callUpdate(VORN_DAL_Rc4Update, ctx_.get(), Bytes(message.begin() + at, message.begin() + at + n), n);
     ASSERT_EQ(part.code, 0);
     out = concat(out, part.data);
   }
