@@ -70,15 +70,17 @@ void printOverview(std::ostream& out, const std::vector<Command>& commands) {
   out << kOverviewTail;
 }
 
+void printUsageLine(std::ostream& out, const Command& c) {
+  out << "usage: pelu7 " << fullName(c) << (c.synopsis.empty() ? "" : " ") << c.synopsis << "\n";
+}
+
 void printCommandHelp(std::ostream& out, const Command& c) {
-  out << "usage: pelu7 " << fullName(c) << " " << c.synopsis << "\n\n" << c.summary << "\n";
+  printUsageLine(out, c);
+  out << "\n" << c.summary << "\n";
   if (!c.details.empty()) out << "\n" << c.details;
   out << "\nReader options (--port, --reader, --trace) and exit statuses: see pelu7 --help.\n";
 }
 
-void printUsageLine(std::ostream& out, const Command& c) {
-  out << "usage: pelu7 " << fullName(c) << " " << c.synopsis << "\n";
-}
 
 bool isHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
