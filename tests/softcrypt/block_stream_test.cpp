@@ -153,18 +153,6 @@ TEST_P(ToyStreamSplits, AnySplitGivesTheSameMessageBothWays) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, ToyStreamSplits, testing::Values(1, 2));
 
-TEST(ToyStream, DecryptUpdateHoldsBackUpToOneBlock) {
-  ToyCipher toy(1);
-  Stream s;
-  Bytes out(64);
-  int len = -1;
-  ASSERT_EQ(s.cipher.decryptUpdate(toy, pattern(16, 1).data(), 16, out.data(), len), StreamResult::Ok);
-  EXPECT_EQ(len, 0);
-  ASSERT_EQ(s.cipher.decryptUpdate(toy, pattern(16, 2).data(), 16, out.data(), len), StreamResult::Ok);
-  EXPECT_EQ(len, 16);
-  EXPECT_EQ(s.pendingLen, 16u);
-}
-
 TEST(ToyStream, RunsAreToldWhereTheyComeFrom) {
   ToyCipher toy(2);
   Stream s;

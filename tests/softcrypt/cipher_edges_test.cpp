@@ -210,16 +210,6 @@ TEST_P(CipherEdges, FinalsDoNotResetTheContext) {
   EXPECT_EQ(second.data, evpCrypt(family().oracle(kKey16, 2), true, first.data, Bytes(8, 0x08), false));
 }
 
-TEST_P(CipherEdges, IvIsReadOnlyInCbc) {
-  Context ecb;
-  ASSERT_EQ(family().acquire(kKey16.data(), 16, nullptr, 1, 0, ecb.out()), 0);
-  Context cbc;
-  ASSERT_EQ(family().acquire(kKey16.data(), 16, kIv.data(), 2, 0, cbc.out()), 0);
-  const Bytes message(8, 0x33);
-  EXPECT_EQ(callUpdate(family().encUpdate, cbc.get(), message, 8).data,
-            evpCrypt(family().oracle(kKey16, 2), true, kIv, message, false));
-}
-
 INSTANTIATE_TEST_SUITE_P(Families, CipherEdges, testing::Values(&kDes, &kRc2),
                          [](const auto& info) { return std::string(info.param->name); });
 
