@@ -1,4 +1,4 @@
-// Buffering, padding and chaining-independent streaming of block ciphers.
+// Streaming of block ciphers: buffering of partial blocks, padding, CBC-MAC.
 //
 // Every block cipher family of the library (DES, triple DES and RC2 with
 // 8-byte blocks in software, SSF33 with 16-byte blocks on the card) streams
@@ -10,8 +10,11 @@
 //   int mode() const                     the context's mode (1 ECB, 2 CBC, else refused)
 //   bool run(Direction, RunSite, in, out, blocks, ChainUpdate)
 //                                        processes a run of whole blocks in the
-//                                        context's mode; false when the cipher
-//                                        refused (the call then ends at once)
+//                                        context's mode (CBC chaining is the
+//                                        cipher's; ChainUpdate::Keep asks it to
+//                                        leave its chaining value as it was);
+//                                        false when the cipher refused (the call
+//                                        then ends at once)
 //   bool encipher(MacSite, block)        replaces one block by its encryption in
 //                                        ECB fashion, for the MAC
 // and by the stream's template arguments: the block size and whether a final
