@@ -68,7 +68,8 @@ int runAttach(const ParsedArgs& args, Session&) {
   std::signal(SIGTERM, requestStop);
   try {
     const auto token = vtoken::Token::openFile(path);
-    std::cerr << "pelu7: serving " << path << " to vpcd at " << host << ":" << port << "; stop with Ctrl-C\n";
+    std::cerr << "pelu7: attaching " << path << " to vpcd at " << host << ":" << port
+              << "; stop with Ctrl-C or SIGTERM\n";
     const vtoken::VpcdEnd end = vtoken::serveOverVpcd(*token, host, port, stopRequested);
     if (end == vtoken::VpcdEnd::kConnectionClosed) {
       std::cerr << "pelu7: vpcd closed the connection\n";
@@ -94,7 +95,8 @@ void addVtokenCommands(std::vector<Command>& commands) {
   commands.push_back({"vtoken", "attach", "PATH [--host H] [--vpcd-port P]",
                       "serve a virtual token to pcscd through vpcd until stopped",
                       "Connects to vpcd (default 127.0.0.1:35963) and answers its commands until\n"
-                      "SIGINT or SIGTERM. PC/SC programs then see the token in vpcd's reader.\n",
+                      "SIGINT or SIGTERM. PC/SC programs then see the token in vpcd's reader.\n"
+                      "A missing token file is created factory-fresh, as with --reader vtoken:PATH.\n",
                       optionList({kAttachOptions}), runAttach});
 }
 
