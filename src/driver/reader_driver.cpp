@@ -70,7 +70,7 @@ int resetCard(int handle, unsigned char* atrLen, unsigned char* atr) {
   std::vector<std::uint8_t> bytes = port->backend->atr();
   bytes.resize(std::min(bytes.size(), kMaxAtrLength));
   if (atr != nullptr) {
-    std::memcpy(atr, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(atr, bytes.data(), bytes.size());
     if (atrLen != nullptr) *atrLen = static_cast<unsigned char>(bytes.size());
   }
   return status;
@@ -100,7 +100,7 @@ int exchange(int handle, int cmdLen, const unsigned char* cmd, unsigned char* re
     answer->status = TKRDR_SW_COMM;
   }
   if (port->trace) port->trace->record(command, *answer);
-  std::memcpy(resp, answer->data.data(), answer->data.size());
+  if (!answer->data.empty()) std::memcpy(resp, answer->data.data(), answer->data.size());
   *respLen = static_cast<unsigned char>(answer->data.size());
   if (hook.get()) hook.get()->after(handle, command, *answer);
   return answer->status;

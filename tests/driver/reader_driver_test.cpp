@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,30 @@ TEST_F(ReaderDriver, ResetGivesTheAnswerToReset) {
   EXPECT_GE(atrLength, 2);
   EXPECT_LE(atrLength, 33);
   EXPECT_EQ(ICC_reset(handle, nullptr, nullptr), 0x9000);
+}
+
+// Handles opened, used and closed from several threads at once stay apart.
+TEST_F(ReaderDriver, ConcurrentUseKeepsTheTableSound) {
+  mapReaders("USB1=vtoken:;USB2=vtoken:");
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 40;
+  std::vector<int> failures(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      const char* port = t % 2 == 0 ? "USB1" : "USB2";
+      for (int round = 0; round < kRounds; ++round) {
+        const int handle = CT_open(port, 1, 0);
+        Bytes data;
+        if (handle < 0 || send(handle, kGetChallenge, &data) != 0x9000 || data.size() != 8 ||
+            CT_close(handle) != 0) {
+          ++failures[t];
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
 }
 
 struct BadArgsCase {

@@ -76,11 +76,6 @@ TEST(Redaction, ResetLeavesNoKeyFileSelected) {
   EXPECT_EQ(trace.commandLine(kUpdate), "> 00D6000003112233");
 }
 
-TEST(Redaction, ShownWhenSecretsAreAskedFor) {
-  ApduTrace trace(-1, true);
-  EXPECT_EQ(trace.commandLine(Bytes{0x00, 0x20, 0x00, 0x01, 0x02, 0x12, 0x34}), "> 00200001021234");
-}
-
 TEST(AnswerLine, DataThenFourDigitStatus) {
   EXPECT_EQ(ApduTrace::answerLine(CardAnswer{{0x0A, 0xFF}, 0x9000}), "< 0AFF9000");
   EXPECT_EQ(ApduTrace::answerLine(CardAnswer{{}, 0x6A82}), "< 6A82");
