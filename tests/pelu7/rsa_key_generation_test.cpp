@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,8 @@ struct GenerationFailure {
   std::size_t generateCommands;
   std::size_t recordWrites;
 };
+
+void PrintTo(const GenerationFailure& c, std::ostream* os) { *os << c.name; }
 
 class RsaGenerationFailure : public RsaKeyGenerationTest, public ::testing::WithParamInterface<GenerationFailure> {};
 
