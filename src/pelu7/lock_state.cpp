@@ -92,6 +92,27 @@ class FileDescriptor {
   int fd_;
 };
 
+// flock on the object, released on scope exit. It must be released
+// explicitly: the mapping keeps the open file, and with it the lock, alive
+// after the descriptor is closed.
+class CreationLock {
+ public:
+  explicit CreationLock(int fd) : fd_(fd) {
+    while ((locked_ = flock(fd_, LOCK_EX) == 0) == false && errno == EINTR) {
+    }
+  }
+  ~CreationLock() {
+    if (locked_) flock(fd_, LOCK_UN);
+  }
+  CreationLock(const CreationLock&) = delete;
+  CreationLock& operator=(const CreationLock&) = delete;
+  bool ok() const { return locked_; }
+
+ private:
+  int fd_;
+  bool locked_ = false;
+};
+
 bool initialiseState(SharedLockState& state) {
   std::memset(static_cast<void*>(&state), 0, sizeof state);
   pthread_mutexattr_t attributes;
@@ -145,11 +166,10 @@ bool processHasEnded(const ProcessRecord& holder, const ProcessRecord& observer)
 SharedLockState* mapSharedLockState(const char* name) {
   const FileDescriptor object(shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode));
   if (object.get() < 0) return nullptr;
-  // The file lock serialises creation and initialisation; it goes away with
-  // the descriptor, also when a creator dies half-way.
-  while (flock(object.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return nullptr;
-  }
+  // The file lock serialises creation and initialisation; it goes away when
+  // released here, or when a creator dies half-way.
+  const CreationLock creation(object.get());
+  if (!creation.ok()) return nullptr;
   struct stat info {};
   if (fstat(object.get(), &info) != 0 || !trustworthy(info)) return nullptr;
   if (info.st_size == 0) {

@@ -1,0 +1,200 @@
+// A holder that dies does not block the others for ever: its lock is taken
+// over once it has surely ended, and only then.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <optional>
+#include <thread>
+
+#include "pelu7/lock.h"
+#include "pelu7/lock_state.h"
+#include "process_harness.h"
+#include "support/dal_fixture.h"
+
+namespace {
+
+using locktest::Channel;
+using locktest::ChildProcess;
+
+// Child: takes the lock, reports 'L' and waits for the test to end it.
+int holdForEver(Channel& test) {
+  void* lock = nullptr;
+  if (VORN_DAL_CreateMutex(&lock) != 0 || VORN_DAL_LockMutex(lock) != 0) return 1;
+  test.send('L');
+  test.receive();
+  return 0;
+}
+
+// Child: reports 'w', then 'L' once it holds the lock, and releases it.
+int lockOnce(Channel& test) {
+  void* lock = nullptr;
+  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
+  test.send('w');
+  if (VORN_DAL_LockMutex(lock) != 0) return 2;
+  test.send('L');
+  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
+}
+
+struct KilledHolderCase {
+  const char* name;
+  bool waiterStartsFirst;  // already waiting when the holder dies
+  bool reaped;             // the dead holder is reaped, or left a zombie
+};
+
+class KilledHolderTest : public testsupport::DalTest, public ::testing::WithParamInterface<KilledHolderCase> {
+ protected:
+  locktest::PrivateLockObject object_;
+};
+
+TEST_P(KilledHolderTest, AnotherProcessGetsTheLock) {
+  const KilledHolderCase& scenario = GetParam();
+  ChildProcess holder(holdForEver);
+  ASSERT_EQ('L', holder.receive());
+
+  std::optional<ChildProcess> waiter;
+  if (scenario.waiterStartsFirst) {
+    waiter.emplace(lockOnce);
+    ASSERT_EQ('w', waiter->receive());
+    EXPECT_TRUE(locktest::waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
+    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
+  }
+  holder.kill(SIGKILL);
+  if (scenario.reaped) {
+    EXPECT_EQ(128 + SIGKILL, holder.wait());
+  }
+  if (!scenario.waiterStartsFirst) {
+    waiter.emplace(lockOnce);
+    ASSERT_EQ('w', waiter->receive());
+  }
+  // Within one recovery slice; receive() gives up only after a minute.
+  EXPECT_EQ('L', waiter->receive());
+  EXPECT_EQ(0, waiter->wait());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KilledHolderTest,
+                         ::testing::Values(KilledHolderCase{"WaiterFirstHolderReaped", true, true},
+                                           KilledHolderCase{"WaiterFirstHolderZombie", true, false},
+                                           KilledHolderCase{"WaiterLaterHolderReaped", false, true},
+                                           KilledHolderCase{"WaiterLaterHolderZombie", false, false}),
+                         [](const auto& info) { return info.param.name; });
+
+// A process killed in the middle of a transition, holding the guard of the
+// shared state, does not stop the lock from working.
+TEST(LockGuardTest, AProcessKilledWhileHoldingTheGuardDoesNotBlockOthers) {
+  locktest::PrivateLockObject object;
+  ChildProcess dying([&](Channel& test) {
+    pelu7::SharedLockState* state = pelu7::mapSharedLockState(object.name().c_str());
+    if (state == nullptr || pthread_mutex_lock(&state->guard) != 0) return 1;
+    test.send('G');
+    test.receive();
+    return 0;
+  });
+  ASSERT_EQ('G', dying.receive());
+  dying.kill(SIGKILL);
+  EXPECT_EQ(128 + SIGKILL, dying.wait());
+
+  void* lock = nullptr;
+  ASSERT_EQ(0, VORN_DAL_CreateMutex(&lock));
+  EXPECT_EQ(0, VORN_DAL_LockMutex(lock));
+  EXPECT_EQ(0, VORN_DAL_UnLockMutex(lock));
+  EXPECT_EQ(0, VORN_DAL_DestroyMutex(lock));
+}
+
+// Which recorded holders count as ended.
+enum class Holder {
+  kThisProcess,
+  kLiveProcess,
+  kZombie,
+  kReapedProcess,
+  kRecycledId,           // the id now names a process that started at another time
+  kOtherPidNamespace,    // cannot be looked at from here
+  kLeaderEndedThreadsLive,
+  kNoProcess,
+};
+
+struct HolderCase {
+  const char* name;
+  Holder holder;
+  bool ended;
+};
+
+class HolderLivenessTest : public ::testing::TestWithParam<HolderCase> {};
+
+// Child: sends its own process record, then waits for the test or exits.
+int reportRecord(Channel& test, bool stay) {
+  const pelu7::ProcessRecord self = pelu7::currentProcess();
+  test.sendBytes(&self, sizeof self);
+  if (stay) test.receive();
+  return 0;
+}
+
+TEST_P(HolderLivenessTest, ProcessHasEnded) {
+  const HolderCase& scenario = GetParam();
+  const pelu7::ProcessRecord observer = pelu7::currentProcess();
+  ASSERT_NE(0u, observer.startTime) << "needs /proc";
+  pelu7::ProcessRecord holder = observer;
+  std::optional<ChildProcess> child;
+  auto startChild = [&](const std::function<int(Channel&)>& body) {
+    child.emplace(body);
+    ASSERT_TRUE(child->receiveBytes(&holder, sizeof holder));
+  };
+
+  switch (scenario.holder) {
+    case Holder::kThisProcess:
+      break;
+    case Holder::kLiveProcess:
+      startChild([](Channel& test) { return reportRecord(test, true); });
+      break;
+    case Holder::kZombie:
+      startChild([](Channel& test) { return reportRecord(test, false); });
+      ASSERT_TRUE(locktest::waitUntilState(child->pid(), child->pid(), 'Z', [] { return false; }));
+      break;
+    case Holder::kReapedProcess:
+      startChild([](Channel& test) { return reportRecord(test, false); });
+      EXPECT_EQ(0, child->wait());
+      break;
+    case Holder::kRecycledId:
+      startChild([](Channel& test) { return reportRecord(test, true); });
+      holder.startTime += 1;
+      break;
+    case Holder::kOtherPidNamespace:
+      startChild([](Channel& test) { return reportRecord(test, false); });
+      EXPECT_EQ(0, child->wait());
+      holder.pidNamespace += 1;
+      break;
+    case Holder::kLeaderEndedThreadsLive:
+      startChild([](Channel& test) {
+        std::thread([channel = test] {
+          channel.receive();
+          _exit(0);
+        }).detach();
+        reportRecord(test, false);
+        syscall(SYS_exit, 0);  // ends the main thread alone, without unwinding
+        return 0;
+      });
+      ASSERT_TRUE(locktest::waitUntilState(child->pid(), child->pid(), 'Z', [] { return false; }));
+      break;
+    case Holder::kNoProcess:
+      holder = pelu7::ProcessRecord{};
+      holder.pidNamespace = observer.pidNamespace;
+      break;
+  }
+  EXPECT_EQ(scenario.ended, pelu7::processHasEnded(holder, observer));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, HolderLivenessTest,
+    ::testing::Values(HolderCase{"ThisProcess", Holder::kThisProcess, false},
+                      HolderCase{"LiveProcess", Holder::kLiveProcess, false},
+                      HolderCase{"Zombie", Holder::kZombie, true},
+                      HolderCase{"ReapedProcess", Holder::kReapedProcess, true},
+                      HolderCase{"RecycledId", Holder::kRecycledId, true},
+                      HolderCase{"OtherPidNamespace", Holder::kOtherPidNamespace, false},
+                      HolderCase{"LeaderEndedThreadsLive", Holder::kLeaderEndedThreadsLive, false},
+                      HolderCase{"NoProcess", Holder::kNoProcess, true}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace

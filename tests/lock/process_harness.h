@@ -1,0 +1,103 @@
+// Helpers for tests of the cross-process lock: child processes that talk to
+// the test over pipes, lock attempts on threads, and a private lock object.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace locktest {
+
+// The child's end of the pipes to the test process.
+class Channel {
+ public:
+  Channel(int in, int out) : in_(in), out_(out) {}
+  void send(char event) const;
+  void sendBytes(const void* data, size_t length) const;
+  // The next command from the test; '\0' when the test has gone.
+  char receive() const;
+
+ private:
+  int in_;
+  int out_;
+};
+
+// A forked child that runs `body` and exits with its result. Events go from
+// the child to the test, commands from the test to the child.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::function<int(Channel&)>& body);
+  ~ChildProcess();  // kills and reaps a child that is still there
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void send(char command) const;
+  // The next event; '\0' when the child closed its end, or after a minute
+  // (a guard against hanging the test run, not a timing expectation).
+  char receive() const;
+  bool receiveBytes(void* data, size_t length) const;
+  // True when an event is waiting to be read now.
+  bool hasEvent() const;
+  void kill(int signal) const;
+  // Reaps the child: its exit status, or 128 + signal when it was killed.
+  int wait();
+
+ private:
+  pid_t pid_ = -1;
+  int events_ = -1;
+  int commands_ = -1;
+  bool reaped_ = false;
+};
+
+// Returns true when the thread `tid` of process `pid` is in `state` (as in
+// /proc: S sleeping, Z zombie); false when `done` became true first or the
+// thread is gone.
+bool waitUntilState(pid_t pid, pid_t tid, char state, const std::function<bool()>& done);
+
+// The same for state S, sleeping in the kernel: a thread blocked in a lock call.
+inline bool waitUntilSleeping(pid_t pid, pid_t tid, const std::function<bool()>& done) {
+  return waitUntilState(pid, tid, 'S', done);
+}
+
+// VORN_DAL_LockMutex on a thread of its own.
+class LockAttempt {
+ public:
+  enum class Outcome { kAcquired, kBlocked };
+  explicit LockAttempt(void* lock);
+  ~LockAttempt();
+  LockAttempt(const LockAttempt&) = delete;
+  LockAttempt& operator=(const LockAttempt&) = delete;
+
+  // Acquired when the lock call has returned, Blocked when it sleeps inside.
+  Outcome outcome();
+  // Waits for the lock call to return and gives its result.
+  int finish();
+
+ private:
+  std::atomic<pid_t> tid_{0};
+  std::atomic<bool> returned_{false};
+  int result_ = -1;
+  std::thread thread_;
+};
+
+// A lock object of this test process only, removed at the end. Handles
+// created while it lives use it instead of "/SemVornDal".
+class PrivateLockObject {
+ public:
+  PrivateLockObject();
+  ~PrivateLockObject();
+  PrivateLockObject(const PrivateLockObject&) = delete;
+  PrivateLockObject& operator=(const PrivateLockObject&) = delete;
+  const std::string& name() const { return name_; }
+  std::string path() const { return "/dev/shm" + name_; }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace locktest
