@@ -31,6 +31,19 @@ std::uint8_t accessByteOf(int accessClass) {
 
 bool validType(int fileType) { return fileType >= kMinFileType && fileType <= kMaxFileType; }
 
+// Types 1 to 3 with numbers below 0x0200 give the ids 0200 to 07FF. A pair
+// whose id lies elsewhere would reach one of the library's own files (the
+// global information file, the key-pair counter, the flag files, the key file
+// or key-pair files), so it names no user data file.
+constexpr long kFirstUsrDataFileId = static_cast<long>(kUsrDataFileTypeStride) * kMinFileType;
+constexpr long kEndUsrDataFileId = static_cast<long>(kUsrDataFileTypeStride) * (kMaxFileType + 1);
+
+bool namesUsrDataFile(int fileType, int fileNo) {
+  if (!validType(fileType)) return false;
+  const long id = static_cast<long>(kUsrDataFileTypeStride) * fileType + fileNo;
+  return id >= kFirstUsrDataFileId && id < kEndUsrDataFileId;
+}
+
 // A caller's range inside the data part, which starts after the header.
 bool fitsDataTransfer(int offset, int length) {
   return offset >= 0 && length >= 0 && fitsTransfer(static_cast<long>(offset) + kUsrDataHeaderSize, length);
@@ -46,10 +59,10 @@ int writeHeader(int fileId, std::uint8_t status) {
 
 using namespace pelu7;
 
-// Checks the file type and names the card file, or logs and returns -500.
+// Checks the file type and number and names the card file, or logs and returns -500.
 #define FILE_ID_OR_RETURN(fileType, fileNo, fileIdOut)                        \
   do {                                                                              \
-    if (!validType(fileType)) {                                                     \
+    if (!namesUsrDataFile(fileType, fileNo)) {                                      \
       PELU7_LOG("******>file type");                                                \
       return VORN_DAL_ERR_ARGUMENT;                                                 \
     }                                                                               \
