@@ -320,3 +320,40 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UsrDataLargeTransfer,
                                            LargeTransfer{1000, 997, 3}));
 
 }  // namespace
+
+// A pair whose id falls outside the user data files' ids (0200 to 07FF) would
+// reach the library's own files: the global information file, the key-pair
+// counter, the flag files, the key file or key-pair files.
+struct ForeignId {
+  int type;
+  int number;
+};
+
+class UsrDataForeignId : public UserDataFilesTest, public ::testing::WithParamInterface<ForeignId> {};
+
+TEST_P(UsrDataForeignId, IsRefusedBeforeAnyCommand) {
+  const ForeignId& c = GetParam();
+  loginUser();
+  ASSERT_EQ(0, VORN_DAL_CreateGlobalInfoFile(16));
+  const auto data = pattern(16, 5);
+  ASSERT_EQ(0, VORN_DAL_WriteGlobalInfoFile(0, 16, data.data()));
+  clearLog();
+  {
+    ScriptedCard card;
+    unsigned char buffer[4] = {};
+    EXPECT_EQ(VORN_DAL_ERR_ARGUMENT, VORN_DAL_DeleteUsrDataFile(c.type, c.number));
+    EXPECT_EQ(VORN_DAL_ERR_ARGUMENT, VORN_DAL_WriteUsrDataFile(c.type, c.number, 0, 4, buffer));
+    EXPECT_EQ(VORN_DAL_ERR_ARGUMENT, VORN_DAL_ReadUsrDataFile(c.type, c.number, 0, 4, buffer));
+    EXPECT_EQ(VORN_DAL_ERR_ARGUMENT, VORN_DAL_CreateUsrDataFile(c.type, c.number, 4, 0, 0));
+    EXPECT_TRUE(card.exchanges().empty());
+  }
+  EXPECT_EQ(logTexts(), std::vector<std::string>(4, "******>file type"));
+  std::vector<unsigned char> back(16);
+  ASSERT_EQ(0, VORN_DAL_ReadGlobalInfoFile(0, 16, back.data()));
+  EXPECT_EQ(back, data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, UsrDataForeignId,
+                         ::testing::Values(ForeignId{1, 0x1DF3}, ForeignId{1, 0x1DF4}, ForeignId{3, 0x1800},
+                                           ForeignId{1, -0x200}, ForeignId{3, 0xFA01}, ForeignId{3, 0x200},
+                                           ForeignId{1, 0x10005}, ForeignId{2, -0x201}));
