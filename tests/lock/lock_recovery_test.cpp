@@ -44,6 +44,8 @@ struct KilledHolderCase {
   bool reaped;             // the dead holder is reaped, or left a zombie
 };
 
+void PrintTo(const KilledHolderCase& scenario, std::ostream* out) { *out << scenario.name; }
+
 class KilledHolderTest : public testsupport::DalTest, public ::testing::WithParamInterface<KilledHolderCase> {
  protected:
   locktest::PrivateLockObject object_;
@@ -120,6 +122,8 @@ struct HolderCase {
   Holder holder;
   bool ended;
 };
+
+void PrintTo(const HolderCase& scenario, std::ostream* out) { *out << scenario.name; }
 
 class HolderLivenessTest : public ::testing::TestWithParam<HolderCase> {};
 

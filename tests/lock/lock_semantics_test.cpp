@@ -224,6 +224,8 @@ struct ExistingObject {
   int expected;
 };
 
+void PrintTo(const ExistingObject& existing, std::ostream* out) { *out << existing.name; }
+
 class LockObjectTest : public LockTest, public ::testing::WithParamInterface<ExistingObject> {};
 
 TEST_P(LockObjectTest, CreateMutexUsesOnlyASoundObject) {
