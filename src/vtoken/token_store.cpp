@@ -130,7 +130,11 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-TokenStore::TokenStore(std::string path) : path_(std::move(path)) {}
+TokenStore::TokenStore(std::string path) : path_(std::move(path)) {
+  if (path_.empty()) {
+    throw TokenError("token file: no path given");
+  }
+}
 
 TokenStore::Lock::~Lock() {
   if (fd_ >= 0) {
