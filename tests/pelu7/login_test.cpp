@@ -2,6 +2,7 @@
 // card's one security state decides who counts as logged in.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -128,7 +129,13 @@ INSTANTIATE_TEST_SUITE_P(
                       VerifyAnswer{kUser, 0x63C0, -1}, VerifyAnswer{kSuper, 0x63C0, -2},
                       VerifyAnswer{kUser, 0x6A88, VORN_DAL_ERR_LOGIN}, VerifyAnswer{kSuper, 0x6300, VORN_DAL_ERR_LOGIN},
                       VerifyAnswer{kUser, 0x6C05, VORN_DAL_ERR_LOGIN},
-                      VerifyAnswer{kUser, TKRDR_SW_COMM, VORN_DAL_ERR_LOGIN}));
+                      VerifyAnswer{kUser, TKRDR_SW_COMM, VORN_DAL_ERR_LOGIN}),
+                         [](const ::testing::TestParamInfo<VerifyAnswer>& info) {
+                           char name[32];
+                           snprintf(name, sizeof name, "%s%04X", info.param.role == kSuper ? "SuperUser" : "User",
+                                    static_cast<unsigned>(info.param.status));
+                           return std::string(name);
+                         });
 
 TEST_F(LoginTest, RefusedLogoutIsReported) {
   ScriptedCard card;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -106,7 +107,13 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ChangePinAnswer,
                                            ChangeAnswer{kUser, 0x6983, -1}, ChangeAnswer{kSuper, 0x6983, -2},
                                            ChangeAnswer{kUser, 0x63CF, VORN_DAL_ERR_CHANGE_PIN},
                                            ChangeAnswer{kSuper, 0x6A88, VORN_DAL_ERR_CHANGE_PIN},
-                                           ChangeAnswer{kUser, 0x6700, VORN_DAL_ERR_CHANGE_PIN}));
+                                           ChangeAnswer{kUser, 0x6700, VORN_DAL_ERR_CHANGE_PIN}),
+                         [](const ::testing::TestParamInfo<ChangeAnswer>& info) {
+                           char name[32];
+                           snprintf(name, sizeof name, "%s%04X", info.param.role == kSuper ? "SuperUser" : "User",
+                                    static_cast<unsigned>(info.param.status));
+                           return std::string(name);
+                         });
 
 TEST_F(PinChangeTest, UnblockGivesABlockedUserANewPin) {
   blockUserPin();

@@ -2,6 +2,7 @@
 // headers, the access classes, deletion marks, and transfers of any size.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -104,7 +105,10 @@ TEST_P(UsrDataFileIds, TypeAndNumberNameTheCardFile) {
 INSTANTIATE_TEST_SUITE_P(Ids, UsrDataFileIds,
                          ::testing::Values(FileIdCase{1, 0, "0200"}, FileIdCase{1, 5, "0205"},
                                            FileIdCase{2, 5, "0405"}, FileIdCase{3, 0x1FF, "07FF"},
-                                           FileIdCase{1, 0x200, "0400"}, FileIdCase{2, 0x3FF, "07FF"}));
+                                           FileIdCase{1, 0x200, "0400"}, FileIdCase{2, 0x3FF, "07FF"}),
+                         [](const ::testing::TestParamInfo<FileIdCase>& info) {
+                           return "Type" + std::to_string(info.param.type) + "Id" + info.param.fileIdHex;
+                         });
 
 TEST_F(UserDataFilesTest, TypeOneNumber0x200AndTypeTwoNumberZeroAreOneFile) {
   ASSERT_EQ(0, VORN_DAL_CreateUsrDataFile(1, 0x200, 16, 0, 0));
@@ -254,7 +258,12 @@ INSTANTIATE_TEST_SUITE_P(
                       CrossedClasses{1, 2, kSuperRole, VORN_DAL_ERR_READ_FILE},
                       CrossedClasses{2, 1, kNobody, VORN_DAL_ERR_READ_FILE},
                       CrossedClasses{2, 1, kUserRole, VORN_DAL_ERR_READ_FILE},
-                      CrossedClasses{2, 1, kSuperRole, VORN_DAL_ERR_WRITE_FILE}));
+                      CrossedClasses{2, 1, kSuperRole, VORN_DAL_ERR_WRITE_FILE}),
+    [](const ::testing::TestParamInfo<CrossedClasses>& info) {
+      const int role = info.param.loggedIn;
+      return "Read" + std::to_string(info.param.readClass) + "Write" + std::to_string(info.param.writeClass) +
+             (role == kNobody ? "Nobody" : role == kUserRole ? "User" : "SuperUser");
+    });
 
 // The card accepts the CREATE FILE but refuses the header write; the file
 // stays with the content the card gives a new file (zeros here), so it reads
@@ -317,7 +326,10 @@ TEST_P(UsrDataLargeTransfer, RoundTripsByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Sizes, UsrDataLargeTransfer,
                          ::testing::Values(LargeTransfer{6000, 3, 5000}, LargeTransfer{245, 0, 245},
                                            LargeTransfer{600, 244, 246}, LargeTransfer{490, 0, 490},
-                                           LargeTransfer{1000, 997, 3}));
+                                           LargeTransfer{1000, 997, 3}),
+                         [](const ::testing::TestParamInfo<LargeTransfer>& info) {
+                           return std::to_string(info.param.length) + "BytesAtOffset" + std::to_string(info.param.offset);
+                         });
 
 }  // namespace
 
@@ -356,4 +368,11 @@ TEST_P(UsrDataForeignId, IsRefusedBeforeAnyCommand) {
 INSTANTIATE_TEST_SUITE_P(Pairs, UsrDataForeignId,
                          ::testing::Values(ForeignId{1, 0x1DF3}, ForeignId{1, 0x1DF4}, ForeignId{3, 0x1800},
                                            ForeignId{1, -0x200}, ForeignId{3, 0xFA01}, ForeignId{3, 0x200},
-                                           ForeignId{1, 0x10005}, ForeignId{2, -0x201}));
+                                           ForeignId{1, 0x10005}, ForeignId{2, -0x201}),
+                         [](const ::testing::TestParamInfo<ForeignId>& info) {
+                           const int n = info.param.number;
+                           char name[32];
+                           snprintf(name, sizeof name, "Type%dNumber%s%X", info.param.type, n < 0 ? "Minus" : "",
+                                    static_cast<unsigned>(n < 0 ? -n : n));
+                           return std::string(name);
+                         });
