@@ -46,7 +46,7 @@ struct CrtKey {
 };
 
 // Reads the record; std::nullopt when a tag or length byte is wrong, an
-// element is zero, or p * q is not a 1024-bit modulus.
+// element is zero, p or q is even, or p * q is not a 1024-bit modulus.
 std::optional<CrtKey> parseRecord(std::span<const std::uint8_t> record, BN_CTX* ctx) {
   if (record.size() < kRsaRecordLength) {
     return std::nullopt;
@@ -71,8 +71,9 @@ std::optional<CrtKey> parseRecord(std::span<const std::uint8_t> record, BN_CTX* 
   key.qInv = std::move(elements[kQinv]);
   key.n = newBn();
   check(BN_mul(key.n.get(), key.p.get(), key.q.get(), ctx) == 1, "BN_mul failed");
+  // Montgomery arithmetic needs odd moduli; primes other than 2 are odd.
   if (static_cast<std::size_t>(BN_num_bytes(key.n.get())) != kModulusLength || BN_is_one(key.p.get()) ||
-      BN_is_one(key.q.get())) {
+      BN_is_one(key.q.get()) || !BN_is_odd(key.p.get()) || !BN_is_odd(key.q.get())) {
     return std::nullopt;
   }
   return key;

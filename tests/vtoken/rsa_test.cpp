@@ -136,8 +136,21 @@ TEST_F(RsaTest, InputNotBelowTheModulusIsRefused) {
   EXPECT_EQ(privateOperation(Bytes(128, 0xFF)).sw, 0x6A80);
 }
 
-TEST_F(RsaTest, FileWithoutKeyIsRefused) {
+TEST_F(RsaTest, FileWithoutWellFormedKeyIsRefused) {
   EXPECT_EQ(privateOperation(randomBelowModulus()).sw, 0x6985);
+  // Right tags and lengths, but an even p: not a key the card can use.
+  Bytes record;
+  for (const std::uint8_t tag : {0x71, 0x51, 0x70, 0x50, 0x49}) {
+    record = concat(concat(record, {tag, 0x40}), Bytes(64, tag == 0x70 ? 0xF2 : 0xF1));
+  }
+  ASSERT_EQ(sw(*token, "00A40000020002"), 0x9000);
+  ASSERT_EQ(sw(*token, concat(fromHex("00D60000F5"), Bytes(record.begin(), record.begin() + 245))), 0x9000);
+  ASSERT_EQ(sw(*token, concat(fromHex("00D600F555"), Bytes(record.begin() + 245, record.end()))), 0x9000);
+  EXPECT_EQ(privateOperation(randomBelowModulus()).sw, 0x6985);
+  // The last byte of p (offset 197) made odd: now the card computes, whatever
+  // the result means.
+  ASSERT_EQ(sw(*token, "00D600C501F1"), 0x9000);
+  EXPECT_EQ(privateOperation(randomBelowModulus()).sw, 0x9000);
 }
 
 TEST_F(RsaTest, UseNeedsTheUserState) {
