@@ -52,7 +52,9 @@ pelu7 status
 
 section "Log the user in (the login lasts on the token)"
 pelu7 login user --pin-env DEMO_USER_PIN
-pelu7 status | grep -q '^user logged in: *yes' || fail "the user is not logged in"
+pelu7 status > status.txt
+cat status.txt
+grep -q '^user logged in: *yes' status.txt || fail "the user is not logged in"
 
 section "The global information file: create, write, read back"
 pelu7 info-file create 32
