@@ -109,7 +109,6 @@ ReadResult readExact(int fd, std::span<std::uint8_t> out, const std::atomic<bool
       continue;
     }
     const ssize_t got = ::recv(fd, out.data() + have, out.size() - have, 0);
-    acknowledgeQuickly(fd);
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
         continue;
@@ -123,6 +122,7 @@ ReadResult readExact(int fd, std::span<std::uint8_t> out, const std::atomic<bool
       return ReadResult::kClosed;
     }
     have += static_cast<std::size_t>(got);
+    acknowledgeQuickly(fd);
   }
   return ReadResult::kOk;
 }
