@@ -1,7 +1,6 @@
 #include "child_process.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,9 +95,9 @@ ChildProcess::~ChildProcess() {
   if (reportFd_ >= 0) ::close(reportFd_);
 }
 
-int ChildProcess::stop() {
+int ChildProcess::stop(int signal) {
   if (!running()) return -1;
-  ::kill(pid_, SIGTERM);
+  ::kill(pid_, signal);
   return wait();
 }
 

@@ -3,6 +3,7 @@
 // second process. A child still running when its owner goes away is stopped.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -33,9 +34,9 @@ class ChildProcess {
   // True once the child has ended by itself (it is then reaped).
   bool hasEnded();
 
-  // Sends SIGTERM and waits for the end; returns the exit status, or 128 +
-  // the signal that ended it.
-  int stop();
+  // Sends the signal and waits for the end; returns the exit status, or 128
+  // + the signal that ended it.
+  int stop(int signal = SIGTERM);
   // Waits for the end without a signal; same result as stop().
   int wait();
   // For forked workers: waits, and returns the report text.

@@ -52,6 +52,9 @@ void PcscTest::SetUp() {
 
 void PcscTest::TearDown() {
   VORN_DAL_Finalize();
+  if (!daemon().running()) {
+    EXPECT_EQ(daemon().start(), "") << "the daemon could not be started again";
+  }
   if (token_.attached()) {
     EXPECT_TRUE(token_.detach(readerName())) << toolLog();
   }

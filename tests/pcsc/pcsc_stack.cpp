@@ -173,8 +173,8 @@ std::string PcscDaemon::startOnce() {
   return "pcscd did not list its vpcd readers on port " + std::to_string(basePort_);
 }
 
-void PcscDaemon::stop() {
-  if (process_) process_->stop();
+void PcscDaemon::stop(int signal) {
+  if (process_) process_->stop(signal);
   process_.reset();
 }
 

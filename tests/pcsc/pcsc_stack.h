@@ -41,9 +41,10 @@ class PcscDaemon {
   // Starts pcscd (choosing a free port pair on the first start) and waits for
   // its two vpcd slots; an empty string, or what went wrong.
   std::string start();
-  // Stops pcscd and waits for its end; its socket is gone afterwards.
-  void stop();
-  bool running() const { return process_.has_value() && process_->running(); }
+  // Stops pcscd with the signal and waits for its end. After SIGTERM its
+  // socket is gone; after SIGKILL (a crash) the socket file stays behind.
+  void stop(int signal = SIGTERM);
+  bool running() { return process_.has_value() && !process_->hasEnded(); }
 
   int port(int slot) const { return basePort_ + slot; }
   // "PELU7 Test 00 00", "PELU7 Test 00 01".
@@ -73,7 +74,7 @@ class AttachedToken {
   bool detach(const std::string& reader);
   // Waits for a tool that ends by itself (when pcscd goes away).
   int waitForEnd();
-  bool attached() const { return process_.has_value() && process_->running(); }
+  bool attached() { return process_.has_value() && !process_->hasEnded(); }
   const std::string& tokenPath() const { return tokenPath_; }
 
  private:
