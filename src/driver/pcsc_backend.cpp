@@ -61,26 +61,32 @@ class PcscBackend : public Backend {
     return rv;
   }
 
+  // One command, whole: its GET RESPONSE (after 61xx) or its repeat with the
+  // right length (after 6Cxx) must be the card's very next command, or the
+  // card hands the waiting answer to another program's GET RESPONSE, or drops
+  // it. So the exchange runs inside a PC/SC transaction, which keeps other
+  // programs' commands out until it ends.
+  //
   // When another program resets the card, pcscd reports SCARD_W_RESET_CARD on
-  // our next call without sending the command. The connection is then
-  // re-established once and the same command sent again; the card's
-  // volatile state (login, current file) is gone, so commands that relied on
-  // it are refused by the card itself. Only the first command of an exchange
-  // is repeated: a GET RESPONSE after a reset would fetch nothing.
+  // our next call without doing it. The connection is then re-established
+  // once and the call made again; the card's volatile state (login, current
+  // file) is gone, so commands that relied on it are refused by the card
+  // itself.
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard lock(mutex_);
     if (!connected_) return CardAnswer{{}, connectFailure_};
-    bool firstSend = true;
+    LONG rv = SCardBeginTransaction(card_);
+    if (rv == SCARD_W_RESET_CARD && reconnect(SCARD_LEAVE_CARD) == SCARD_S_SUCCESS) {
+      rv = SCardBeginTransaction(card_);
+    }
+    if (rv != SCARD_S_SUCCESS) return CardAnswer{{}, statusForPcscError(rv)};
     const RawSend send = [&](std::span<const std::uint8_t> apdu) {
-      LONG rv = SCARD_S_SUCCESS;
-      RawReply reply = sendRaw(apdu, rv);
-      if (rv == SCARD_W_RESET_CARD && firstSend && reconnect(SCARD_LEAVE_CARD) == SCARD_S_SUCCESS) {
-        reply = sendRaw(apdu, rv);
-      }
-      firstSend = false;
-      return reply;
+      LONG sent = SCARD_S_SUCCESS;
+      return sendRaw(apdu, sent);
     };
-    return exchangeWithProcedureWords(command, send);
+    CardAnswer answer = exchangeWithProcedureWords(command, send);
+    SCardEndTransaction(card_, SCARD_LEAVE_CARD);
+    return answer;
   }
 
   // A cold reset (power off and on). When the connection itself is gone (the
