@@ -1,6 +1,9 @@
-// Another PC/SC program, OpenSC's opensc-tool, sees the attached token in the
-// private daemon's reader and talks to it, while the library keeps its own
-// connection to the same card.
+// Other PC/SC programs beside the library: OpenSC's opensc-tool sees the
+// attached token in the private daemon's reader and talks to it while the
+// library keeps its own connection to the same card; a program that resets
+// the card ends the card's session under the library's feet.
+#include <winscard.h>
+
 #include <cctype>
 #include <cstdio>
 #include <sstream>
@@ -90,6 +93,38 @@ TEST_F(OpenscTool, LibraryConnectionSurvivesAnotherProgram) {
   const std::string output = getChallenge(status);
   ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(0, VORN_DAL_GenRand(sizeof random, random));
+}
+
+class AnotherProgram : public PcscTest {
+ protected:
+  // Connects to the card as another program would, and resets it on leaving.
+  static void resetTheCard() {
+    SCARDCONTEXT context = 0;
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    EXPECT_EQ(SCardConnect(context, readerName().c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                           &card, &protocol),
+              SCARD_S_SUCCESS);
+    EXPECT_EQ(SCardDisconnect(card, SCARD_RESET_CARD), SCARD_S_SUCCESS);
+    SCardReleaseContext(context);
+  }
+};
+
+// pcscd tells the library's connection about the reset; the driver connects
+// again and the library goes on, with the login gone as on the card.
+TEST_F(AnotherProgram, ResetOfTheCardIsRecoveredAndEndsTheLogin) {
+  formatToken();
+  loginUser();
+  resetTheCard();
+  int state = -1;
+  ASSERT_EQ(0, VORN_DAL_IsLogin(VORN_DAL_USER, &state));
+  EXPECT_EQ(state, 0);
+  loginUser();
+  unsigned char random[8];
+  EXPECT_EQ(0, VORN_DAL_GenRand(sizeof random, random));
+  ASSERT_EQ(0, VORN_DAL_IsLogin(VORN_DAL_USER, &state));
+  EXPECT_EQ(state, 1);
 }
 
 }  // namespace
