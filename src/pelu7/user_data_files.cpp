@@ -31,17 +31,25 @@ std::uint8_t accessByteOf(int accessClass) {
 
 bool validType(int fileType) { return fileType >= kMinFileType && fileType <= kMaxFileType; }
 
-// Types 1 to 3 with numbers below 0x0200 give the ids 0200 to 07FF. A pair
-// whose id lies elsewhere would reach one of the library's own files (the
-// global information file, the key-pair counter, the flag files, the key file
-// or key-pair files), so it names no user data file.
-constexpr long kFirstUsrDataFileId = static_cast<long>(kUsrDataFileTypeStride) * kMinFileType;
-constexpr long kEndUsrDataFileId = static_cast<long>(kUsrDataFileTypeStride) * (kMaxFileType + 1);
-
+// The number is not range-checked, and the id wraps modulo 0x10000, so a pair
+// may name any card file. Pairs that would reach the library's own files (the
+// key file and key-pair files below 0200, the global information file, the
+// key-pair counter, the flag files, the MF) are refused: writing a header there
+// would corrupt them. All other ids stay usable as they always were.
 bool namesUsrDataFile(int fileType, int fileNo) {
   if (!validType(fileType)) return false;
-  const long id = static_cast<long>(kUsrDataFileTypeStride) * fileType + fileNo;
-  return id >= kFirstUsrDataFileId && id < kEndUsrDataFileId;
+  const int id = UsrDataFile(fileType, fileNo);
+  if (id < kUsrDataFileTypeStride) return false;
+  switch (id) {
+    case GlobalInfoFile:
+    case KeyPairCounterFile:
+    case PinCheckFlagFile:
+    case SuperUserPinCheckFlagFile:
+    case MF:
+      return false;
+    default:
+      return true;
+  }
 }
 
 // A caller's range inside the data part, which starts after the header.

@@ -333,9 +333,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UsrDataLargeTransfer,
 
 }  // namespace
 
-// A pair whose id falls outside the user data files' ids (0200 to 07FF) would
-// reach the library's own files: the global information file, the key-pair
-// counter, the flag files, the key file or key-pair files.
+// A pair whose id (modulo 0x10000) names one of the library's own files would
+// corrupt it: the global information file, the key-pair counter, the flag
+// files, the MF, the key file or key-pair files (ids below 0200).
 struct ForeignId {
   int type;
   int number;
@@ -366,9 +366,9 @@ TEST_P(UsrDataForeignId, IsRefusedBeforeAnyCommand) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, UsrDataForeignId,
-                         ::testing::Values(ForeignId{1, 0x1DF3}, ForeignId{1, 0x1DF4}, ForeignId{3, 0x1800},
-                                           ForeignId{1, -0x200}, ForeignId{3, 0xFA01}, ForeignId{3, 0x200},
-                                           ForeignId{1, 0x10005}, ForeignId{2, -0x201}),
+                         ::testing::Values(ForeignId{1, 0x1DF3}, ForeignId{1, 0x1DF4}, ForeignId{3, 0x19F5},
+                                           ForeignId{2, 0x1BF6}, ForeignId{1, 0x3D00}, ForeignId{1, -0x200},
+                                           ForeignId{3, 0xFA01}, ForeignId{2, -0x300}),
                          [](const ::testing::TestParamInfo<ForeignId>& info) {
                            const int n = info.param.number;
                            char name[32];
@@ -376,3 +376,14 @@ INSTANTIATE_TEST_SUITE_P(Pairs, UsrDataForeignId,
                                     static_cast<unsigned>(n < 0 ? -n : n));
                            return std::string(name);
                          });
+
+// Numbers of 0x200 and more keep naming ordinary card files (here 0800), so
+// that files stored under them stay reachable.
+TEST_F(UserDataFilesTest, LargeNumbersStillNameOrdinaryFiles) {
+  ASSERT_EQ(0, VORN_DAL_CreateUsrDataFile(3, 0x200, 8, 0, 0));
+  const auto data = pattern(8, 9);
+  ASSERT_EQ(0, VORN_DAL_WriteUsrDataFile(3, 0x200, 0, 8, data.data()));
+  std::vector<unsigned char> back(8);
+  ASSERT_EQ(0, VORN_DAL_ReadUsrDataFile(3, 0x200, 0, 8, back.data()));
+  EXPECT_EQ(back, data);
+}
