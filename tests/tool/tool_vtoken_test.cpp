@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/sha.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,8 +57,11 @@ TEST_F(ToolTest, TokenWithoutSsf33IsReportedSo) {
 }
 
 // The vpcd end of the connection: a listening socket on a free local port.
+// Waits are bounded so that a broken bridge fails the test instead of hanging it.
 class FakeVpcd {
  public:
+  static constexpr int kGuardMilliseconds = 30000;
+
   FakeVpcd() {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -77,9 +81,11 @@ class FakeVpcd {
   std::uint16_t port() const { return port_; }
 
   void accept() {
+    pollfd waiting{listener_, POLLIN, 0};
+    if (poll(&waiting, 1, kGuardMilliseconds) != 1) throw std::runtime_error("the bridge did not connect");
     connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection_ < 0) throw std::runtime_error("accept failed");
-    timeval limit{30, 0};  // a broken bridge fails the test instead of hanging it
+    timeval limit{kGuardMilliseconds / 1000, 0};
     setsockopt(connection_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   }
 
