@@ -3,16 +3,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <system_error>
 
 #include "bench/allocation_counter.h"
 #include "pelu7/connection.h"
+#include "pelu7/log.h"
 #include "vorn_dal_pelu7.h"
 
 namespace bench {
 namespace {
 
-constexpr std::size_t kCommandHeader = 5;  // CLA INS P1 P2 and Lc or Le
+constexpr std::size_t kCommandHeader = 5;
+constexpr char kNoLogFolder[] = "/nonexistent/pelu7-bench-log";  // CLA INS P1 P2 and Lc or Le
 
 const unsigned char* text(const char* pin) { return reinterpret_cast<const unsigned char*>(pin); }
 
@@ -42,6 +46,13 @@ bool provision(CardSession& session) {
   // A fresh in-memory token on the first port; no APDU trace file.
   setenv("PELU7_READERS", "USB1=vtoken:", 1);
   unsetenv("PELU7_APDU_TRACE");
+  // Some calls log on every call; thousands of benchmark lines have no place
+  // in the machine's diagnostic log.
+  std::error_code error;
+  if (std::filesystem::is_directory(pelu7::kLogFolder, error)) {
+    std::fprintf(stderr, "pelu7_bench: %s exists; the benchmark's log lines are not written\n", pelu7::kLogFolder);
+    pelu7::testing::setLogFolder(kNoLogFolder);
+  }
   if (!step("VORN_DAL_Initialize", VORN_DAL_Initialize())) return false;
   if (!step("VORN_DAL_FormatDevice", VORN_DAL_FormatDevice(text(kSuperPin), 8, text(kUserPin), 8))) return false;
   if (!step("VORN_DAL_Login", VORN_DAL_Login(VORN_DAL_USER, text(kUserPin), 8))) return false;

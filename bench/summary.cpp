@@ -150,7 +150,7 @@ void Summary::print(std::ostream& out) const {
     const std::optional<double> ratio = ratioOf(row);
     const std::optional<bool> goalMet = met(row);
     printRow(row.operation, valueText(row.measure, row.ours), valueText(row.measure, row.reference),
-             ratio ? format("%.2f", *ratio) : "-", goalText(row.goal), goalMet ? (*goalMet ? "yes" : "NO") : "-",
+             ratio ? format("%.3f", *ratio) : "-", goalText(row.goal), goalMet ? (*goalMet ? "yes" : "NO") : "-",
              row.note);
   }
   const int missed = missedGoals();
