@@ -15,6 +15,8 @@ set -eu
 
 if [ "${1:-}" = --inside ] && [ "$$" = 1 ] && [ "${PELU7_PCSC_NAMESPACE:-}" = 1 ]; then
   shift
+  # The client library would look for the daemon elsewhere if told to.
+  unset PCSCLITE_CSOCK_NAME
   mkdir -p /run/pcscd
   mount -t tmpfs -o mode=0755 tmpfs /run/pcscd
   mount -t tmpfs -o mode=1777 tmpfs /dev/shm
