@@ -14,6 +14,15 @@
 #include "softcrypt/rc4_context.h"
 #include "vorn_dal_pelu7.h"
 
+// A second exported name of a function defined in this file. GCC also copies
+// the target's attributes to the alias (clang knows no `copy` attribute; the
+// declarations in the public header already carry them).
+#if defined(__clang__)
+#define SAME_FUNCTION_AS(target) __attribute__((alias(#target)))
+#else
+#define SAME_FUNCTION_AS(target) __attribute__((alias(#target), copy(target)))
+#endif
+
 namespace {
 
 softcrypt::DesContext& des(void* ctx) { return *static_cast<softcrypt::DesContext*>(ctx); }
@@ -27,10 +36,8 @@ extern "C" {
 // Release of all three families: one function under three names.
 
 int VORN_DAL_CALL VORN_DAL_DesReleaseCtx(void* ctx) { return softcrypt::releaseContext(ctx); }
-int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx)
-    __attribute__((alias("VORN_DAL_DesReleaseCtx"), copy(VORN_DAL_DesReleaseCtx)));
-int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx)
-    __attribute__((alias("VORN_DAL_DesReleaseCtx"), copy(VORN_DAL_DesReleaseCtx)));
+int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx);
+int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx);
 
 // DES and triple DES.
 
@@ -141,7 +148,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, uns
 }
 int VORN_DAL_CALL VORN_DAL_Rc4Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                       unsigned char* outData, int* outDataLen)
-    __attribute__((alias("VORN_DAL_Rc4Update"), copy(VORN_DAL_Rc4Update)));
+    SAME_FUNCTION_AS(VORN_DAL_Rc4Update);
 
 int VORN_DAL_CALL VORN_DAL_Rc4Final(void* ctx, unsigned char*, int* outDataLen) {
   return softcrypt::rc4Final(rc4(ctx), *outDataLen);
