@@ -55,6 +55,9 @@ struct PortCase {
   const char* port;
 };
 
+// Printed by name: the default printer would read the struct's padding bytes.
+void PrintTo(const PortCase& c, std::ostream* os) { *os << c.index << " -> " << c.port; }
+
 class ConnectionPort : public ConnectionTest, public ::testing::WithParamInterface<PortCase> {};
 
 TEST_P(ConnectionPort, InitializeExOpensTheChosenPort) {
