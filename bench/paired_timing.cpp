@@ -67,7 +67,7 @@ void runPair(benchmark::State& state, const std::string& name, const PairSetUp& 
   const double reference = run.medianReference();
   state.counters["ours_us"] = ours * 1e6;
   state.counters["ref_us"] = reference * 1e6;
-  state.counters["ratio"] = reference > 0 ? ours / reference : 0;
+  state.counters["ratio"] = run.medianRatio();
   state.counters["batch"] = double(batch);
   // The last run is the one the benchmark reports; the runs before it only
   // sized the iteration count.
@@ -88,6 +88,13 @@ double median(std::vector<double> values) {
 double PairSamples::medianOurs() const { return median(ours); }
 
 double PairSamples::medianReference() const { return median(reference); }
+
+double PairSamples::medianRatio() const {
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < ours.size() && i < reference.size(); ++i)
+    if (reference[i] > 0) ratios.push_back(ours[i] / reference[i]);
+  return median(std::move(ratios));
+}
 
 void registerPair(const std::string& name, PairSetUp setUp, double minTime) {
   auto* registered = benchmark::RegisterBenchmark(

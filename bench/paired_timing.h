@@ -27,6 +27,9 @@ struct PairSamples {
   std::vector<double> reference;  // seconds per call
   double medianOurs() const;
   double medianReference() const;
+  // The median of ours / reference over the batches taken back to back: a
+  // disturbance that lasts longer than a pair of batches slows both alike.
+  double medianRatio() const;
 };
 
 // Registers the benchmark `name`; its samples go to pairSamples(name). A

@@ -40,6 +40,7 @@ std::string goalText(const Goal& goal) {
 }
 
 std::optional<double> ratioOf(const SummaryRow& row) {
+  if (row.ratio) return row.ratio;
   if (!row.ours || !row.reference || *row.reference == 0) return std::nullopt;
   return *row.ours / *row.reference;
 }
@@ -107,10 +108,13 @@ std::optional<SummaryRow> Summary::resolved(const SummaryRow& row) const {
   const double ours = samples.medianOurs();
   const double reference = samples.medianReference();
   SummaryRow done = row;
+  const double timeRatio = samples.medianRatio();
   if (row.measure == Measure::Throughput) {
     done.ours = ours > 0 ? row.bytesPerCall / ours / kMiB : 0;
     done.reference = reference > 0 ? row.bytesPerCall / reference / kMiB : 0;
+    if (timeRatio > 0) done.ratio = 1 / timeRatio;
   } else {
+    done.ratio = timeRatio;
     done.ours = ours * 1e6;
     done.reference = reference * 1e6;
   }
@@ -139,7 +143,8 @@ void Summary::print(std::ostream& out) const {
     out << line << '\n';
   };
 
-  out << "\nSummary (times: median CPU time per call over alternating batches; ratio = ours / reference)\n";
+  out << "\nSummary (times: median CPU time per call over alternating batches; ratio: ours / reference, for timings the "
+         "median over back-to-back batch pairs)\n";
   printRow("operation", "ours", "reference", "ratio", "goal", "met", "");
   out << std::string(nameWidth + 61, '-') << '\n';
   for (const SummaryRow& row : rows) {

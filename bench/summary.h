@@ -2,7 +2,8 @@
 // value, the reference value, their ratio, the goal and whether it is met.
 //
 // Timed rows name a paired benchmark (paired_timing.h); their values are the
-// median per-call CPU times of its two sides once it has run. Counted rows
+// median per-call CPU times of its two sides once it has run, their ratio the
+// median ratio of its back-to-back batches. Counted rows
 // (card commands, allocations) carry their values from the start.
 #pragma once
 
@@ -44,6 +45,7 @@ struct SummaryRow {
   // Counted rows, or timed rows once resolved.
   std::optional<double> ours;
   std::optional<double> reference;
+  std::optional<double> ratio;  // timed rows: from the paired batches; else ours / reference
   std::string note;
 };
 
