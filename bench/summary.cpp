@@ -41,6 +41,8 @@ std::string goalText(const Goal& goal) {
 
 std::optional<double> ratioOf(const SummaryRow& row) {
   if (row.ratio) return row.ratio;
+  // A count that should be none has no ratio to a reference.
+  if (row.goal.kind == GoalKind::Zero) return std::nullopt;
   if (!row.ours || !row.reference || *row.reference == 0) return std::nullopt;
   return *row.ours / *row.reference;
 }
