@@ -3,10 +3,8 @@
 // written behaviour of the operation implies), the time of a call against the
 // same command sequence sent straight to the driver, and the heap
 // allocations of a call, the library's apart from the driver's.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>

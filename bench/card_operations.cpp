@@ -79,6 +79,10 @@ std::vector<std::shared_ptr<CardOperation>> cardOperations(const CardSession& se
   all.push_back(operation("ChangePin user (same PIN)", 1, [] {
     return VORN_DAL_ChangePin(VORN_DAL_USER, text(kUserPin), 8, text(kUserPin), 8);
   }));
+  // VERIFY of the super user's PIN, then UNBLOCK with the same user PIN.
+  all.push_back(operation("UnlockPin (same user PIN)", 2, [] {
+    return VORN_DAL_UnlockPin(text(kSuperPin), 8, text(kUserPin), 8);
+  }));
 
   for (int length : {16, 1024}) {
     all.push_back(operation(sized("ReadGlobalInfoFile", length), fileTransfer(length),
