@@ -37,6 +37,9 @@ struct Expected {
   size_t bytesWithTerminator;
 };
 
+// Printed by code: the default printer would read the struct's padding bytes.
+void PrintTo(const Expected& e, std::ostream* os) { *os << e.code; }
+
 class ErrorMessage : public ::testing::TestWithParam<Expected> {};
 
 TEST_P(ErrorMessage, IsTheGbkTextOfTheCode) {

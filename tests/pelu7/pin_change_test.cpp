@@ -152,6 +152,9 @@ struct UnlockAnswer {
   size_t unblocksSent;
 };
 
+// Printed by name: the default printer would read the struct's padding bytes.
+void PrintTo(const UnlockAnswer& c, std::ostream* os) { *os << c.name; }
+
 class UnlockPinAnswer : public PinChangeTest, public ::testing::WithParamInterface<UnlockAnswer> {};
 
 TEST_P(UnlockPinAnswer, IsMappedToItsOwnCodes) {
@@ -179,6 +182,8 @@ struct NegativeLengthCall {
   const char* name;
   std::function<int(const unsigned char*)> call;
 };
+
+void PrintTo(const NegativeLengthCall& c, std::ostream* os) { *os << c.name; }
 
 class NegativePinLength : public PinChangeTest, public ::testing::WithParamInterface<NegativeLengthCall> {};
 

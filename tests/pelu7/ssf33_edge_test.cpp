@@ -135,6 +135,9 @@ struct PaddingCase {
   int plainLen;
 };
 
+// Printed by hand: the default printer would read the struct's padding bytes.
+void PrintTo(const PaddingCase& c, std::ostream* os) { *os << "last byte " << static_cast<int>(c.lastByte); }
+
 class Ssf33PaddingTest : public Ssf33EdgeTest, public ::testing::WithParamInterface<PaddingCase> {};
 
 // Only the last byte is checked: 0x03 after bytes other than 0x03 strips three.
