@@ -44,7 +44,10 @@ inline constexpr std::uint8_t kUsrDataLive = 0x01;
 inline constexpr std::uint8_t kUsrDataDeleted = 0x00;
 
 inline constexpr int UsrDataFile(int type, int number) {
-  return (kUsrDataFileTypeStride * type + number) & 0xFFFF;
+  // In unsigned arithmetic: any int number wraps instead of overflowing.
+  const unsigned id = static_cast<unsigned>(kUsrDataFileTypeStride) * static_cast<unsigned>(type) +
+                      static_cast<unsigned>(number);
+  return static_cast<int>(id & 0xFFFFu);
 }
 
 // Key pairs take ids N (public key file) and N + 1 (private key file), N read
