@@ -3,6 +3,7 @@
 
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
@@ -44,8 +45,37 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The whole suite twice: the normal build (with valgrind memcheck over the
+# end-to-end suite), then a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer (unoptimised, which builds fastest), where every
+# test runs again, fuzz corpus replays included.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
+                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
 test: deps-test build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B $(BUILD_ASAN) -DPELU7_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	cd $(BUILD_ASAN) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer over every target for FUZZ_TIME seconds each, in a clang build.
+# Each target grows its corpus in $(BUILD_FUZZ)/corpus/<target> from the seeds
+# in fuzz/corpus/<target>; a crashing input lands in
+# $(BUILD_FUZZ)/findings/<target>/ (copy it into fuzz/corpus/<target> once
+# fixed, so that the replay test keeps it).
+FUZZ_TARGETS := hostile_card vtoken_apdu cipher_stream
+FUZZ_TIME    ?= 600
+
+fuzz: deps-fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DPELU7_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$target $(BUILD_FUZZ)/findings/$$target || exit 1; \
+	  echo "== $$target, $(FUZZ_TIME) s"; \
+	  $(BUILD_FUZZ)/bin/$${target}_fuzzer -max_total_time=$(FUZZ_TIME) -timeout=20 -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD_FUZZ)/findings/$$target/ \
+	    $(BUILD_FUZZ)/corpus/$$target fuzz/corpus/$$target || exit 1; \
+	done
 
 demo: build
 	@./tools/pelu7/demo.sh $(BUILD)
