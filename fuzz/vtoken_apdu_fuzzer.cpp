@@ -12,17 +12,15 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "card_checks.h"
 #include "fuzz_check.h"
 #include "vtoken/block_ciphers.h"
 #include "vtoken/card_token.h"
-#include "vtoken/state_codec.h"
 
 namespace fuzzing {
 namespace {
 
 constexpr int kMaxCommands = 48;
-constexpr std::uint8_t kResetMark = 0xFF;
-constexpr std::uint8_t kLongCommandMark = 0xFE;
 constexpr std::uint8_t kGenerateRsaKey = 0xCE;
 
 using Command = std::vector<std::uint8_t>;
@@ -64,28 +62,6 @@ void format(vtoken::Token& token) {
   token.reset();
 }
 
-void checkAnswer(const Command& command, const vtoken::Answer& answer) {
-  const unsigned sw1 = answer.sw >> 8;
-  FUZZ_CHECK(answer.sw == 0x9000 || (sw1 >= 0x61 && sw1 <= 0x6F), "status %04X", answer.sw);
-  FUZZ_CHECK(answer.data.size() <= 256, "%zu answer bytes", answer.data.size());
-  FUZZ_CHECK(answer.sw == 0x9000 || answer.data.empty(), "%zu bytes with status %04X", answer.data.size(),
-             answer.sw);
-  (void)command;
-}
-
-void checkStateCodec(vtoken::CardToken& token) {
-  const vtoken::CardState state = token.snapshot();
-  const vtoken::EncodedState encoded = vtoken::encodeState(state);
-  vtoken::CardState decoded;
-  try {
-    decoded = vtoken::decodeState(encoded.eeprom, encoded.ram);
-  } catch (const vtoken::StateFormatError& e) {
-    FUZZ_CHECK(false, "state does not decode: %s", e.what());
-  }
-  const vtoken::EncodedState again = vtoken::encodeState(decoded);
-  FUZZ_CHECK(again.eeprom == encoded.eeprom && again.ram == encoded.ram, "state does not encode the same again");
-}
-
 }  // namespace
 }  // namespace fuzzing
 
@@ -105,19 +81,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // reach everything after it.
   bool generated = false;
   for (int i = 0; i < kMaxCommands && !in.empty(); ++i) {
-    const std::uint8_t mark = in.byte();
-    if (mark == kResetMark) {
+    const CardStep step = nextCardStep(in);
+    if (step.reset) {
       token->reset();
       continue;
     }
-    const std::size_t length = mark == kLongCommandMark ? 256 + in.byte() % 8 : mark;
-    const Command command = in.bytes(length);
-    if (command.size() >= 2 && command[1] == kGenerateRsaKey) {
+    if (step.command.size() >= 2 && step.command[1] == kGenerateRsaKey) {
       if (generated) continue;
       generated = true;
     }
-    checkAnswer(command, token->transmit(command));
-    checkStateCodec(*token);
+    checkAnswer(token->transmit(step.command));
+    checkStateCodec(token->snapshot());
   }
   return 0;
 }
