@@ -9,10 +9,17 @@ namespace pelu7 {
 
 int DerivePinValue(const unsigned char* text, int textLen, unsigned char* out, unsigned n) {
   if (n > kPinValueSize) return -1;
-  static const unsigned char kEmpty[1] = {0};
   unsigned char digest[SHA_DIGEST_LENGTH];
-  const size_t length = textLen > 0 ? static_cast<size_t>(textLen) : 0;
-  SHA1(length > 0 ? text : kEmpty, length, digest);
+  // The digest state lives on the stack: OpenSSL 3's one-shot SHA1() would
+  // allocate a context on every PIN presentation.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  SHA_CTX context;
+  SHA1_Init(&context);
+  if (textLen > 0) SHA1_Update(&context, text, static_cast<size_t>(textLen));
+  SHA1_Final(digest, &context);
+#pragma GCC diagnostic pop
+  OPENSSL_cleanse(&context, sizeof context);
   std::memcpy(out, digest, n);
   OPENSSL_cleanse(digest, sizeof digest);
   return 0;

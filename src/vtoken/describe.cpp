@@ -66,7 +66,8 @@ std::string hex(unsigned value, int digits) {
 std::string hexBytes(const std::array<std::uint8_t, 4>& bytes) {
   std::string out;
   for (const std::uint8_t byte : bytes) {
-    out += (out.empty() ? "" : " ") + hex(byte, 2);
+    if (!out.empty()) out += ' ';
+    out += hex(byte, 2);
   }
   return out;
 }

@@ -118,10 +118,8 @@ void writeAll(const std::string& path, int fd, const SecureBytes& bytes) {
 }
 
 void syncFolderOf(const std::string& path) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) {
-    folder = ".";
-  }
+  const std::string parent = std::filesystem::path(path).parent_path().string();
+  const std::string folder = parent.empty() ? std::string(".") : parent;
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0 || ::fsync(dir.get()) != 0) {
     failErrno(path, "cannot sync its folder");
