@@ -50,6 +50,7 @@ build: deps $(BUILD)/CMakeCache.txt
 # UndefinedBehaviorSanitizer (unoptimised, which builds fastest), where every
 # test runs again, fuzz corpus replays included.
 SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
+                 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/hardening/lsan.supp \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 test: deps-test build
