@@ -16,6 +16,9 @@ constexpr std::uint8_t kReadBinaryHeader[] = {0x00, 0xB0};
 constexpr std::uint8_t kCreateFileHeader[] = {0x80, 0xE0};
 constexpr std::uint8_t kTransparentFileType = 0x28;
 
+// What a helper returns for a refused command: the status word, never 0.
+int refusal(int status) { return status == 0 ? kStatusZero : status; }
+
 int selectFile(int fileId) {
   CommandApdu select(kSelectHeader);
   select.append16(static_cast<unsigned>(fileId));
@@ -43,7 +46,7 @@ int PELU7_CreateFileBin(int fileId, int size, int readAccess, int writeAccess) {
   int status = exchange(create, response);
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
-    return status;
+    return refusal(status);
   }
   return 0;
 }
@@ -53,7 +56,7 @@ int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsign
   int status = selectFile(fileId);
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("******>Wrt Select Error:", status);
-    return status;
+    return refusal(status);
   }
   unsigned position = static_cast<unsigned>(offset);
   while (length > 0) {
@@ -64,7 +67,7 @@ int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsign
     status = exchange(update, response);
     if (status != kStatusOk) {
       PELU7_LOG_STATUS("******>Wrt data Error:", status);
-      return status;
+      return refusal(status);
     }
     position += chunk;
     data += chunk;
@@ -78,7 +81,7 @@ int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned in
   int status = selectFile(fileId);
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("******>Wrt Select Error:", status);
-    return status;
+    return refusal(status);
   }
   unsigned position = static_cast<unsigned>(offset);
   while (length > 0) {
@@ -91,7 +94,7 @@ int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned in
     if (status == kStatusOk && response.length < chunk) status = kStatusShortAnswer;
     if (status != kStatusOk) {
       PELU7_LOG_STATUS("******>Rd data Error:", status);
-      return status;
+      return refusal(status);
     }
     std::memcpy(buffer, response.data, chunk);
     position += chunk;

@@ -14,6 +14,11 @@ inline constexpr unsigned kMaxChunk = 245;
 // fewer bytes than were asked for.
 inline constexpr int kStatusShortAnswer = 0x10001;
 
+// The helpers give 0 for success, so a refusal with the status word 0000
+// (which a broken card or a driver may answer) is reported as this marker:
+// no caller may take it for success.
+inline constexpr int kStatusZero = 0x10000;
+
 int PELU7_tsi_api(int cmdLen, const unsigned char* cmd, unsigned char* respLen, unsigned char* resp);
 
 // Sends a command built on the stack and collects the answer.
