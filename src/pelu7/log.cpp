@@ -39,8 +39,16 @@ int openLogFile(const char* path) {
   if (lstat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
   const int dir = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir < 0) return -1;
-  const int fd = openat(dir, name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // Never blocks (a FIFO put in the file's place would hold every failing
+  // call) and writes only into a regular file of its own: a FIFO, a device or
+  // a hard link to some other file gets no line.
+  const int fd = openat(dir, name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   close(dir);
+  if (fd < 0) return -1;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    close(fd);
+    return -1;
+  }
   return fd;
 }
 

@@ -12,6 +12,10 @@ namespace pelu7 {
 inline constexpr const char* kLogFolder = "/var/log/dal";
 inline constexpr const char* kLogFileName = "dal_pelu7.txt";
 
+// The one source name that every line carries: all lines come from this
+// library, told apart by the line numbers of their call sites.
+inline constexpr const char* kLogSourceName = "vorn_dal_pelu7";
+
 // The one path that every call site passes.
 extern const char* const logFilePath;
 
@@ -32,9 +36,9 @@ void setLogFolder(const std::string& folder);
 
 }  // namespace pelu7
 
-// Every call site logs through these, so that each line names its own source
-// file and line.
-#define PELU7_LOG(text) ::pelu7::LogText(::pelu7::logFilePath, __FILE_NAME__, __LINE__, (text))
+// Every call site logs through these, so that each line carries the library's
+// source name and the line of its own call site.
+#define PELU7_LOG(text) ::pelu7::LogText(::pelu7::logFilePath, ::pelu7::kLogSourceName, __LINE__, (text))
 #define PELU7_LOG_STATUS(text, value) \
-  ::pelu7::LogStatus(::pelu7::logFilePath, __FILE_NAME__, __LINE__, (text), (value))
-#define PELU7_LOG_FORMAT(format, value) ::pelu7::LogFormatted(__FILE_NAME__, __LINE__, (format), (value))
+  ::pelu7::LogStatus(::pelu7::logFilePath, ::pelu7::kLogSourceName, __LINE__, (text), (value))
+#define PELU7_LOG_FORMAT(format, value) ::pelu7::LogFormatted(::pelu7::kLogSourceName, __LINE__, (format), (value))

@@ -60,4 +60,4 @@ void logKeyFileWriteFailure(const char* source, int line, int status);
 
 }  // namespace pelu7
 
-#define PELU7_LOG_KEY_FILE_WRITE_FAILURE(status) ::pelu7::logKeyFileWriteFailure(__FILE_NAME__, __LINE__, (status))
+#define PELU7_LOG_KEY_FILE_WRITE_FAILURE(status) ::pelu7::logKeyFileWriteFailure(::pelu7::kLogSourceName, __LINE__, (status))

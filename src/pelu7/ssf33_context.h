@@ -51,8 +51,8 @@ int PELU7_SSF33Probe();
 
 }  // namespace pelu7
 
-// The source name and line of the place where it is written.
-#define PELU7_HERE (::pelu7::LogSite{__FILE_NAME__, __LINE__})
+// The library's source name and the line of the place where it is written.
+#define PELU7_HERE (::pelu7::LogSite{::pelu7::kLogSourceName, __LINE__})
 
 // Second step of every SSF33 update and final: load the context's key, logging
 // a refusal with the line of this call site.

@@ -1,7 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -54,7 +57,7 @@ TEST_F(LogTest, FormattedMessageGoesThroughTheSharedBuffer) {
   const auto lines = readLines(logFile());
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(std::string(pelu7::logMessageBuffer), "PELU7_WriteFileBin error:0X6983");
-  EXPECT_NE(lines[0].find("log_test.cpp; Line "), std::string::npos);
+  EXPECT_TRUE(lines[0].starts_with("File vorn_dal_pelu7; Line "));
   EXPECT_TRUE(lines[0].ends_with(" # PELU7_WriteFileBin error:0X6983"));
 }
 
@@ -98,6 +101,66 @@ TEST_F(LogTest, SymbolicLinkAsFolderIsNotFollowed) {
   pelu7::testing::setLogFolder(link);
   PELU7_LOG("must not land in the link target");
   EXPECT_FALSE(std::filesystem::exists(real.file(pelu7::kLogFileName)));
+}
+
+// A log file that is not a regular file of its own gets no line, and the
+// call never waits for it.
+enum class Trap { FifoWithoutReader, FifoWithReader, HardLinkToAnotherFile };
+
+class UnsafeLogFileTest : public LogTest, public ::testing::WithParamInterface<Trap> {};
+
+TEST_P(UnsafeLogFileTest, GetsNoLineAndNeverBlocks) {
+  const std::string other = dir_.file("other.txt");
+  int reader = -1;
+  switch (GetParam()) {
+    case Trap::FifoWithoutReader:
+      ASSERT_EQ(mkfifo(logFile().c_str(), 0600), 0);
+      break;
+    case Trap::FifoWithReader:
+      ASSERT_EQ(mkfifo(logFile().c_str(), 0600), 0);
+      reader = open(logFile().c_str(), O_RDONLY | O_NONBLOCK);
+      ASSERT_GE(reader, 0);
+      break;
+    case Trap::HardLinkToAnotherFile:
+      { std::ofstream(other) << "kept\n"; }
+      ASSERT_EQ(link(other.c_str(), logFile().c_str()), 0);
+      break;
+  }
+  PELU7_LOG("must go nowhere");
+  if (reader >= 0) {
+    char byte;
+    EXPECT_LE(read(reader, &byte, 1), 0);
+    close(reader);
+  }
+  if (GetParam() == Trap::HardLinkToAnotherFile) {
+    EXPECT_EQ(readAll(other), "kept\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Traps, UnsafeLogFileTest,
+                         ::testing::Values(Trap::FifoWithoutReader, Trap::FifoWithReader,
+                                           Trap::HardLinkToAnotherFile));
+
+// Every line of the library carries one source name, whichever module writes it.
+class LogSourceTest : public testsupport::DalTest {};
+
+TEST_F(LogSourceTest, EveryModuleWritesTheSameSourceName) {
+  formatToken();
+  unsigned char buffer[300] = {};
+  int length = 0;
+  EXPECT_EQ(VORN_DAL_ERR_ARGUMENT, VORN_DAL_Login(3, buffer, 1));
+  EXPECT_EQ(VORN_DAL_ERR_READ_FILE, VORN_DAL_ReadGlobalInfoFile(0, 4, buffer));
+  EXPECT_EQ(VORN_DAL_ERR_ARGUMENT, VORN_DAL_ReadUsrDataFile(9, 1, 0, 4, buffer));
+  EXPECT_EQ(VORN_DAL_ERR_MODULUS_LENGTH, VORN_DAL_GenRsaKeyPair(512, &length, &length));
+  EXPECT_EQ(VORN_DAL_ERR_DATA_LENGTH, VORN_DAL_RsaPrivateKeyRaw(2, buffer, 5, buffer, &length));
+  EXPECT_EQ(VORN_DAL_ERR_MODULUS_LENGTH, VORN_DAL_RsaPublicKeyRaw(buffer, 64, buffer, 64, buffer, &length));
+  EXPECT_EQ(VORN_DAL_ERR_WRITE_FILE, VORN_DAL_WriteGlobalInfoFile(0, 1, buffer));
+  const auto lines = logLines();
+  ASSERT_GE(lines.size(), 7u);
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(line.starts_with("File vorn_dal_pelu7; Line ")) << line;
+    EXPECT_GT(std::atoi(line.c_str() + std::strlen("File vorn_dal_pelu7; Line ")), 0) << line;
+  }
 }
 
 }  // namespace
