@@ -51,9 +51,11 @@ inline constexpr int UsrDataFile(int type, int number) {
 }
 
 // Key pairs take ids N (public key file) and N + 1 (private key file), N read
-// from bytes 0-1 of the KeyPairCounterFile.
-inline constexpr int RsaPublicKeyFile(int pairId) { return pairId & 0xFFFF; }
-inline constexpr int RsaPrivateKeyFile(int pairId) { return (pairId + 1) & 0xFFFF; }
+// from bytes 0-1 of the KeyPairCounterFile. The ids are handed to the caller
+// as they are (N + 1 is 65536 for N = FFFF); only the commands carry them in
+// 16 bits.
+inline constexpr int RsaPublicKeyFile(int pairId) { return pairId; }
+inline constexpr int RsaPrivateKeyFile(int pairId) { return pairId + 1; }
 
 // Fixed PIN texts of the library.
 inline constexpr char kLogoutPinText[] = "40596137";

@@ -28,7 +28,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
     PELU7_LOG("******>modulusLen");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
-  if (pubKeyId == nullptr || priKeyId == nullptr) return VORN_DAL_ERR_ARGUMENT;
+  if (pubKeyId == nullptr || priKeyId == nullptr) {
+    PELU7_LOG("******>null pointer");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
 
   int pairId = 0;
   if (readKeyPairCounter(pairId) != 0) {
@@ -40,7 +43,15 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   *pubKeyId = publicFile;
   *priKeyId = privateFile;
 
-  int status = createRsaPublicKeyFile(publicFile);
+  // The ids are taken before any file exists: a refused counter write leaves
+  // the card as it was, and a later failure uses up the two ids instead of
+  // leaving files behind that block every later pair.
+  int status = writeKeyPairCounter(pairId + 2);
+  if (status != 0) {
+    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  status = createRsaPublicKeyFile(publicFile);
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
@@ -49,12 +60,6 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
-  }
-  // The ids are used up from here on, whatever the card does next.
-  status = writeKeyPairCounter(pairId + 2);
-  if (status != 0) {
-    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
-    return VORN_DAL_ERR_WRITE_FILE;
   }
 
   CommandApdu generate(kGenerateRsaKeyHeader);
@@ -92,7 +97,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetPublicKey(int pubKeyId, unsigned char* modulus,
                                                                    int* modulusLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (modulus == nullptr || modulusLen == nullptr) return VORN_DAL_ERR_ARGUMENT;
+  if (modulus == nullptr || modulusLen == nullptr) {
+    PELU7_LOG("******>null pointer");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   std::uint8_t element[kModulusElementSize];
   if (PELU7_ReadFileBin(pubKeyId, 0, element, kModulusElementSize) != 0) {
     PELU7_LOG("******>PELU7_ReadFileBin");

@@ -22,6 +22,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
   PELU7_OPEN_DEVICE_OR_RETURN();
   if (n == nullptr || p == nullptr || q == nullptr || dP == nullptr || dQ == nullptr || qInv == nullptr ||
       pubKeyId == nullptr || priKeyId == nullptr) {
+    PELU7_LOG("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
 
@@ -35,7 +36,13 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
   *pubKeyId = publicFile;
   *priKeyId = privateFile;
 
-  int status = createRsaPublicKeyFile(publicFile);
+  // The ids are taken before any file exists (see key pair generation).
+  int status = writeKeyPairCounter(pairId + 2);
+  if (status != 0) {
+    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  status = createRsaPublicKeyFile(publicFile);
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
@@ -56,12 +63,6 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
   RsaPrivateKeyRecord privateRecord;
   fillPrivateKeyRecord(privateRecord, p, q, dP, dQ, qInv);
   status = writePrivateKeyRecord(privateFile, privateRecord);
-  if (status != 0) {
-    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
-    return VORN_DAL_ERR_WRITE_FILE;
-  }
-
-  status = writeKeyPairCounter(pairId + 2);
   if (status != 0) {
     PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
     return VORN_DAL_ERR_WRITE_FILE;

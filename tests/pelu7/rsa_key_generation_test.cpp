@@ -60,8 +60,9 @@ TEST_F(RsaKeyGenerationTest, SendsTheStepsInOrderAndStoresTheCardsModulusElement
   const auto commands = card.commandsHex();
   ASSERT_EQ(commands.size(), 9u);
   const std::vector<std::string> steps(commands.begin(), commands.begin() + 8);
-  EXPECT_EQ(steps, (std::vector<std::string>{"00A40000021FF4", "00B0000002", "80E00001073E008CF0AAF0FF",
-                                             "80E00002073D0150AAAAEFFF", "00A40000021FF4", "00D60000020003",
+  // The counter moves on before the key files exist.
+  EXPECT_EQ(steps, (std::vector<std::string>{"00A40000021FF4", "00B0000002", "00A40000021FF4", "00D60000020003",
+                                             "80E00001073E008CF0AAF0FF", "80E00002073D0150AAAAEFFF",
                                              "80CE000200", "00A40000020001"}));
   const Bytes& element = card.exchanges()[6].data;
   ASSERT_GE(element.size(), 130u);
@@ -134,10 +135,10 @@ INSTANTIATE_TEST_SUITE_P(
                           false, "0001", 0, 0},
         GenerationFailure{"PublicFileRefused",
                           [](ScriptedCard& c) { c.answerNth({0x80, 0xE0, 0x00, 0x01}, 1, 0x6A84); },
-                          VORN_DAL_ERR_CREATE_FILE, {"******>ICC_tsi_api Error:27268:0x6A84"}, true, "0001", 0, 0},
+                          VORN_DAL_ERR_CREATE_FILE, {"******>ICC_tsi_api Error:27268:0x6A84"}, true, "0003", 0, 0},
         GenerationFailure{"PrivateFileRefused",
                           [](ScriptedCard& c) { c.answerNth({0x80, 0xE0, 0x00, 0x02}, 1, 0x6A84); },
-                          VORN_DAL_ERR_CREATE_FILE, {"******>ICC_tsi_api Error:27268:0x6A84"}, true, "0001", 0, 0},
+                          VORN_DAL_ERR_CREATE_FILE, {"******>ICC_tsi_api Error:27268:0x6A84"}, true, "0003", 0, 0},
         GenerationFailure{"CounterWriteRefused",
                           [](ScriptedCard& c) { c.answerNth({0x00, 0xD6, 0x00, 0x00, 0x02}, 1, 0x6581); },
                           VORN_DAL_ERR_WRITE_FILE,
@@ -177,7 +178,7 @@ TEST_F(RsaKeyGenerationTest, AnEmptyAnswerIsAskedForOnceMore) {
   EXPECT_EQ(toHex(modulus, 128), toHex(element.data() + 2, 128));
 }
 
-TEST_F(RsaKeyGenerationTest, AfterARefusedPrivateKeyFileTheNextGenerationStopsAtThePublicKeyFile) {
+TEST_F(RsaKeyGenerationTest, ARefusedPrivateKeyFileUsesUpItsIdsAndTheNextPairIsMade) {
   loginUser();
   {
     ScriptedCard card;
@@ -187,21 +188,44 @@ TEST_F(RsaKeyGenerationTest, AfterARefusedPrivateKeyFileTheNextGenerationStopsAt
   }
   clearLog();
   int pub = 0, pri = 0;
-  EXPECT_EQ(VORN_DAL_ERR_CREATE_FILE, VORN_DAL_GenRsaKeyPair(1024, &pub, &pri));
-  EXPECT_EQ(pub, 1);
-  EXPECT_EQ(pri, 2);
-  EXPECT_EQ(logTexts(), std::vector<std::string>{"******>ICC_tsi_api Error:27273:0x6A89"});
+  EXPECT_EQ(0, VORN_DAL_GenRsaKeyPair(1024, &pub, &pri));
+  EXPECT_EQ(pub, 3);
+  EXPECT_EQ(pri, 4);
+  EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(RsaKeyGenerationTest, WithoutTheUserLoginTheCounterCannotBeWritten) {
+TEST_F(RsaKeyGenerationTest, WithoutTheUserLoginNothingChangesAndALaterLoginGetsTheFirstPair) {
+  ScriptedCard card;
   int pub = 0, pri = 0;
   EXPECT_EQ(VORN_DAL_ERR_WRITE_FILE, VORN_DAL_GenRsaKeyPair(1024, &pub, &pri));
   EXPECT_EQ(logTexts(), (std::vector<std::string>{"******>Wrt data Error:27010:0x6982", "******>PELU7_WriteFileBin",
                                                   "PELU7_WriteFileBin error:0X6982"}));
+  EXPECT_EQ(card.countWithHeader({0x80, 0xE0}), 0u);
   EXPECT_EQ(counterHex(), "0001");
-  // Both files of ids 1 and 2 now exist: a logged-in retry cannot create them.
   loginUser();
+  EXPECT_EQ(0, VORN_DAL_GenRsaKeyPair(1024, &pub, &pri));
+  EXPECT_EQ(pub, 1);
+  EXPECT_EQ(pri, 2);
+}
+
+TEST_F(RsaKeyGenerationTest, TheLastCounterValueHandsOutThePrivateIdAbove16Bits) {
+  loginUser();
+  // Puts the counter at FFFF with raw commands past the DAL.
+  unsigned char select[] = {0x00, 0xA4, 0x00, 0x00, 0x02, 0x1F, 0xF4};
+  unsigned char update[] = {0x00, 0xD6, 0x00, 0x00, 0x02, 0xFF, 0xFF};
+  unsigned char answer[256];
+  unsigned char length = 0;
+  ASSERT_EQ(0x9000, ICC_tsi_api(pelu7::readerHandle, sizeof select, select, &length, answer));
+  ASSERT_EQ(0x9000, ICC_tsi_api(pelu7::readerHandle, sizeof update, update, &length, answer));
+  ScriptedCard card;
+  int pub = 0, pri = 0;
+  // The card keeps FFFF reserved, so this pair cannot be made; its ids are
+  // handed out all the same, and the counter wraps to the next pair.
   EXPECT_EQ(VORN_DAL_ERR_CREATE_FILE, VORN_DAL_GenRsaKeyPair(1024, &pub, &pri));
+  EXPECT_EQ(pub, 0xFFFF);
+  EXPECT_EQ(pri, 0x10000);
+  EXPECT_EQ(card.commandsHex().back(), "80E0FFFF073E008CF0AAF0FF");
+  EXPECT_EQ(counterHex(), "0001");
 }
 
 TEST_F(RsaKeyGenerationTest, ExportOfAMissingFileIsAReadError) {
