@@ -86,11 +86,20 @@ extern "C" {
 /* Device connection. */
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Initialize(void);
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Finalize(void);
+/* VORN_DAL_InitializeEx and VORN_DAL_FinalizeEx are exported only under their
+ * decorated names _VORN_DAL_InitializeEx@4 and _VORN_DAL_FinalizeEx@4 (see
+ * the end of this header for how a program calls them by their plain names). */
+#if defined(_WIN32) || defined(VORN_DAL_PLAIN_EX_NAMES)
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_InitializeEx(int portIndex);
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FinalizeEx(int unused);
+#endif
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetFreeSpace(int unused);
 
-/* Provisioning, login and PINs. */
+/* Provisioning, login and PINs. A login is the card's state, not the
+ * process's: it lasts until VORN_DAL_Logout or a reset of the card, and every
+ * program that reaches the same token shares it. On a file-backed virtual
+ * token that includes later processes: a login made by one program still holds
+ * for the next one that opens the same token file. */
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigned char *superPin, int superPinLen,
                                                         const unsigned char *userPin, int userPinLen);
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Login(int loginType, const unsigned char *pin, int pinLen);
@@ -163,7 +172,16 @@ VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyDec(const unsigned c
 /* DES / triple DES and RC2 in software (8-byte blocks, PKCS#5 padding);
  * SSF33 computed by the card (16-byte blocks). Mode 1 is ECB, 2 is CBC.
  * VORN_DAL_DesReleaseCtx, VORN_DAL_Rc2ReleaseCtx and VORN_DAL_Rc4ReleaseCtx
- * are one function. */
+ * are one function.
+ *
+ * Two traps of these families:
+ * - The block cipher updates and one-shot calls need separate input and output
+ *   buffers: output is written while input is still being read, so in-place
+ *   use corrupts the data. Only RC4 may work in place.
+ * - A DES or RC2 final in CBC moves the chain on to the block it wrote: a
+ *   second final on the same context gives another block, not the first one
+ *   again (an SSF33 final leaves its context as it was). No final resets a
+ *   context: acquire a new one for each message. */
 VORN_DAL_CIPHER_FAMILY(Des)
 VORN_DAL_CIPHER_FAMILY(Rc2)
 VORN_DAL_CIPHER_FAMILY(SSF33)
@@ -299,6 +317,26 @@ typedef struct DalFunctionList {
 
 /* Fills all 69 slots; needs no reader and always returns 0. */
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetFunctionList(DalFunctionList *list);
+
+#if !defined(_WIN32) && !defined(VORN_DAL_PLAIN_EX_NAMES)
+/* On ELF systems a symbol name with '@' cannot be linked against: the linker
+ * reads it as a symbol version. A program calls the two decorated exports by
+ * their plain names through these inline functions, which reach the very
+ * functions exported as _VORN_DAL_InitializeEx@4 and _VORN_DAL_FinalizeEx@4
+ * through the function table (slots 67 and 68). Programs that look the
+ * functions up by name use the decorated names. */
+static inline int VORN_DAL_InitializeEx(int portIndex) {
+  DalFunctionList list;
+  VORN_DAL_GetFunctionList(&list);
+  return list.InitializeEx(portIndex);
+}
+
+static inline int VORN_DAL_FinalizeEx(int unused) {
+  DalFunctionList list;
+  VORN_DAL_GetFunctionList(&list);
+  return list.FinalizeEx(unused);
+}
+#endif
 
 #ifdef __cplusplus
 }
