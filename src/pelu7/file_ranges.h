@@ -10,8 +10,10 @@ inline constexpr long kCardAddressSpace = 0x10000;
 inline bool fitsFileSize(long size) { return size >= 0 && size < kCardAddressSpace; }
 
 // A transfer of length bytes at offset that stays inside the 16-bit range.
+// An empty transfer moves nothing and reaches no address, so it always fits.
 inline bool fitsTransfer(long offset, long length) {
-  return offset >= 0 && length >= 0 && offset + length <= kCardAddressSpace && offset < kCardAddressSpace;
+  if (length == 0) return true;
+  return offset >= 0 && length > 0 && offset + length <= kCardAddressSpace && offset < kCardAddressSpace;
 }
 
 }  // namespace pelu7

@@ -73,7 +73,10 @@ using namespace pelu7;
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigned char* superPin, int superPinLen,
                                                                    const unsigned char* userPin, int userPinLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (superPinLen < 0 || userPinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  if (superPinLen < 0 || userPinLen < 0) {
+    PELU7_LOG("******>pin len");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
 
   FORMAT_STEP(send(kSelectMf), "Select MF error:0X%X", VORN_DAL_ERR_OTHER);
   if (!authenticateForErase()) return VORN_DAL_ERR_OTHER;

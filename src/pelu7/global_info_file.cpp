@@ -9,7 +9,10 @@ using namespace pelu7;
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateGlobalInfoFile(int size) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (!fitsFileSize(size)) return VORN_DAL_ERR_ARGUMENT;
+  if (!fitsFileSize(size)) {
+    PELU7_LOG("******>file size");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   if (PELU7_CreateFileBin(GlobalInfoFile, size, kAccessFree, kAccessUser) != 0) {
     PELU7_LOG("******>create global info file");
     return VORN_DAL_ERR_CREATE_FILE;
@@ -20,7 +23,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateGlobalInfoFile(int s
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadGlobalInfoFile(int offset, int length,
                                                                          unsigned char* outData) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (!fitsTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  if (!fitsTransfer(offset, length)) {
+    PELU7_LOG("******>file range");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   if (PELU7_ReadFileBin(GlobalInfoFile, offset, outData, static_cast<unsigned>(length)) != 0) {
     PELU7_LOG("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
@@ -31,7 +37,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadGlobalInfoFile(int off
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteGlobalInfoFile(int offset, int length,
                                                                           const unsigned char* inData) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (!fitsTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  if (!fitsTransfer(offset, length)) {
+    PELU7_LOG("******>file range");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   const int result = PELU7_WriteFileBin(GlobalInfoFile, offset, inData, static_cast<unsigned>(length));
   if (result != 0) {
     PELU7_LOG("******>PELU7_WriteFileBin");

@@ -24,7 +24,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Login(int loginType, const
     PELU7_LOG("******>login type");
     return VORN_DAL_ERR_ARGUMENT;
   }
-  if (pinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  if (pinLen < 0) {
+    PELU7_LOG("******>pin len");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   PinValue value;
   derivePin(pin, pinLen, value);
   const int status = verifyPin(role->pinKeyId, value);

@@ -14,7 +14,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ChangePin(int loginType, c
     PELU7_LOG("******>login type");
     return VORN_DAL_ERR_ARGUMENT;
   }
-  if (oldPinLen < 0 || newPinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  if (oldPinLen < 0 || newPinLen < 0) {
+    PELU7_LOG("******>pin len");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   PinValue oldValue, newValue;
   derivePin(oldPin, oldPinLen, oldValue);
   derivePin(newPin, newPinLen, newValue);
@@ -28,7 +31,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
                                                                 const unsigned char* newUserPin,
                                                                 int newUserPinLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (superPinLen < 0 || newUserPinLen < 0) return VORN_DAL_ERR_ARGUMENT;
+  if (superPinLen < 0 || newUserPinLen < 0) {
+    PELU7_LOG("******>pin len");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   PinValue superValue;
   derivePin(superPin, superPinLen, superValue);
   int status = verifyPin(SuperUserPin, superValue);

@@ -27,7 +27,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPrivateKeyRaw(int priKe
     PELU7_LOG("******>indata length");
     return VORN_DAL_ERR_DATA_LENGTH;
   }
-  if (inData == nullptr || outData == nullptr || outDataLen == nullptr) return VORN_DAL_ERR_ARGUMENT;
+  if (inData == nullptr || outData == nullptr || outDataLen == nullptr) {
+    PELU7_LOG("******>null pointer");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
 
   CommandApdu command(kRsaPrivateHeader);
   command.append16(static_cast<unsigned>(priKeyId))

@@ -33,7 +33,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPublicKeyRaw(const unsi
     PELU7_LOG("******>n len");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
-  if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) return VORN_DAL_ERR_ARGUMENT;
+  if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) {
+    PELU7_LOG("******>null pointer");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   RsaPublicKeyBlock block;
   softcrypt::fillRsaPublicKeyBlock(block, modulus, modulusLen);
   int length = softcrypt::kRsaFailed;
@@ -57,10 +60,13 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyEnc(const
     PELU7_LOG("******>n len");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
-  if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) return VORN_DAL_ERR_ARGUMENT;
+  if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) {
+    PELU7_LOG("******>null pointer");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   RsaPublicKeyBlock block;
   softcrypt::fillRsaPublicKeyBlock(block, modulus, modulusLen);
-  // A negative length is refused like data that is too long.
+  // A negative length is refused, and logged, like data that is too long.
   const int length =
       softcrypt::rsaPublicEncrypt(block, inData, inDataLen, outData, softcrypt::RsaPadding::kPkcs1);
   if (length <= 0) {
@@ -80,7 +86,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyDec(const
     PELU7_LOG("******>n len");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
-  if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) return VORN_DAL_ERR_ARGUMENT;
+  if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) {
+    PELU7_LOG("******>null pointer");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   RsaPublicKeyBlock block;
   softcrypt::fillRsaPublicKeyBlock(block, modulus, modulusLen);
   int length = softcrypt::kRsaFailed;

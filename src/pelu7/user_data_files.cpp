@@ -52,9 +52,11 @@ bool namesUsrDataFile(int fileType, int fileNo) {
   }
 }
 
-// A caller's range inside the data part, which starts after the header.
+// A caller's range inside the data part, which starts after the header. An
+// empty range fits anywhere: the caller reads or writes nothing.
 bool fitsDataTransfer(int offset, int length) {
-  return offset >= 0 && length >= 0 && fitsTransfer(static_cast<long>(offset) + kUsrDataHeaderSize, length);
+  if (length == 0) return true;
+  return offset >= 0 && length > 0 && fitsTransfer(static_cast<long>(offset) + kUsrDataHeaderSize, length);
 }
 
 int writeHeader(int fileId, std::uint8_t status) {
@@ -106,7 +108,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateUsrDataFile(int file
   }
   int fileId = 0;
   FILE_ID_OR_RETURN(fileType, fileNo, fileId);
-  if (!fitsFileSize(static_cast<long>(size) + kUsrDataHeaderSize) || size < 0) return VORN_DAL_ERR_ARGUMENT;
+  if (!fitsFileSize(static_cast<long>(size) + kUsrDataHeaderSize) || size < 0) {
+    PELU7_LOG("******>file size");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
 
   if (PELU7_CreateFileBin(fileId, size + kUsrDataHeaderSize, readByte, writeByte) != 0) {
     PELU7_LOG("******>create file");
@@ -126,8 +131,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadUsrDataFile(int fileTy
   PELU7_OPEN_DEVICE_OR_RETURN();
   int fileId = 0;
   FILE_ID_OR_RETURN(fileType, fileNo, fileId);
-  if (!fitsDataTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  if (!fitsDataTransfer(offset, length)) {
+    PELU7_LOG("******>file range");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   REQUIRE_LIVE_FILE(fileId);
+  if (length == 0) return 0;
   if (PELU7_ReadFileBin(fileId, offset + kUsrDataHeaderSize, outData, static_cast<unsigned>(length)) != 0) {
     PELU7_LOG("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
@@ -140,8 +149,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteUsrDataFile(int fileT
   PELU7_OPEN_DEVICE_OR_RETURN();
   int fileId = 0;
   FILE_ID_OR_RETURN(fileType, fileNo, fileId);
-  if (!fitsDataTransfer(offset, length)) return VORN_DAL_ERR_ARGUMENT;
+  if (!fitsDataTransfer(offset, length)) {
+    PELU7_LOG("******>file range");
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   REQUIRE_LIVE_FILE(fileId);
+  if (length == 0) return 0;
   const int result = PELU7_WriteFileBin(fileId, offset + kUsrDataHeaderSize, inData, static_cast<unsigned>(length));
   if (result != 0) {
     PELU7_LOG("******>PELU7_WriteFileBin");

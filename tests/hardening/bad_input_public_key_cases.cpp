@@ -48,6 +48,7 @@ BadInputCase publicCase(const PublicExport& e, const std::string& name, unsigned
 std::vector<BadInputCase> publicKeyCases() {
   std::vector<BadInputCase> cases;
   const std::vector<std::string> nLen{"******>n len"};
+  const std::vector<std::string> nullPointer{"******>null pointer"};
   for (const PublicExport& e : kExports) {
     const std::vector<std::string> failed{e.failureLog};
     cases.push_back(publicCase(e, "LargestModulusLength", UINT_MAX, 128, VORN_DAL_ERR_MODULUS_LENGTH, nLen));
@@ -58,22 +59,22 @@ std::vector<BadInputCase> publicKeyCases() {
                      [e](Outputs& out, ScriptedCard&, BadInput&) {
                        return e.call(nullptr, 128, modulus().data(), 128, out.buffer.data(), &out.length);
                      },
-                     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog});
+                     VORN_DAL_ERR_ARGUMENT, kNoCommand, nullPointer});
     cases.push_back({std::string(e.name) + "NoInputForALength", TokenState::Fresh,
                      [e](Outputs& out, ScriptedCard&, BadInput&) {
                        return e.call(modulus().data(), 128, nullptr, 100, out.buffer.data(), &out.length);
                      },
-                     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog});
+                     VORN_DAL_ERR_ARGUMENT, kNoCommand, nullPointer});
     cases.push_back({std::string(e.name) + "NoOutput", TokenState::Fresh,
                      [e](Outputs& out, ScriptedCard&, BadInput&) {
                        return e.call(modulus().data(), 128, modulus().data(), 100, nullptr, &out.length);
                      },
-                     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog});
+                     VORN_DAL_ERR_ARGUMENT, kNoCommand, nullPointer});
     cases.push_back({std::string(e.name) + "NoLengthOutput", TokenState::Fresh,
                      [e](Outputs& out, ScriptedCard&, BadInput&) {
                        return e.call(modulus().data(), 128, modulus().data(), 100, out.buffer.data(), nullptr);
                      },
-                     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog});
+                     VORN_DAL_ERR_ARGUMENT, kNoCommand, nullPointer});
   }
   // The raw operation and the recovery take exactly one block.
   for (const PublicExport& e : {kExports[0], kExports[2]}) {
