@@ -9,10 +9,13 @@ CMAKE_ARGS ?=
 
 BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock-dev \
               libpcsclite-dev libbenchmark-dev
-TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind
+TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind dpkg-dev lintian man-db
 FUZZ_PKGS  := clang libclang-rt-14-dev
 
-.PHONY: all build test demo bench fuzz deps deps-test deps-fuzz clean
+PREFIX     ?= /usr/local
+DESTDIR    ?=
+
+.PHONY: all build test demo bench fuzz deps deps-test deps-fuzz clean install deb
 
 all: build
 
@@ -77,6 +80,17 @@ fuzz: deps-fuzz
 	    -artifact_prefix=$(BUILD_FUZZ)/findings/$$target/ \
 	    $(BUILD_FUZZ)/corpus/$$target fuzz/corpus/$$target || exit 1; \
 	done
+
+# Installs the header, the two libraries (SONAME .so.1), the tool and its
+# manual page, the pkg-config file and the CMake package under PREFIX, inside
+# DESTDIR when given.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian packages (runtime, development, tool) in $(BUILD)/deb/.
+deb: deps build
+	$(call apt_install,dpkg-dev)
+	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)/deb
 
 demo: build
 	@./tools/pelu7/demo.sh $(BUILD)
