@@ -33,7 +33,7 @@ TEST_P(AcquireRefusal, NoMemoryForTheContext) {
 }
 
 TEST_P(AcquireRefusal, NoPlaceForTheHandle) {
-  EXPECT_EQ(GetParam().acquire(kKey32.data(), 8, nullptr, 1, 0, nullptr), GetParam().refused);
+  EXPECT_EQ(GetParam().acquire(kKey32.data(), 8, nullptr, 1, 0, nullptr), VORN_DAL_ERR_ARGUMENT);
 }
 
 TEST_P(AcquireRefusal, KeyLengthZeroOrBelowReadsNoKey) {
