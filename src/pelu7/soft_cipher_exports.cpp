@@ -1,12 +1,13 @@
 // Exports of the software cipher families: DES / triple DES, RC2 and RC4.
 //
-// Each export converts the opaque handle and the output length pointer and
+// Each export checks its handle and pointers (cipher_arguments.h: a handle of
+// another kind or a null pointer the call needs is refused with
+// VORN_DAL_ERR_ARGUMENT and one log line, before anything is touched), then
 // calls the typed operation of softcrypt, which is noexcept and returns the
-// family's code. None of them touches the card or writes to the log.
-//
-// Handles, buffers and length pointers are the caller's to get right: only a
-// null ctxOut is refused (with the acquire's failure code), and releasing a
-// null handle does nothing.
+// family's code. None of them touches the card.
+#include "pelu7/cipher_arguments.h"
+#include "pelu7/log.h"
+#include "pelu7/ssf33_context.h"
 #include "softcrypt/block_cipher_ops.h"
 #include "softcrypt/context_storage.h"
 #include "softcrypt/des_context.h"
@@ -25,17 +26,37 @@
 
 namespace {
 
-softcrypt::DesContext& des(void* ctx) { return *static_cast<softcrypt::DesContext*>(ctx); }
-softcrypt::Rc2Context& rc2(void* ctx) { return *static_cast<softcrypt::Rc2Context*>(ctx); }
-softcrypt::Rc4Context& rc4(void* ctx) { return *static_cast<softcrypt::Rc4Context*>(ctx); }
+namespace args = pelu7::cipher_arguments;
+using softcrypt::contextOf;
+using softcrypt::DesContext;
+using softcrypt::Direction;
+using softcrypt::Rc2Context;
+using softcrypt::Rc4Context;
+
+// Whether an update on this context writes output (one that only fills the
+// pending block writes none, so it needs no output buffer).
+template <class Context>
+bool updateWrites(const Context* context, Direction direction, unsigned int inDataLen) {
+  return context != nullptr &&
+         softcrypt::updateOutputLength<sizeof context->pending>(direction, context->pendingLen, inDataLen) != 0;
+}
+
+// Every acquire that got this far reads the key: a length of 0 or below is
+// refused by the family without reading it.
+bool keyRead(int keyLen) { return keyLen > 0; }
 
 }  // namespace
 
 extern "C" {
 
-// Release of all three families: one function under three names.
+// Release of every kind of cipher context (one function under three names):
+// DES, RC2, RC4 and SSF33 contexts are recognised by their tag, cleansed and
+// freed; null and unknown handles are left alone. Always 0.
 
-int VORN_DAL_CALL VORN_DAL_DesReleaseCtx(void* ctx) { return softcrypt::releaseContext(ctx); }
+int VORN_DAL_CALL VORN_DAL_DesReleaseCtx(void* ctx) {
+  if (!softcrypt::releaseSoftContext(ctx)) pelu7::releaseSsf33Context(ctx);
+  return 0;
+}
 int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx);
 int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx);
 
@@ -43,115 +64,228 @@ int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_De
 
 int VORN_DAL_CALL VORN_DAL_DesAcquireContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode,
                                              int option, void** ctxOut) {
+  if (const char* refused = args::refusedAcquire(key, keyRead(keyLen), iv, mode, ctxOut)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   return softcrypt::acquireDesContext(key, keyLen, iv, mode, option, ctxOut);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesEncUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
-  return softcrypt::encryptUpdate(des(ctx), inData, inDataLen, outData, *outDataLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Encrypt, inDataLen), outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesEncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
-  return softcrypt::encryptFinal(des(ctx), outData, *outDataLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::encryptFinal(*context, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesEncrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
-                                      unsigned char* outData, int* outDataLen) {
-  return softcrypt::encrypt(des(ctx), inData, inDataLen, outData, *outDataLen);
+                                        unsigned char* outData, int* outDataLen) {
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesDecUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
-  return softcrypt::decryptUpdate(des(ctx), inData, inDataLen, outData, *outDataLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Decrypt, inDataLen), outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesDecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
-  return softcrypt::decryptFinal(des(ctx), outData, *outDataLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::decryptFinal(*context, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesDecrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
-                                      unsigned char* outData, int* outDataLen) {
-  return softcrypt::decrypt(des(ctx), inData, inDataLen, outData, *outDataLen);
+                                        unsigned char* outData, int* outDataLen) {
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesMacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
-  return softcrypt::macUpdate(des(ctx), inData, inDataLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedMac(context, inData, inDataLen, nullptr, 0)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::macUpdate(*context, inData, inDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesMacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
-  return softcrypt::macFinal(des(ctx), mac, macLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedMac(context, nullptr, 0, mac, macLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::macFinal(*context, mac, macLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesMac(void* ctx, const unsigned char* inData, unsigned int inDataLen, unsigned char* mac,
                                   unsigned int macLen) {
-  return softcrypt::mac(des(ctx), inData, inDataLen, mac, macLen);
+  DesContext* context = contextOf<DesContext>(ctx);
+  if (const char* refused = args::refusedMac(context, inData, inDataLen, mac, macLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::mac(*context, inData, inDataLen, mac, macLen);
 }
 
 // RC2.
 
 int VORN_DAL_CALL VORN_DAL_Rc2AcquireContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode,
                                              int option, void** ctxOut) {
+  if (const char* refused = args::refusedAcquire(key, keyRead(keyLen), iv, mode, ctxOut)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   return softcrypt::acquireRc2Context(key, keyLen, iv, mode, option, ctxOut);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2EncUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
-  return softcrypt::encryptUpdate(rc2(ctx), inData, inDataLen, outData, *outDataLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Encrypt, inDataLen), outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2EncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
-  return softcrypt::encryptFinal(rc2(ctx), outData, *outDataLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::encryptFinal(*context, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
-                                      unsigned char* outData, int* outDataLen) {
-  return softcrypt::encrypt(rc2(ctx), inData, inDataLen, outData, *outDataLen);
+                                        unsigned char* outData, int* outDataLen) {
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2DecUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
-  return softcrypt::decryptUpdate(rc2(ctx), inData, inDataLen, outData, *outDataLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Decrypt, inDataLen), outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2DecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
-  return softcrypt::decryptFinal(rc2(ctx), outData, *outDataLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::decryptFinal(*context, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2Decrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
-                                      unsigned char* outData, int* outDataLen) {
-  return softcrypt::decrypt(rc2(ctx), inData, inDataLen, outData, *outDataLen);
+                                        unsigned char* outData, int* outDataLen) {
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2MacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
-  return softcrypt::macUpdate(rc2(ctx), inData, inDataLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedMac(context, inData, inDataLen, nullptr, 0)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::macUpdate(*context, inData, inDataLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2MacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
-  return softcrypt::macFinal(rc2(ctx), mac, macLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedMac(context, nullptr, 0, mac, macLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::macFinal(*context, mac, macLen);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2Mac(void* ctx, const unsigned char* inData, unsigned int inDataLen, unsigned char* mac,
                                   unsigned int macLen) {
-  return softcrypt::mac(rc2(ctx), inData, inDataLen, mac, macLen);
+  Rc2Context* context = contextOf<Rc2Context>(ctx);
+  if (const char* refused = args::refusedMac(context, inData, inDataLen, mac, macLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::mac(*context, inData, inDataLen, mac, macLen);
 }
 
 // RC4: the IV, mode and option arguments are not read.
 
 int VORN_DAL_CALL VORN_DAL_Rc4AcquireContext(const unsigned char* key, int keyLen, const unsigned char*, int, int,
                                              void** ctxOut) {
+  if (const char* refused = args::refusedAcquire(key, keyRead(keyLen), nullptr, 0, ctxOut)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   return softcrypt::acquireRc4Context(key, keyLen, ctxOut);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                      unsigned char* outData, int* outDataLen) {
-  return softcrypt::rc4Update(rc4(ctx), inData, inDataLen, outData, *outDataLen);
+  Rc4Context* context = contextOf<Rc4Context>(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, inDataLen != 0, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::rc4Update(*context, inData, inDataLen, outData, *outDataLen);
 }
 int VORN_DAL_CALL VORN_DAL_Rc4Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                       unsigned char* outData, int* outDataLen)
     SAME_FUNCTION_AS(VORN_DAL_Rc4Update);
 
+// Writes nothing but the length 0, so outData is not needed.
 int VORN_DAL_CALL VORN_DAL_Rc4Final(void* ctx, unsigned char*, int* outDataLen) {
-  return softcrypt::rc4Final(rc4(ctx), *outDataLen);
+  Rc4Context* context = contextOf<Rc4Context>(ctx);
+  if (const char* refused = args::refusedUpdate(context, nullptr, 0, false, nullptr, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  return softcrypt::rc4Final(*context, *outDataLen);
 }
 
 }  // extern "C"

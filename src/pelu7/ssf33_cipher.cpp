@@ -1,20 +1,27 @@
 // SSF33 encryption and decryption exports: update, final and one-shot calls
 // in ECB or CBC with PKCS#7 padding to the 16-byte block.
 //
-// Every update and final opens the device, loads the context's key into the
-// card (also when it only buffers), and only then checks mode and lengths.
-// Finals leave the context as it was. Output lengths are written only on
-// success.
+// Every update and final opens the device, checks its handle and pointers
+// (cipher_arguments.h), loads the context's key into the card (also when it
+// only buffers), and only then checks mode and lengths. Finals leave the
+// context as it was. Output lengths are written only on success.
+#include "pelu7/cipher_arguments.h"
 #include "pelu7/connection.h"
 #include "pelu7/ssf33_context.h"
 #include "pelu7/ssf33_stream.h"
 
 using namespace pelu7;
 using softcrypt::StreamResult;
+namespace args = pelu7::cipher_arguments;
 
 namespace {
 
-Ssf33Context& ssf33(void* ctx) { return *static_cast<Ssf33Context*>(ctx); }
+// Whether an update on this context writes output (one that only fills the
+// pending block writes none, so it needs no output buffer).
+bool updateWrites(const Ssf33Context* context, Direction direction, unsigned int inDataLen) {
+  return context != nullptr &&
+         softcrypt::updateOutputLength<kSsf33BlockSize>(direction, context->pendingLen, inDataLen) != 0;
+}
 
 }  // namespace
 
@@ -24,27 +31,52 @@ extern "C" {
 int VORN_DAL_CALL VORN_DAL_SSF33EncUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                           unsigned char* outData, int* outDataLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  Ssf33Context& context = ssf33(ctx);
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(context);
-  Ssf33BlockCipher cipher(context, cipherUpdateSites(PELU7_HERE,    // the block completed from pending
-                                                     PELU7_HERE));  // whole blocks after it
-  const StreamResult result = streamOf(context).encryptUpdate(cipher, inData, inDataLen, outData, *outDataLen);
-  return ssf33Code(result, context.mode);
+  Ssf33Context* context = ssf33ContextOf(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen,
+                                                updateWrites(context, Direction::Encrypt, inDataLen), outData,
+                                                outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
+  Ssf33BlockCipher cipher(*context, cipherUpdateSites(PELU7_HERE,    // the block completed from pending
+                                                      PELU7_HERE));  // whole blocks after it
+  const StreamResult result = streamOf(*context).encryptUpdate(cipher, inData, inDataLen, outData, *outDataLen);
+  if (result == StreamResult::OutputTooLong) PELU7_LOG("******>indata length");
+  return ssf33Code(result, context->mode);
 }
 
 int VORN_DAL_CALL VORN_DAL_SSF33EncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  Ssf33Context& context = ssf33(ctx);
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(context);
-  Ssf33BlockCipher cipher(context, finalSite(PELU7_HERE));
-  const StreamResult result = streamOf(context).encryptFinal(cipher, outData, *outDataLen);
+  Ssf33Context* context = ssf33ContextOf(ctx);
+  if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
+  Ssf33BlockCipher cipher(*context, finalSite(PELU7_HERE));
+  const StreamResult result = streamOf(*context).encryptFinal(cipher, outData, *outDataLen);
   if (result == StreamResult::BadMode) PELU7_LOG("******>mode donnot support");
   if (result == StreamResult::EncryptFinalLength) PELU7_LOG("******>indata length");
-  return ssf33Code(result, context.mode);
+  return ssf33Code(result, context->mode);
 }
 
+// The update's output and the final block together must fit the int length,
+// which is checked before the update sends anything.
 int VORN_DAL_CALL VORN_DAL_SSF33Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
+  const Ssf33Context* context = ssf33ContextOf(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  const std::uint64_t total =
+      softcrypt::updateOutputLength<kSsf33BlockSize>(Direction::Encrypt, context->pendingLen, inDataLen) +
+      kSsf33BlockSize;
+  if (!softcrypt::fitsOutputLength(total)) {
+    PELU7_LOG("******>indata length");
+    return VORN_DAL_ERR_DATA_LENGTH;
+  }
   int updateLen = 0;
   int result = VORN_DAL_SSF33EncUpdate(ctx, inData, inDataLen, outData, &updateLen);
   if (result != 0) {
@@ -64,31 +96,48 @@ int VORN_DAL_CALL VORN_DAL_SSF33Encrypt(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_SSF33DecUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                           unsigned char* outData, int* outDataLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  Ssf33Context& context = ssf33(ctx);
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(context);
-  Ssf33BlockCipher cipher(context, cipherUpdateSites(PELU7_HERE,    // the block completed from pending
-                                                     PELU7_HERE));  // whole blocks after it
-  const StreamResult result = streamOf(context).decryptUpdate(cipher, inData, inDataLen, outData, *outDataLen);
+  Ssf33Context* context = ssf33ContextOf(ctx);
+  if (const char* refused = args::refusedUpdate(context, inData, inDataLen,
+                                                updateWrites(context, Direction::Decrypt, inDataLen), outData,
+                                                outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
+  Ssf33BlockCipher cipher(*context, cipherUpdateSites(PELU7_HERE,    // the block completed from pending
+                                                      PELU7_HERE));  // whole blocks after it
+  const StreamResult result = streamOf(*context).decryptUpdate(cipher, inData, inDataLen, outData, *outDataLen);
   if (result == StreamResult::BadMode) PELU7_LOG("******>mode donnot support");
-  return ssf33Code(result, context.mode);
+  if (result == StreamResult::OutputTooLong) PELU7_LOG("******>indata length");
+  return ssf33Code(result, context->mode);
 }
 
 int VORN_DAL_CALL VORN_DAL_SSF33DecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  Ssf33Context& context = ssf33(ctx);
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(context);
-  Ssf33BlockCipher cipher(context, finalSite(PELU7_HERE));
-  const StreamResult result = streamOf(context).decryptFinal(cipher, outData, *outDataLen);
+  Ssf33Context* context = ssf33ContextOf(ctx);
+  if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
+  Ssf33BlockCipher cipher(*context, finalSite(PELU7_HERE));
+  const StreamResult result = streamOf(*context).decryptFinal(cipher, outData, *outDataLen);
   if (result == StreamResult::BadMode) PELU7_LOG("******>mode donnot support");
   if (result == StreamResult::DecryptFinalLength) PELU7_LOG("******>indata length");
   if (result == StreamResult::BadPadding) PELU7_LOG("******>pad ");
-  return ssf33Code(result, context.mode);
+  return ssf33Code(result, context->mode);
 }
 
-// Logs the input length on every call and the output length on success.
+// Logs the input length on every call and the output length on success. The
+// update holds back at least one byte that the final strips, so the sum of
+// the two lengths fits whenever the update's does.
 int VORN_DAL_CALL VORN_DAL_SSF33Decrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
   PELU7_LOG_STATUS("VORN_DAL_SSF33Decrypt inDataLen=", static_cast<int>(inDataLen));
+  if (const char* refused = args::refusedUpdate(ssf33ContextOf(ctx), inData, inDataLen, true, outData, outDataLen)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   int updateLen = 0;
   int result = VORN_DAL_SSF33DecUpdate(ctx, inData, inDataLen, outData, &updateLen);
   if (result != 0) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "pelu7/cipher_arguments.h"
 #include "pelu7/connection.h"
 #include "pelu7/transport.h"
 
@@ -52,6 +53,13 @@ int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned
   return 0;
 }
 
+bool releaseSsf33Context(void* ctx) noexcept {
+  Ssf33Context* context = ssf33ContextOf(ctx);
+  if (context == nullptr) return false;
+  softcrypt::destroyContext(context);
+  return true;
+}
+
 int PELU7_SSF33Probe() {
   CommandApdu probe(kSsf33ProbeHeader);
   Response response;
@@ -65,18 +73,21 @@ using namespace pelu7;
 extern "C" {
 
 // `keyLen` is not read: the key is always 16 bytes. `iv` is read only in CBC.
-// A null key, a null iv in CBC or a null ctxOut is refused with -500 before
-// the card is asked anything.
+// A null key, a null iv in CBC or a null ctxOut is refused with -500 and one
+// log line before the card is asked anything.
 int VORN_DAL_CALL VORN_DAL_SSF33AcquireContext(const unsigned char* key, int, const unsigned char* iv, int mode,
                                                int option, void** ctxOut) {
   PELU7_OPEN_DEVICE_OR_RETURN();
-  if (key == nullptr || (mode == kModeCbc && iv == nullptr) || ctxOut == nullptr) return VORN_DAL_ERR_ARGUMENT;
+  if (const char* refused = cipher_arguments::refusedAcquire(key, true, iv, mode, ctxOut)) {
+    PELU7_LOG(refused);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
   const int status = PELU7_SSF33Probe();
   if (status != kStatusOk) {
     PELU7_LOG_STATUS("SSF33 not SUPPORT:", status);
     return VORN_DAL_ERR_NOT_SUPPORTED;
   }
-  auto* context = new (std::nothrow) Ssf33Context{};
+  auto* context = softcrypt::allocateContext<Ssf33Context>();
   if (context == nullptr) return VORN_DAL_ERR_OTHER;
   std::memcpy(context->key, key, kSsf33KeySize);
   if (mode == kModeCbc) std::memcpy(context->chainBlock, iv, kSsf33BlockSize);
@@ -86,12 +97,10 @@ int VORN_DAL_CALL VORN_DAL_SSF33AcquireContext(const unsigned char* key, int, co
   return 0;
 }
 
-// Cleanses the key and the message state before giving the memory back.
+// Frees any cipher context the library made, recognised by its tag, after
+// cleansing it; leaves null and unknown handles alone. Always 0.
 int VORN_DAL_CALL VORN_DAL_SSF33ReleaseCtx(void* ctx) {
-  if (ctx == nullptr) return 0;
-  auto* context = static_cast<Ssf33Context*>(ctx);
-  OPENSSL_cleanse(context, sizeof *context);
-  delete context;
+  if (!releaseSsf33Context(ctx)) softcrypt::releaseSoftContext(ctx);
   return 0;
 }
 

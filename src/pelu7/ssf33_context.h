@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "softcrypt/block_stream.h"
+#include "softcrypt/context_storage.h"
 
 namespace pelu7 {
 
@@ -16,8 +17,12 @@ inline constexpr unsigned kSsf33BlockSize = 16;
 inline constexpr unsigned kSsf33KeySize = 16;
 
 // One message's state. Allocated zero-filled by the acquire export, freed
-// (and cleansed) by the release export; opaque to the caller.
+// (and cleansed) by the release export; opaque to the caller. It starts with
+// its kind tag, like the software cipher contexts, so that every export and
+// release tells it from them (and from anything else) before using it.
 struct Ssf33Context {
+  static constexpr softcrypt::ContextTag kTag = softcrypt::ContextTag::Ssf33;
+  softcrypt::ContextTag tag;
   unsigned char key[kSsf33KeySize];
   unsigned char chainBlock[kSsf33BlockSize];  // the IV in CBC, then the last ciphertext block
   int mode;                                   // stored unchecked; the cipher operations check it
@@ -28,6 +33,13 @@ struct Ssf33Context {
 };
 
 using softcrypt::Direction;
+
+// The SSF33 context behind a handle; null for a null handle or another kind.
+inline Ssf33Context* ssf33ContextOf(void* ctx) noexcept { return softcrypt::contextOf<Ssf33Context>(ctx); }
+
+// Cleanses and frees an SSF33 context recognised by its tag; true when it was
+// one. Anything else (null included) is left alone.
+bool releaseSsf33Context(void* ctx) noexcept;
 
 // The place in an export that uses a shared step: the step logs its failure
 // with this source name and line, so that each use is told apart in the log.

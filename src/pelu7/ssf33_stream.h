@@ -88,7 +88,8 @@ constexpr int ssf33Code(softcrypt::StreamResult result, int mode) noexcept {
       return mode == softcrypt::kModeEcb ? VORN_DAL_ERR_SSF33_ECB_FINAL : VORN_DAL_ERR_DATA_LENGTH;
     case StreamResult::DecryptFinalLength:
     case StreamResult::CiphertextLength:
-    case StreamResult::MacLength: return VORN_DAL_ERR_DATA_LENGTH;
+    case StreamResult::MacLength:
+    case StreamResult::OutputTooLong: return VORN_DAL_ERR_DATA_LENGTH;
     case StreamResult::BadPadding: return VORN_DAL_ERR_PADDING;
     case StreamResult::CipherFailed: return VORN_DAL_ERR_SSF33;
   }

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace softcrypt {
 
@@ -44,6 +45,7 @@ enum class StreamResult {
   BadPadding,          // last plaintext byte 0 or above the block size
   MacLength,           // more MAC bytes asked for than a block holds
   CipherFailed,        // the cipher refused a block run
+  OutputTooLong,       // the call would write more bytes than an int output length can report
 };
 
 enum class Direction { Encrypt, Decrypt };
@@ -77,6 +79,12 @@ concept MacBlockCipher = requires(C& cipher, unsigned char (&block)[kBlock]) {
   { cipher.encipher(MacSite::FinalBlock, block) } -> std::same_as<bool>;
 };
 
+// Output lengths travel back as int: a call that could write more is refused
+// before it reads or writes anything.
+constexpr bool fitsOutputLength(std::uint64_t length) noexcept {
+  return length <= static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+}
+
 namespace detail {
 
 inline void copyBytes(unsigned char* to, const unsigned char* from, std::size_t count) noexcept {
@@ -86,6 +94,17 @@ inline void copyBytes(unsigned char* to, const unsigned char* from, std::size_t 
 inline bool isCipherMode(int mode) noexcept { return mode == kModeEcb || mode == kModeCbc; }
 
 }  // namespace detail
+
+// The number of bytes an update writes, with pendingLen bytes held before it:
+// the whole blocks of the total when encrypting; when decrypting, all but the
+// last 1..kBlock bytes, which are held back.
+template <std::size_t kBlock>
+constexpr std::uint64_t updateOutputLength(Direction direction, std::uint32_t pendingLen,
+                                           std::uint32_t inLen) noexcept {
+  const std::uint64_t total = std::uint64_t{pendingLen} + inLen;
+  if (direction == Direction::Encrypt) return total / kBlock * kBlock;
+  return total <= kBlock ? 0 : (total - 1) / kBlock * kBlock;
+}
 
 // Update/final/one-shot encryption and decryption over a context's pending
 // buffer. Outputs are written only on success; after a cipher failure the
@@ -104,6 +123,8 @@ class BlockStream {
   StreamResult encryptUpdate(Cipher& cipher, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
                              int& outLen) noexcept {
     if (!detail::isCipherMode(cipher.mode())) return StreamResult::BadMode;
+    if (!fitsOutputLength(updateOutputLength<kBlock>(Direction::Encrypt, pendingLen_, inLen)))
+      return StreamResult::OutputTooLong;
     const std::uint64_t total = std::uint64_t{pendingLen_} + inLen;
     if (total < kBlock) return buffer(in, inLen, outLen);
     return processHeld(cipher, Direction::Encrypt, in, inLen, out, outLen);
@@ -130,6 +151,7 @@ class BlockStream {
     if (!detail::isCipherMode(cipher.mode())) return StreamResult::BadMode;
     const std::size_t blocks = inLen / kBlock;
     const std::size_t wholeLen = blocks * kBlock;
+    if (!fitsOutputLength(std::uint64_t{wholeLen} + kBlock)) return StreamResult::OutputTooLong;
     if (blocks != 0 && !cipher.run(Direction::Encrypt, RunSite::WholeBlocks, in, out, blocks, ChainUpdate::Store))
       return StreamResult::CipherFailed;
     unsigned char block[kBlock];
@@ -147,6 +169,8 @@ class BlockStream {
   StreamResult decryptUpdate(Cipher& cipher, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
                              int& outLen) noexcept {
     if (!detail::isCipherMode(cipher.mode())) return StreamResult::BadMode;
+    if (!fitsOutputLength(updateOutputLength<kBlock>(Direction::Decrypt, pendingLen_, inLen)))
+      return StreamResult::OutputTooLong;
     const std::uint64_t total = std::uint64_t{pendingLen_} + inLen;
     if (total <= kBlock) return buffer(in, inLen, outLen);
     return processHeld(cipher, Direction::Decrypt, in, inLen, out, outLen);
@@ -168,6 +192,8 @@ class BlockStream {
                        int& outLen) noexcept {
     if (!detail::isCipherMode(cipher.mode())) return StreamResult::BadMode;
     if (inLen < kBlock || inLen % kBlock != 0) return StreamResult::CiphertextLength;
+    // At least one padding byte is stripped, so at most inLen - 1 bytes come out.
+    if (!fitsOutputLength(inLen - 1)) return StreamResult::OutputTooLong;
     const std::size_t blocks = inLen / kBlock - 1;
     const std::size_t leadLen = blocks * kBlock;
     if (blocks != 0 && !cipher.run(Direction::Decrypt, RunSite::WholeBlocks, in, out, blocks, ChainUpdate::Store))

@@ -29,6 +29,7 @@ inline constexpr FamilyCodeRow kFamilyCodes[] = {
     {StreamResult::DecryptFinalLength, VORN_DAL_ERR_OTHER,       VORN_DAL_ERR_DATA_LENGTH},
     {StreamResult::EncryptFinalLength, VORN_DAL_ERR_OTHER,       VORN_DAL_ERR_DATA_LENGTH},
     {StreamResult::MacLength,          VORN_DAL_ERR_DATA_LENGTH, VORN_DAL_ERR_DATA_LENGTH},
+    {StreamResult::OutputTooLong,      VORN_DAL_ERR_DATA_LENGTH, VORN_DAL_ERR_DATA_LENGTH},
     // The software ciphers never refuse a block; listed so every result has a code.
     {StreamResult::CipherFailed,       VORN_DAL_ERR_OTHER,       VORN_DAL_ERR_OTHER},
 };
@@ -39,6 +40,8 @@ inline constexpr FamilyCodeRow kFamilyCodes[] = {
 inline constexpr int kDesAcquireRefused = VORN_DAL_ERR_KEY_OBJECT;
 inline constexpr int kRc2AcquireRefused = VORN_DAL_ERR_OTHER;
 inline constexpr int kRc4AcquireRefused = VORN_DAL_ERR_OTHER;
+// An RC4 update longer than an int output length can report.
+inline constexpr int kRc4TooLong = VORN_DAL_ERR_OTHER;
 
 constexpr int toCode(StreamResult result, BlockFamily family) noexcept {
   for (const FamilyCodeRow& row : kFamilyCodes)

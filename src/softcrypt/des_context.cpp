@@ -16,7 +16,7 @@ bool isDesKeyLength(int keyLen) noexcept { return keyLen == 8 || keyLen == 16 ||
 int acquireDesContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
                       void** ctxOut) noexcept {
   if (ctxOut == nullptr || !isDesKeyLength(keyLen)) return kDesAcquireRefused;
-  DesContext* context = allocateContext<DesContext>(ContextTag::Des);
+  DesContext* context = allocateContext<DesContext>();
   if (context == nullptr) return kDesAcquireRefused;
 
   std::memcpy(context->key1, key, 8);

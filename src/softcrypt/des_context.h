@@ -16,7 +16,8 @@ inline constexpr int kSingleDes = 1;
 inline constexpr int kTripleDes = 3;
 
 struct DesContext {
-  ContextTag tag;
+  static constexpr ContextTag kTag = ContextTag::Des;
+  ContextTag tag;  // first, so that no key byte stands where the kind is read
   DES_cblock key1;
   DES_key_schedule schedule1;
   DES_cblock key2;  // triple DES only, zero otherwise

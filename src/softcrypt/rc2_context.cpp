@@ -17,7 +17,7 @@ constexpr int kMaxEffectiveBits = 1024;
 int acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
                       void** ctxOut) noexcept {
   if (ctxOut == nullptr || keyLen <= 0) return kRc2AcquireRefused;
-  Rc2Context* context = allocateContext<Rc2Context>(ContextTag::Rc2);
+  Rc2Context* context = allocateContext<Rc2Context>();
   if (context == nullptr) return kRc2AcquireRefused;
 
   const int keyBytes = keyLen < kMaxKeyBytes ? keyLen : kMaxKeyBytes;

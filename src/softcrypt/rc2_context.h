@@ -13,7 +13,8 @@
 namespace softcrypt {
 
 struct Rc2Context {
-  ContextTag tag;
+  static constexpr ContextTag kTag = ContextTag::Rc2;
+  ContextTag tag;  // first, so that no key byte stands where the kind is read
   RC2_KEY schedule;
   unsigned char chainBlock[8];  // the IV after acquire in CBC; then the last ciphertext block
   int mode;                     // stored unchecked; each cipher operation checks it

@@ -1,5 +1,7 @@
 #include "softcrypt/rc4_context.h"
 
+#include <limits>
+
 #include "softcrypt/cipher_codes.h"
 #include "softcrypt/legacy_primitives.h"
 
@@ -7,7 +9,7 @@ namespace softcrypt {
 
 int acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexcept {
   if (ctxOut == nullptr || keyLen <= 0) return kRc4AcquireRefused;
-  Rc4Context* context = allocateContext<Rc4Context>(ContextTag::Rc4);
+  Rc4Context* context = allocateContext<Rc4Context>();
   if (context == nullptr) return kRc4AcquireRefused;
   legacy::rc4SetKey(context->state, key, keyLen);
   *ctxOut = context;
@@ -16,6 +18,7 @@ int acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexc
 
 int rc4Update(Rc4Context& context, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
               int& outLen) noexcept {
+  if (inLen > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) return kRc4TooLong;
   if (inLen != 0) legacy::rc4(context.state, inLen, in, out);
   outLen = static_cast<int>(inLen);
   return 0;

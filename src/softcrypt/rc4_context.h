@@ -11,7 +11,8 @@
 namespace softcrypt {
 
 struct Rc4Context {
-  ContextTag tag;
+  static constexpr ContextTag kTag = ContextTag::Rc4;
+  ContextTag tag;  // first, so that no key byte stands where the kind is read
   RC4_KEY state;  // the two indices and the 256-entry permutation
 };
 
@@ -21,6 +22,8 @@ struct Rc4Context {
 int acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexcept;
 
 // XORs inLen bytes with the next keystream bytes (in == out is allowed); 0.
+// A length above INT_MAX, whose output length an int cannot report, is
+// refused with kRc4TooLong before anything is read or written.
 int rc4Update(Rc4Context& context, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
               int& outLen) noexcept;
 

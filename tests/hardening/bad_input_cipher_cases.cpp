@@ -200,12 +200,11 @@ std::vector<BadInputCase> softCipherCases() {
                                                       {"Rc2", VORN_DAL_Rc2AcquireContext},
                                                       {"Rc4", VORN_DAL_Rc4AcquireContext}};
   for (const auto& [name, acquire] : acquires) {
-    const int refused = acquire == VORN_DAL_DesAcquireContext ? VORN_DAL_ERR_KEY_OBJECT : VORN_DAL_ERR_OTHER;
     cases.push_back({std::string(name) + "NoPlaceForTheHandle", TokenState::Fresh,
                      [acquire](Outputs& out, ScriptedCard&, BadInput&) {
                        return acquireAndRelease(acquire, 16, out, false);
                      },
-                     refused, kNoCommand, kNoLog});
+                     VORN_DAL_ERR_ARGUMENT, kNoCommand, std::vector<std::string>{"******>ctxOut"}});
   }
   for (const SoftFamily* family : {&kDes, &kRc2}) {
     for (const int mode : {0, 3, -1}) addModeCases(cases, *family, mode);
@@ -232,13 +231,13 @@ int withSsf33Context(int mode, ScriptedCard& card, BadInput& test, const std::fu
 const BadInputCase kSsf33Cases[] = {
     {"Ssf33AcquireNoKey", TokenState::Fresh,
      CALL(VORN_DAL_SSF33AcquireContext(nullptr, 16, kIv.data(), VORN_DAL_MODE_ECB, 0, &out.context)),
-     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog},
+     VORN_DAL_ERR_ARGUMENT, kNoCommand, std::vector<std::string>{"******>key"}},
     {"Ssf33AcquireCbcWithoutIv", TokenState::Fresh,
      CALL(VORN_DAL_SSF33AcquireContext(kIv.data(), 16, nullptr, VORN_DAL_MODE_CBC, 0, &out.context)),
-     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog},
+     VORN_DAL_ERR_ARGUMENT, kNoCommand, std::vector<std::string>{"******>iv"}},
     {"Ssf33AcquireNoPlaceForTheHandle", TokenState::Fresh,
      CALL(VORN_DAL_SSF33AcquireContext(kIv.data(), 16, kIv.data(), VORN_DAL_MODE_ECB, 0, nullptr)),
-     VORN_DAL_ERR_ARGUMENT, kNoCommand, kNoLog},
+     VORN_DAL_ERR_ARGUMENT, kNoCommand, std::vector<std::string>{"******>ctxOut"}},
     // In ECB the IV is not read and may be null; the key length is not read.
     {"Ssf33AcquireEcbWithoutIv", TokenState::Fresh,
      [](Outputs&, ScriptedCard&, BadInput&) {

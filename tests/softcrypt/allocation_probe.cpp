@@ -1,11 +1,18 @@
 #include "allocation_probe.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace softcrypt_test::allocation_probe {
 
 namespace {
+
+// Each block is laid out as a header holding its size, the block, then guard bytes.
+constexpr std::size_t kHeader = 16;  // keeps the block as aligned as malloc's
+constexpr std::size_t kGuard = 1024;
+constexpr unsigned char kGuardByte = 0xA5;
+std::size_t overruns = 0;
 
 bool refuseNext = false;
 const void* watched = nullptr;
@@ -21,7 +28,32 @@ void inspect(void* block) noexcept {
   watched = nullptr;
 }
 
+void* allocate(std::size_t size) noexcept {
+  auto* raw = static_cast<unsigned char*>(std::malloc(kHeader + size + kGuard));
+  if (raw == nullptr) return nullptr;
+  std::memcpy(raw, &size, sizeof size);
+  std::memset(raw + kHeader + size, kGuardByte, kGuard);
+  return raw + kHeader;
+}
+
+void release(void* block) noexcept {
+  if (block == nullptr) return;
+  inspect(block);
+  unsigned char* raw = static_cast<unsigned char*>(block) - kHeader;
+  std::size_t size = 0;
+  std::memcpy(&size, raw, sizeof size);
+  for (std::size_t i = 0; i < kGuard; ++i) {
+    if (raw[kHeader + size + i] != kGuardByte) {
+      ++overruns;
+      break;
+    }
+  }
+  std::free(raw);
+}
+
 }  // namespace
+
+std::size_t overrunBlocks() { return overruns; }
 
 void refuseNextNothrowAllocation() { refuseNext = true; }
 
@@ -35,10 +67,11 @@ WatchResult watchResult() { return result; }
 
 }  // namespace softcrypt_test::allocation_probe
 
-using softcrypt_test::allocation_probe::inspect;
+using softcrypt_test::allocation_probe::allocate;
+using softcrypt_test::allocation_probe::release;
 
 void* operator new(std::size_t size) {
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  if (void* block = allocate(size)) return block;
   throw std::bad_alloc();
 }
 
@@ -47,15 +80,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     softcrypt_test::allocation_probe::refuseNext = false;
     return nullptr;
   }
-  return std::malloc(size == 0 ? 1 : size);
+  return allocate(size);
 }
 
-void operator delete(void* block) noexcept {
-  inspect(block);
-  std::free(block);
-}
+void operator delete(void* block) noexcept { release(block); }
 
-void operator delete(void* block, std::size_t) noexcept {
-  inspect(block);
-  std::free(block);
-}
+void operator delete(void* block, std::size_t) noexcept { release(block); }
