@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/futex.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -11,8 +10,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -22,79 +19,10 @@ namespace {
 constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
 // Layout version and size: a process built with another layout (another
 // pthread ABI) refuses the object instead of misreading it.
-constexpr std::uint32_t kLockVersion = (1u << 16) | sizeof(SharedLockState);
-
-// Fields of /proc/PID/stat after the command name, counted from the state.
-constexpr int kStateField = 0;
-constexpr int kThreadCountField = 17;
-constexpr int kStartTimeField = 19;
-
-struct ProcessStatus {
-  char state = 0;
-  std::uint64_t threads = 0;
-  std::uint64_t startTime = 0;
-};
-
-// Reads the state, thread count and start time of a process. False with errno
-// set when it cannot be read.
-bool readProcessStatus(const char* path, ProcessStatus& status) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[1024];
-  ssize_t length;
-  do {
-    length = read(fd, text, sizeof text - 1);
-  } while (length < 0 && errno == EINTR);
-  const int readError = errno;
-  close(fd);
-  if (length <= 0) {
-    errno = length < 0 ? readError : ESRCH;
-    return false;
-  }
-  text[length] = '\0';
-  // The command name may hold spaces and parentheses; the fields start after
-  // its last closing parenthesis.
-  const char* field = std::strrchr(text, ')');
-  if (field == nullptr) {
-    errno = EINVAL;
-    return false;
-  }
-  for (int index = 0; index <= kStartTimeField; ++index) {
-    while (*field == ')' || *field == ' ') ++field;
-    if (*field == '\0') {
-      errno = EINVAL;
-      return false;
-    }
-    if (index == kStateField) status.state = *field;
-    if (index == kThreadCountField) status.threads = std::strtoull(field, nullptr, 10);
-    if (index == kStartTimeField) status.startTime = std::strtoull(field, nullptr, 10);
-    while (*field != ' ' && *field != '\0') ++field;
-  }
-  return true;
-}
-
-std::uint64_t pidNamespaceOf(const char* path) {
-  struct stat info {};
-  return stat(path, &info) == 0 ? static_cast<std::uint64_t>(info.st_ino) : 0;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+constexpr std::uint32_t kLockVersion = (2u << 16) | sizeof(SharedLockState);
 
 // flock on the object, released on scope exit. It must be released
-// explicitly: the mapping keeps the open file, and with it the lock, alive
-// after the descriptor is closed.
+// explicitly: the handle keeps the open file, and with it the lock, alive.
 class CreationLock {
  public:
   explicit CreationLock(int fd) : fd_(fd) {
@@ -127,79 +55,97 @@ bool initialiseState(SharedLockState& state) {
   return true;
 }
 
-// Whether an existing object may be used: it must be a plain object of this
-// user, or of root, or the caller must be root.
+// The object must be a plain file of the calling user, readable and writable
+// by that user alone: whoever else could write it could hold or corrupt the
+// lock. Root is no exception, so that no user's object decides root's lock.
+// An empty object is one that this user's creator has not finished; its mode
+// may still be narrower than 0600 (the umask), never wider.
 bool trustworthy(const struct stat& info) {
-  const uid_t self = geteuid();
-  return S_ISREG(info.st_mode) && (info.st_uid == self || info.st_uid == 0 || self == 0);
+  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) return false;
+  const mode_t mode = info.st_mode & 07777;
+  if (info.st_size == 0) return (mode & ~kLockObjectMode) == 0;
+  return mode == kLockObjectMode && static_cast<std::uint64_t>(info.st_size) == sizeof(SharedLockState);
 }
 
-long futex(std::uint32_t* word, int operation, std::uint32_t value, const timespec* timeout) {
-  return syscall(SYS_futex, word, operation, value, timeout, nullptr, 0);
+// Creates the state in a fresh object, or checks the one found. A zero magic
+// is an object that no creator finished; any other unknown content is
+// refused, never reset.
+bool adoptState(SharedLockState& state) {
+  const std::uint32_t magic = std::atomic_ref<std::uint32_t>(state.magic).load(std::memory_order_acquire);
+  if (magic == 0) return initialiseState(state);
+  return magic == kLockMagic && state.version == kLockVersion && state.held <= 1 && state.session <= kLastSession;
 }
 
-}  // namespace
-
-ProcessRecord currentProcess() {
-  ProcessRecord self;
-  self.pid = static_cast<std::int32_t>(getpid());
-  ProcessStatus status;
-  if (readProcessStatus("/proc/self/stat", status)) self.startTime = status.startTime;
-  self.pidNamespace = pidNamespaceOf("/proc/self/ns/pid");
-  return self;
-}
-
-bool processHasEnded(const ProcessRecord& holder, const ProcessRecord& observer) {
-  if (holder.pid <= 0) return true;  // a record without a process holds nothing
-  if (holder.pidNamespace != observer.pidNamespace) return false;
-  if (observer.startTime == 0) return kill(holder.pid, 0) != 0 && errno == ESRCH;  // no /proc
-  char path[32];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(holder.pid));
-  ProcessStatus status;
-  if (!readProcessStatus(path, status)) return errno == ENOENT || errno == ESRCH;
-  // A zombie whose last thread has gone; a group leader that ended before its
-  // other threads also shows Z, with more than one thread.
-  if ((status.state == 'Z' || status.state == 'X') && status.threads <= 1) return true;
-  return holder.startTime != 0 && status.startTime != holder.startTime;
-}
-
-SharedLockState* mapSharedLockState(const char* name) {
-  const FileDescriptor object(shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode));
-  if (object.get() < 0) return nullptr;
-  // The file lock serialises creation and initialisation; it goes away when
-  // released here, or when a creator dies half-way.
-  const CreationLock creation(object.get());
+// Checks, completes and maps the object under the creation lock; nullptr when
+// it cannot be used.
+SharedLockState* prepareObject(int fd) {
+  const CreationLock creation(fd);
   if (!creation.ok()) return nullptr;
   struct stat info {};
-  if (fstat(object.get(), &info) != 0 || !trustworthy(info)) return nullptr;
-  if (info.st_size == 0) {
-    if (ftruncate(object.get(), sizeof(SharedLockState)) != 0) return nullptr;
-    // The mode asked for at creation is narrowed by the umask; set it exactly.
-    if (info.st_uid == geteuid() && (info.st_mode & 07777) != kLockObjectMode &&
-        fchmod(object.get(), kLockObjectMode) != 0)
-      return nullptr;
-  } else if (static_cast<std::uint64_t>(info.st_size) < sizeof(SharedLockState)) {
-    return nullptr;
-  }
-  void* mapping =
-      mmap(nullptr, sizeof(SharedLockState), PROT_READ | PROT_WRITE, MAP_SHARED, object.get(), 0);
+  if (fstat(fd, &info) != 0 || !trustworthy(info)) return nullptr;
+  // The mode asked for at creation is narrowed by the umask; set it exactly,
+  // before the object has a size (only empty objects may differ).
+  if ((info.st_mode & 07777) != kLockObjectMode && fchmod(fd, kLockObjectMode) != 0) return nullptr;
+  // Reserve the memory before the first store: on a full tmpfs a mapping of
+  // a merely truncated object faults (SIGBUS) instead of failing.
+  if (posix_fallocate(fd, 0, sizeof(SharedLockState)) != 0) return nullptr;
+  void* mapping = mmap(nullptr, sizeof(SharedLockState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (mapping == MAP_FAILED) return nullptr;
   auto* state = static_cast<SharedLockState*>(mapping);
-  // A zero magic is an object that no creator finished: initialise it. Any
-  // other unknown content is refused, never reset.
-  const std::uint32_t magic = std::atomic_ref<std::uint32_t>(state->magic).load(std::memory_order_acquire);
-  const bool usable = magic == 0 ? initialiseState(*state) : magic == kLockMagic && state->version == kLockVersion;
-  if (!usable) {
+  if (!adoptState(*state)) {
     munmap(mapping, sizeof(SharedLockState));
     return nullptr;
   }
   return state;
 }
 
-void unmapSharedLockState(SharedLockState* state) { munmap(state, sizeof(SharedLockState)); }
+long futex(std::uint32_t* word, int operation, std::uint32_t value, const timespec* timeout) {
+  return syscall(SYS_futex, word, operation, value, timeout, nullptr, 0);
+}
 
-StateGuard::StateGuard(SharedLockState& state) : state_(state), locked_(false) {
-  int result = pthread_mutex_lock(&state_.guard);
+timespec toTimespec(std::chrono::nanoseconds duration) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
+  return timespec{static_cast<time_t>(seconds.count()), static_cast<long>((duration - seconds).count())};
+}
+
+}  // namespace
+
+std::string lockObjectName(const std::string& prefix, uid_t uid) {
+  return prefix + "." + std::to_string(uid);
+}
+
+bool openLockObject(const char* name, LockObject& object) {
+  const int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode);
+  if (fd < 0) return false;
+  // The file lock serialises creation and initialisation; it goes away when
+  // released, or when a creator dies half-way.
+  SharedLockState* state = prepareObject(fd);
+  if (state == nullptr) {
+    close(fd);
+    return false;
+  }
+  object.state = state;
+  object.fd = fd;
+  return true;
+}
+
+void closeLockObject(LockObject& object) {
+  if (object.state != nullptr) munmap(object.state, sizeof(SharedLockState));
+  if (object.fd >= 0) close(object.fd);
+  object = LockObject{};
+}
+
+StateGuard::StateGuard(SharedLockState& state, std::chrono::milliseconds limit) : state_(state), locked_(false) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  const timespec wait = toTimespec(limit);
+  deadline.tv_sec += wait.tv_sec;
+  deadline.tv_nsec += wait.tv_nsec;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  int result = pthread_mutex_clocklock(&state_.guard, CLOCK_MONOTONIC, &deadline);
   // The previous owner died during a transition. Every transition leaves the
   // state readable at each step (see lock.cpp), so it is consistent again.
   if (result == EOWNERDEAD) {
@@ -213,8 +159,8 @@ StateGuard::~StateGuard() {
   if (locked_) pthread_mutex_unlock(&state_.guard);
 }
 
-bool waitForRelease(SharedLockState& state, std::uint32_t seen) {
-  const timespec slice{static_cast<time_t>(kRecoverySlice.count()), 0};
+bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout) {
+  const timespec slice = toTimespec(timeout);
   if (futex(&state.wakeSequence, FUTEX_WAIT, seen, &slice) == 0) return true;
   return errno == EAGAIN || errno == ETIMEDOUT || errno == EINTR;
 }

@@ -1,5 +1,6 @@
-// The state of the lock "SemVornDal" in shared memory, and the record of the
-// process that holds it (see lock.h for the design).
+// The state of the lock "SemVornDal" in shared memory (see lock.h for the
+// design): the object that holds it, the guard around its transitions, and
+// the futex that waiters sleep on.
 #pragma once
 
 #include <pthread.h>
@@ -7,48 +8,59 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
+
+#include "pelu7/lock_holder.h"
 
 namespace pelu7 {
 
-inline constexpr const char* kLockObjectName = "/SemVornDal";
+// The object of user `uid` is kLockObjectPrefix followed by "." and the uid.
+inline constexpr const char* kLockObjectPrefix = "/SemVornDal";
 inline constexpr mode_t kLockObjectMode = 0600;
+// How long a waiter sleeps before it looks at the holder again.
 inline constexpr std::chrono::seconds kRecoverySlice{1};
+// How long a holder that cannot be checked, or a guard that does not come
+// free, is waited for before LockMutex and UnLockMutex give up with -191. The
+// guard is held for a few instructions only, and a holder is unchecked only
+// when it lives in another PID namespace without a session this process can
+// see, or when the object was tampered with.
+inline constexpr std::chrono::seconds kUncheckedHoldLimit{5};
 
-// A process, as far as the lock can tell processes apart. Zero fields are
-// unknown (no /proc).
-struct ProcessRecord {
-  std::int32_t pid = 0;
-  std::uint64_t startTime = 0;     // field 22 of /proc/PID/stat, clock ticks since boot
-  std::uint64_t pidNamespace = 0;  // inode of /proc/PID/ns/pid
-};
+// The highest session number; the next one after it is 1 again.
+inline constexpr std::uint64_t kLastSession = (std::uint64_t{1} << 62) - 1;
 
 struct SharedLockState {
   std::uint32_t magic;
   std::uint32_t version;
   pthread_mutex_t guard;       // robust, process-shared; held only during a transition
   std::uint32_t wakeSequence;  // futex word, advanced by every release
-  std::uint32_t held;
+  std::uint32_t held;          // 0 or 1
+  std::uint64_t session;       // the session of the current or last holder (lock_holder.h)
   ProcessRecord holder;
 };
 
-// The calling process.
-ProcessRecord currentProcess();
+// The name of the lock object of user `uid` under `prefix`.
+std::string lockObjectName(const std::string& prefix, uid_t uid);
 
-// True when the process of `holder` has surely ended: no such process, a
-// zombie, or another process now under its id. False when it lives or cannot
-// be looked at from `observer` (another PID namespace).
-bool processHasEnded(const ProcessRecord& holder, const ProcessRecord& observer);
+// One handle's view of the object: its mapping and its own open file
+// description (which carries the handle's session lock).
+struct LockObject {
+  SharedLockState* state = nullptr;
+  int fd = -1;
+};
 
-// Opens or creates the named object and maps its state; nullptr when it cannot
-// be opened, is damaged or belongs to another ordinary user.
-SharedLockState* mapSharedLockState(const char* name);
-void unmapSharedLockState(SharedLockState* state);
+// Opens or creates the named object, reserves its memory and maps its state.
+// False when it cannot be created or reserved (a full /dev/shm), or when the
+// object found is not a plain object of the calling user with mode 0600 and a
+// sound state.
+bool openLockObject(const char* name, LockObject& object);
+void closeLockObject(LockObject& object);
 
 // The guard around one transition of the state. ok() is false when the
-// operating system refused it.
+// operating system refused it or it did not come free within `limit`.
 class StateGuard {
  public:
-  explicit StateGuard(SharedLockState& state);
+  StateGuard(SharedLockState& state, std::chrono::milliseconds limit);
   ~StateGuard();
   StateGuard(const StateGuard&) = delete;
   StateGuard& operator=(const StateGuard&) = delete;
@@ -60,8 +72,8 @@ class StateGuard {
 };
 
 // Sleeps until the wake sequence moves on from `seen`, a release wakes this
-// waiter, or one recovery slice has passed. False on an operating-system error.
-bool waitForRelease(SharedLockState& state, std::uint32_t seen);
+// waiter, or `timeout` has passed. False on an operating-system error.
+bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout);
 
 // Advances the wake sequence (under the guard) and wakes one waiter (after it).
 void announceRelease(SharedLockState& state);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "pelu7/lock.h"
+#include "pelu7/lock_holder.h"
 #include "pelu7/lock_state.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
@@ -88,8 +89,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, KilledHolderTest,
 TEST(LockGuardTest, AProcessKilledWhileHoldingTheGuardDoesNotBlockOthers) {
   locktest::PrivateLockObject object;
   ChildProcess dying([&](Channel& test) {
-    pelu7::SharedLockState* state = pelu7::mapSharedLockState(object.name().c_str());
-    if (state == nullptr || pthread_mutex_lock(&state->guard) != 0) return 1;
+    pelu7::LockObject shared;
+    if (!pelu7::openLockObject(object.name().c_str(), shared) || pthread_mutex_lock(&shared.state->guard) != 0)
+      return 1;
     test.send('G');
     test.receive();
     return 0;
@@ -113,6 +115,7 @@ enum class Holder {
   kReapedProcess,
   kRecycledId,           // the id now names a process that started at another time
   kOtherPidNamespace,    // cannot be looked at from here
+  kNoStartTime,          // a live process id, but no start time to tell it from a recycled one
   kLeaderEndedThreadsLive,
   kNoProcess,
 };
@@ -120,12 +123,14 @@ enum class Holder {
 struct HolderCase {
   const char* name;
   Holder holder;
-  bool ended;
+  pelu7::Liveness liveness;
 };
 
 void PrintTo(const HolderCase& scenario, std::ostream* out) { *out << scenario.name; }
 
 class HolderLivenessTest : public ::testing::TestWithParam<HolderCase> {};
+
+using pelu7::Liveness;
 
 // Child: sends its own process record, then waits for the test or exits.
 int reportRecord(Channel& test, bool stay) {
@@ -135,7 +140,7 @@ int reportRecord(Channel& test, bool stay) {
   return 0;
 }
 
-TEST_P(HolderLivenessTest, ProcessHasEnded) {
+TEST_P(HolderLivenessTest, ProcessLiveness) {
   const HolderCase& scenario = GetParam();
   const pelu7::ProcessRecord observer = pelu7::currentProcess();
   ASSERT_NE(0u, observer.startTime) << "needs /proc";
@@ -169,6 +174,10 @@ TEST_P(HolderLivenessTest, ProcessHasEnded) {
       EXPECT_EQ(0, child->wait());
       holder.pidNamespace += 1;
       break;
+    case Holder::kNoStartTime:
+      startChild([](Channel& test) { return reportRecord(test, true); });
+      holder.startTime = 0;
+      break;
     case Holder::kLeaderEndedThreadsLive:
       startChild([](Channel& test) {
         std::thread([channel = test] {
@@ -186,19 +195,20 @@ TEST_P(HolderLivenessTest, ProcessHasEnded) {
       holder.pidNamespace = observer.pidNamespace;
       break;
   }
-  EXPECT_EQ(scenario.ended, pelu7::processHasEnded(holder, observer));
+  EXPECT_EQ(scenario.liveness, pelu7::processLiveness(holder, observer));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Holders, HolderLivenessTest,
-    ::testing::Values(HolderCase{"ThisProcess", Holder::kThisProcess, false},
-                      HolderCase{"LiveProcess", Holder::kLiveProcess, false},
-                      HolderCase{"Zombie", Holder::kZombie, true},
-                      HolderCase{"ReapedProcess", Holder::kReapedProcess, true},
-                      HolderCase{"RecycledId", Holder::kRecycledId, true},
-                      HolderCase{"OtherPidNamespace", Holder::kOtherPidNamespace, false},
-                      HolderCase{"LeaderEndedThreadsLive", Holder::kLeaderEndedThreadsLive, false},
-                      HolderCase{"NoProcess", Holder::kNoProcess, true}),
+    ::testing::Values(HolderCase{"ThisProcess", Holder::kThisProcess, Liveness::kAlive},
+                      HolderCase{"LiveProcess", Holder::kLiveProcess, Liveness::kAlive},
+                      HolderCase{"Zombie", Holder::kZombie, Liveness::kEnded},
+                      HolderCase{"ReapedProcess", Holder::kReapedProcess, Liveness::kEnded},
+                      HolderCase{"RecycledId", Holder::kRecycledId, Liveness::kEnded},
+                      HolderCase{"OtherPidNamespace", Holder::kOtherPidNamespace, Liveness::kUnknown},
+                      HolderCase{"NoStartTime", Holder::kNoStartTime, Liveness::kUnknown},
+                      HolderCase{"LeaderEndedThreadsLive", Holder::kLeaderEndedThreadsLive, Liveness::kAlive},
+                      HolderCase{"NoProcess", Holder::kNoProcess, Liveness::kEnded}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pelu7/lock.h"
+#include "pelu7/lock_state.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -254,7 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
     Objects, LockObjectTest,
     ::testing::Values(ExistingObject{"None", {}, 0},
                       // a creator that died before it finished
-                      ExistingObject{"ZeroFilled", std::vector<unsigned char>(4096, 0), 0},
+                      ExistingObject{"ZeroFilled", std::vector<unsigned char>(sizeof(pelu7::SharedLockState), 0), 0},
+                      ExistingObject{"TooLong", std::vector<unsigned char>(4096, 0), VORN_DAL_ERR_CREATE_LOCK},
                       ExistingObject{"ForeignContent", std::vector<unsigned char>(4096, 0x5A), VORN_DAL_ERR_CREATE_LOCK},
                       ExistingObject{"CutShort", std::vector<unsigned char>(8, 0), VORN_DAL_ERR_CREATE_LOCK}),
     [](const auto& info) { return info.param.name; });

@@ -1,7 +1,10 @@
 #include "process_harness.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -13,6 +16,7 @@
 #include <stdexcept>
 
 #include "pelu7/lock.h"
+#include "pelu7/lock_state.h"
 #include "vorn_dal_pelu7.h"
 
 namespace locktest {
@@ -120,6 +124,19 @@ int ChildProcess::wait() {
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
+bool nobodyIds(uid_t& uid, gid_t& gid) {
+  const passwd* entry = getpwnam("nobody");
+  if (entry == nullptr) return false;
+  uid = entry->pw_uid;
+  gid = entry->pw_gid;
+  return true;
+}
+
+bool becomeUser(uid_t uid, gid_t gid) {
+  return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 && setresuid(uid, uid, uid) == 0 &&
+         geteuid() == uid;
+}
+
 bool waitUntilState(pid_t pid, pid_t tid, char state, const std::function<bool()>& done) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", static_cast<int>(pid), static_cast<int>(tid));
@@ -164,14 +181,25 @@ int LockAttempt::finish() {
 
 PrivateLockObject::PrivateLockObject() {
   static int counter = 0;
-  name_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
-  shm_unlink(name_.c_str());
-  pelu7::testing::setLockObjectName(name_);
+  prefix_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
+  shm_unlink(name().c_str());
+  pelu7::testing::setLockObjectPrefix(prefix_);
 }
 
 PrivateLockObject::~PrivateLockObject() {
-  pelu7::testing::setLockObjectName("");
-  shm_unlink(name_.c_str());
+  pelu7::testing::setLockObjectPrefix("");
+  // The objects of the users that the tests switched to end in ".UID".
+  const std::string stem = prefix_.substr(1) + ".";
+  if (DIR* folder = opendir("/dev/shm")) {
+    while (const dirent* entry = readdir(folder)) {
+      if (std::string(entry->d_name).rfind(stem, 0) == 0) shm_unlink(("/" + std::string(entry->d_name)).c_str());
+    }
+    closedir(folder);
+  }
 }
+
+std::string PrivateLockObject::name() const { return nameFor(geteuid()); }
+
+std::string PrivateLockObject::nameFor(uid_t uid) const { return pelu7::lockObjectName(prefix_, uid); }
 
 }  // namespace locktest

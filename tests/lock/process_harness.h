@@ -54,6 +54,12 @@ class ChildProcess {
   bool reaped_ = false;
 };
 
+// The ids of the user "nobody"; false when there is none.
+bool nobodyIds(uid_t& uid, gid_t& gid);
+
+// Makes the calling (forked, single-threaded) process user `uid` for good.
+bool becomeUser(uid_t uid, gid_t gid);
+
 // Returns true when the thread `tid` of process `pid` is in `state` (as in
 // /proc: S sleeping, Z zombie); false when `done` became true first or the
 // thread is gone.
@@ -85,19 +91,22 @@ class LockAttempt {
   std::thread thread_;
 };
 
-// A lock object of this test process only, removed at the end. Handles
-// created while it lives use it instead of "/SemVornDal".
+// Lock objects of this test process only, removed at the end (those of
+// every user). Handles created while it lives use its prefix instead of
+// "/SemVornDal".
 class PrivateLockObject {
  public:
   PrivateLockObject();
   ~PrivateLockObject();
   PrivateLockObject(const PrivateLockObject&) = delete;
   PrivateLockObject& operator=(const PrivateLockObject&) = delete;
-  const std::string& name() const { return name_; }
-  std::string path() const { return "/dev/shm" + name_; }
+  // The object of the effective user, or of `uid`.
+  std::string name() const;
+  std::string nameFor(uid_t uid) const;
+  std::string path() const { return "/dev/shm" + name(); }
 
  private:
-  std::string name_;
+  std::string prefix_;
 };
 
 }  // namespace locktest

@@ -1,0 +1,135 @@
+#include "pelu7/lock_holder.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace pelu7 {
+namespace {
+
+// Fields of /proc/PID/stat after the command name, counted from the state.
+constexpr int kStateField = 0;
+constexpr int kThreadCountField = 17;
+constexpr int kStartTimeField = 19;
+
+struct ProcessStatus {
+  char state = 0;
+  std::uint64_t threads = 0;
+  std::uint64_t startTime = 0;
+};
+
+// Reads the state, thread count and start time of a process. False with errno
+// set when it cannot be read.
+bool readProcessStatus(const char* path, ProcessStatus& status) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[1024];
+  ssize_t length;
+  do {
+    length = read(fd, text, sizeof text - 1);
+  } while (length < 0 && errno == EINTR);
+  const int readError = errno;
+  close(fd);
+  if (length <= 0) {
+    errno = length < 0 ? readError : ESRCH;
+    return false;
+  }
+  text[length] = '\0';
+  // The command name may hold spaces and parentheses; the fields start after
+  // its last closing parenthesis.
+  const char* field = std::strrchr(text, ')');
+  if (field == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  for (int index = 0; index <= kStartTimeField; ++index) {
+    while (*field == ')' || *field == ' ') ++field;
+    if (*field == '\0') {
+      errno = EINVAL;
+      return false;
+    }
+    if (index == kStateField) status.state = *field;
+    if (index == kThreadCountField) status.threads = std::strtoull(field, nullptr, 10);
+    if (index == kStartTimeField) status.startTime = std::strtoull(field, nullptr, 10);
+    while (*field != ' ' && *field != '\0') ++field;
+  }
+  return true;
+}
+
+std::uint64_t pidNamespaceOf(const char* path) {
+  struct stat info {};
+  return stat(path, &info) == 0 ? static_cast<std::uint64_t>(info.st_ino) : 0;
+}
+
+// The one byte of the object that stands for a session.
+struct flock sessionRange(short type, std::uint64_t session) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = static_cast<off_t>(session);
+  range.l_len = 1;
+  return range;
+}
+
+int lockCommand(int fd, int command, struct flock& range) {
+  int result;
+  do {
+    result = fcntl(fd, command, &range);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+}  // namespace
+
+ProcessRecord currentProcess() {
+  ProcessRecord self;
+  self.pid = static_cast<std::int32_t>(getpid());
+  ProcessStatus status;
+  if (readProcessStatus("/proc/self/stat", status)) self.startTime = status.startTime;
+  self.pidNamespace = pidNamespaceOf("/proc/self/ns/pid");
+  return self;
+}
+
+Liveness processLiveness(const ProcessRecord& holder, const ProcessRecord& observer) {
+  if (holder.pid <= 0) return Liveness::kEnded;  // a record without a process holds nothing
+  if (holder.pidNamespace != observer.pidNamespace) return Liveness::kUnknown;
+  if (observer.startTime == 0) {  // no /proc here: the process id is all there is
+    if (kill(holder.pid, 0) == 0 || errno == EPERM) return Liveness::kAlive;
+    return errno == ESRCH ? Liveness::kEnded : Liveness::kUnknown;
+  }
+  // Without its start time a live process under the id may be another one.
+  if (holder.startTime == 0) return Liveness::kUnknown;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(holder.pid));
+  ProcessStatus status;
+  if (!readProcessStatus(path, status))
+    return errno == ENOENT || errno == ESRCH ? Liveness::kEnded : Liveness::kUnknown;
+  // A zombie whose last thread has gone; a group leader that ended before its
+  // other threads also shows Z, with more than one thread.
+  if ((status.state == 'Z' || status.state == 'X') && status.threads <= 1) return Liveness::kEnded;
+  return status.startTime == holder.startTime ? Liveness::kAlive : Liveness::kEnded;
+}
+
+bool beginSession(int objectFd, std::uint64_t session) {
+  struct flock range = sessionRange(F_WRLCK, session);
+  return lockCommand(objectFd, F_OFD_SETLK, range) == 0;
+}
+
+void endSession(int objectFd, std::uint64_t session) {
+  struct flock range = sessionRange(F_UNLCK, session);
+  lockCommand(objectFd, F_OFD_SETLK, range);
+}
+
+Liveness sessionLiveness(int observerFd, std::uint64_t session) {
+  struct flock range = sessionRange(F_WRLCK, session);
+  if (lockCommand(observerFd, F_OFD_GETLK, range) != 0) return Liveness::kUnknown;
+  return range.l_type == F_UNLCK ? Liveness::kEnded : Liveness::kAlive;
+}
+
+}  // namespace pelu7

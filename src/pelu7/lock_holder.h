@@ -1,0 +1,42 @@
+// Who holds the lock "SemVornDal": the record of the process that took it, and
+// the holder's session, a kernel lock that lives as long as any process that
+// shares the holder's handle (see lock.h for the design).
+#pragma once
+
+#include <cstdint>
+
+namespace pelu7 {
+
+// A process, as far as the lock can tell processes apart. Zero fields are
+// unknown (no /proc).
+struct ProcessRecord {
+  std::int32_t pid = 0;
+  std::uint64_t startTime = 0;     // field 22 of /proc/PID/stat, clock ticks since boot
+  std::uint64_t pidNamespace = 0;  // inode of /proc/PID/ns/pid
+};
+
+// The calling process.
+ProcessRecord currentProcess();
+
+enum class Liveness {
+  kAlive,
+  kEnded,    // no such process, a zombie, or another process now under its id
+  kUnknown,  // cannot be looked at from here: another PID namespace, no start time, /proc refused
+};
+
+// What `observer` can tell of the process of `holder`.
+Liveness processLiveness(const ProcessRecord& holder, const ProcessRecord& observer);
+
+// Sessions. A holder takes a write lock on the byte at offset `session` of
+// the lock object through its handle's open file description (an OFD lock).
+// A child forked while the lock is held shares that description, and the
+// kernel keeps the lock until every process that shares it has closed it or
+// ended; a session number is never used twice for one object.
+bool beginSession(int objectFd, std::uint64_t session);
+void endSession(int objectFd, std::uint64_t session);
+
+// Whether some open file description other than `observerFd`'s holds the
+// session lock. kUnknown when the kernel refused the question.
+Liveness sessionLiveness(int observerFd, std::uint64_t session);
+
+}  // namespace pelu7

@@ -1,0 +1,118 @@
+// A lock object that is not what this library made of it, or that names a
+// holder nobody can check: CreateMutex refuses what it cannot trust, and
+// LockMutex gives up with -191 after a bounded wait instead of waiting for ever.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "pelu7/lock.h"
+#include "pelu7/lock_holder.h"
+#include "pelu7/lock_state.h"
+#include "process_harness.h"
+#include "support/dal_fixture.h"
+
+namespace {
+
+using locktest::Channel;
+using locktest::ChildProcess;
+using pelu7::SharedLockState;
+
+constexpr int kNotRun = 1;  // an operation that was not reached
+
+struct Tampering {
+  const char* name;
+  void (*tamper)(const std::string& path, SharedLockState& state);
+  int create;  // what CreateMutex returns then
+  int lock;    // LockMutex, when the handle was created
+  int unlock;  // UnLockMutex after it
+  bool needsRoot = false;
+};
+
+void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
+
+// A record of a holder, with a session that no process holds.
+void recordHolder(SharedLockState& state, const pelu7::ProcessRecord& holder) {
+  state.holder = holder;
+  state.session += 1000;
+  state.held = 1;
+}
+
+const Tampering kTamperings[] = {
+    {"Untouched", [](const std::string&, SharedLockState&) {}, 0, 0, 0},
+    {"OwnedByAnotherUser",
+     [](const std::string& path, SharedLockState&) {
+       uid_t uid = 0;
+       gid_t gid = 0;
+       ASSERT_TRUE(locktest::nobodyIds(uid, gid));
+       ASSERT_EQ(0, chown(path.c_str(), uid, gid));
+     },
+     VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun, true},
+    {"GroupReadable", [](const std::string& path, SharedLockState&) { ASSERT_EQ(0, chmod(path.c_str(), 0640)); },
+     VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
+    {"WorldWritable", [](const std::string& path, SharedLockState&) { ASSERT_EQ(0, chmod(path.c_str(), 0666)); },
+     VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
+    {"HeldFlagOutOfRange", [](const std::string&, SharedLockState& state) { state.held = 7; },
+     VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
+    // glibc keeps the owner's thread id in the first word of the mutex; no
+    // robust list holds this one, so no thread's end will ever free it.
+    {"GuardOwnedByNoThread", [](const std::string&, SharedLockState& state) { state.guard.__data.__lock = 0x3FFFFFFF; },
+     0, VORN_DAL_ERR_LOCK, VORN_DAL_ERR_LOCK},
+    {"HolderInAnotherPidNamespace",
+     [](const std::string&, SharedLockState& state) {
+       pelu7::ProcessRecord holder = pelu7::currentProcess();
+       holder.pidNamespace += 1;
+       recordHolder(state, holder);
+     },
+     0, VORN_DAL_ERR_LOCK, 0},
+    // A live process id without the start time that tells it from a
+    // process that took over a recycled id.
+    {"HolderWithoutStartTime",
+     [](const std::string&, SharedLockState& state) {
+       pelu7::ProcessRecord holder = pelu7::currentProcess();
+       holder.startTime = 0;
+       recordHolder(state, holder);
+     },
+     0, VORN_DAL_ERR_LOCK, 0},
+};
+
+class TamperedObjectTest : public testsupport::DalTest, public ::testing::WithParamInterface<Tampering> {
+ protected:
+  locktest::PrivateLockObject object_;
+};
+
+TEST_P(TamperedObjectTest, CreateAndLock) {
+  const Tampering& tampering = GetParam();
+  if (tampering.needsRoot && geteuid() != 0) GTEST_SKIP() << "needs root to chown";
+  pelu7::LockObject shared;
+  ASSERT_TRUE(pelu7::openLockObject(object_.name().c_str(), shared));
+  tampering.tamper(object_.path(), *shared.state);
+  pelu7::closeLockObject(shared);
+  if (HasFatalFailure()) return;
+
+  // In a child, so that a lock call that never returns fails the test (after
+  // the harness's minute) instead of hanging the run.
+  ChildProcess child([](Channel& test) {
+    pelu7::testing::setUncheckedHoldLimit(std::chrono::milliseconds(100));
+    void* lock = nullptr;
+    int results[3] = {VORN_DAL_CreateMutex(&lock), kNotRun, kNotRun};
+    if (results[0] == 0) {
+      results[1] = VORN_DAL_LockMutex(lock);
+      results[2] = VORN_DAL_UnLockMutex(lock);
+    }
+    test.sendBytes(results, sizeof results);
+    return 0;
+  });
+  int results[3] = {-1, -1, -1};
+  ASSERT_TRUE(child.receiveBytes(results, sizeof results)) << "the child crashed or waits for ever";
+  EXPECT_EQ(tampering.create, results[0]);
+  EXPECT_EQ(tampering.lock, results[1]);
+  EXPECT_EQ(tampering.unlock, results[2]);
+  EXPECT_EQ(0, child.wait());
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, TamperedObjectTest, ::testing::ValuesIn(kTamperings),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
