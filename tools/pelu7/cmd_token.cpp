@@ -79,7 +79,7 @@ int runStatus(const ParsedArgs& args, Session& session) {
 }
 
 int runFormat(const ParsedArgs& args, Session& session) {
-  args.expectPositionals(0, 0);
+  args.expectPositionals(0, 0, true);
   const SecureBytes superPin = readPin(args, kFormatSuperPin, true);
   const SecureBytes userPin = readPin(args, kFormatUserPin, true);
   session.open();
@@ -89,7 +89,7 @@ int runFormat(const ParsedArgs& args, Session& session) {
 }
 
 int roleArgument(const ParsedArgs& args) {
-  args.expectPositionals(0, 1);
+  args.expectPositionals(0, 1, true);
   return args.positionals().empty() ? VORN_DAL_USER : parseRole(args.positionals()[0]);
 }
 
@@ -105,7 +105,7 @@ int runLogin(const ParsedArgs& args, Session& session) {
 }
 
 int runLogout(const ParsedArgs& args, Session& session) {
-  args.expectPositionals(0, 0);
+  args.expectPositionals(0, 0, true);
   session.open();
   check(VORN_DAL_Logout(VORN_DAL_USER), "logout");
   std::cout << "logged out\n";
@@ -125,7 +125,7 @@ int runChangePin(const ParsedArgs& args, Session& session) {
 }
 
 int runUnblockPin(const ParsedArgs& args, Session& session) {
-  args.expectPositionals(0, 0);
+  args.expectPositionals(0, 0, true);
   const SecureBytes superPin = readPin(args, kSuperPin);
   const SecureBytes newPin = readPin(args, kNewUserPin, true);
   session.open();
