@@ -53,6 +53,12 @@ std::string describeSsf33() {
 int runStatus(const ParsedArgs& args, Session& session) {
   args.expectPositionals(0, 0);
   session.open();
+  // Every answer below that is not 9000 reads as "no" or "none"; that holds
+  // only for a token that answers at all. A token that refuses even a random
+  // number (a token file that cannot be read or written, a card that has
+  // gone) has no state to show.
+  unsigned char probe[8];
+  check(VORN_DAL_GenRand(sizeof probe, probe), "cannot read the token's state (it refuses even a random number)");
   if (const auto port = session.portName()) std::cout << "port:                  " << *port << "\n";
   int user = 0;
   const int userResult = VORN_DAL_IsLogin(VORN_DAL_USER, &user);
