@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "driver/pcsc_backend.h"
 
@@ -27,6 +28,9 @@ std::optional<BackendSpec> parseBackendSpec(std::string_view text) {
 
 std::vector<PortMapping> parsePortMap(std::string_view text) {
   std::vector<PortMapping> mappings;
+  // Ports seen so far, as views into text: one lookup per entry keeps a long
+  // map linear.
+  std::unordered_set<std::string_view> seen;
   while (!text.empty()) {
     const std::size_t end = std::min(text.find(';'), text.size());
     const std::string_view entry = text.substr(0, end);
@@ -37,9 +41,7 @@ std::vector<PortMapping> parsePortMap(std::string_view text) {
     const std::string_view port = entry.substr(0, equals);
     const auto backend = parseBackendSpec(entry.substr(equals + 1));
     if (!backend) continue;
-    const bool known = std::any_of(mappings.begin(), mappings.end(),
-                                   [&](const PortMapping& m) { return m.port == port; });
-    if (!known) mappings.push_back({std::string(port), *backend});
+    if (seen.insert(port).second) mappings.push_back({std::string(port), *backend});
   }
   return mappings;
 }

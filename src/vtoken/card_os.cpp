@@ -20,6 +20,7 @@ struct CommandEntry {
   std::uint8_t cla;
   std::uint8_t ins;
   Handler handler;
+  bool checksSecret = false;
 };
 
 constexpr std::array kCommands = {
@@ -30,14 +31,20 @@ constexpr std::array kCommands = {
     CommandEntry{kClaProprietary, 0x0E, eraseAll},
     CommandEntry{kClaProprietary, 0xD4, writeKey},
     CommandEntry{kClaIso, 0x84, getChallenge},
-    CommandEntry{kClaIso, 0x82, externalAuthenticate},
-    CommandEntry{kClaIso, 0x20, verifyPin},
-    CommandEntry{kClaProprietary, 0x24, changePin},
-    CommandEntry{kClaProprietary, 0x2C, unblockPin},
+    CommandEntry{kClaIso, 0x82, externalAuthenticate, true},
+    CommandEntry{kClaIso, 0x20, verifyPin, true},
+    CommandEntry{kClaProprietary, 0x24, changePin, true},
+    CommandEntry{kClaProprietary, 0x2C, unblockPin, true},
     CommandEntry{kClaProprietary, 0xCE, generateRsaKey},
     CommandEntry{kClaProprietary, 0xC2, rsaPrivateOperation},
     CommandEntry{kClaProprietary, 0x78, ssf33Command},
 };
+
+const CommandEntry* findCommand(std::uint8_t ins) {
+  const auto entry = std::find_if(kCommands.begin(), kCommands.end(),
+                                  [&](const CommandEntry& e) { return e.ins == ins; });
+  return entry == kCommands.end() ? nullptr : &*entry;
+}
 
 }  // namespace
 
@@ -49,15 +56,24 @@ Answer processCommand(CardState& state, std::span<const std::uint8_t> command) {
   if (apdu->cla != kClaIso && apdu->cla != kClaProprietary) {
     return statusOnly(kSwUnknownClass);
   }
-  const auto entry = std::find_if(kCommands.begin(), kCommands.end(),
-                                  [&](const CommandEntry& e) { return e.ins == apdu->ins; });
-  if (entry == kCommands.end()) {
+  const CommandEntry* entry = findCommand(apdu->ins);
+  if (entry == nullptr) {
     return statusOnly(kSwUnknownInstruction);
   }
   if (entry->cla != apdu->cla) {
     return statusOnly(kSwUnknownClass);
   }
   return entry->handler(state, *apdu);
+}
+
+bool checksSecret(std::span<const std::uint8_t> command) {
+  // Header bytes are read as they stand, so that a command the parser would
+  // refuse still counts when in doubt.
+  if (command.size() < 2) {
+    return false;
+  }
+  const CommandEntry* entry = findCommand(command[1]);
+  return entry != nullptr && entry->checksSecret;
 }
 
 }  // namespace vtoken

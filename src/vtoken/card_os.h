@@ -16,4 +16,11 @@ namespace vtoken {
 // the state as it was before the command.
 Answer processCommand(CardState& state, std::span<const std::uint8_t> command);
 
+// True for the commands that compare a presented secret with a key object
+// and count its tries (VERIFY, CHANGE PIN, UNBLOCK PIN, EXTERNAL
+// AUTHENTICATE). Their outcome must be recorded before it is answered, even
+// when it changes nothing: a card that cannot record a failure must not tell
+// a right secret from a wrong one.
+bool checksSecret(std::span<const std::uint8_t> command);
+
 }  // namespace vtoken

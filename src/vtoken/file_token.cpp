@@ -2,6 +2,7 @@
 // opens it, as one real card is shared through the reader service. Each
 // command runs under the file's lock on the state just read from the file, and
 // what it changed is written back before the lock is released.
+#include "vtoken/card_os.h"
 #include "vtoken/card_token.h"
 #include "vtoken/status_words.h"
 #include "vtoken/token_store.h"
@@ -24,7 +25,7 @@ class FileToken final : public CardToken {
   Answer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard guard(mutex_);
     Answer answer{{}, kSwNoPreciseDiagnosis};
-    update([&](CardState& state) { answer = runCommand(state, command); });
+    update([&](CardState& state) { answer = runCommand(state, command); }, checksSecret(command));
     return lastError_.empty() ? answer : Answer{{}, kSwTokenStorageFailure};
   }
 
@@ -54,16 +55,17 @@ class FileToken final : public CardToken {
   }
 
   // Applies change to the stored state under the lock and writes back what
+  // changed, or the whole state durably when `record` is set even if nothing
   // changed; a storage failure is kept in lastError_ and nothing is written.
   template <typename Change>
-  void update(Change change) {
+  void update(Change change, bool record = false) {
     lastError_.clear();
     try {
       const auto lock = store_.lock();
       LoadedState loaded = loadExisting();
       change(loaded.state);
       const EncodedState after = encodeState(loaded.state);
-      if (after.eeprom != loaded.encoded.eeprom) {
+      if (record || after.eeprom != loaded.encoded.eeprom) {
         store_.store(after, true);
       } else if (after.ram != loaded.encoded.ram) {
         store_.store(after, false);

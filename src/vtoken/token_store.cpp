@@ -9,11 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 namespace vtoken {
@@ -73,14 +74,48 @@ std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digestOf(const std::uint8_t* data
   return digest;
 }
 
-SecureBytes readWhole(const std::string& path, int fd) {
+// Files another user owns in a shared folder are not ours to trust: that
+// user could read them, or replace what we would read. Root's are trusted.
+bool ownedByAnotherUser(uid_t owner) { return owner != ::geteuid() && owner != 0; }
+
+std::string ownerProblem(uid_t owner) {
+  return "is owned by another user (uid " + std::to_string(owner) + "), refused";
+}
+
+// Why a file that cannot be opened is refused: its owner when that is another
+// user, else the error of the open.
+std::string openProblem(const std::string& file, const std::string& action) {
+  const int error = errno;
+  if (error == ELOOP) {
+    return "is a symbolic link; name the file itself";
+  }
+  if (error == EISDIR) {
+    return "is not a regular file";
+  }
+  struct stat info {};
+  if (error == EACCES && ::lstat(file.c_str(), &info) == 0 && ownedByAnotherUser(info.st_uid)) {
+    return ownerProblem(info.st_uid);
+  }
+  return action + ": " + std::strerror(error);
+}
+
+// A token or lock file is used only when it is a regular file of ours.
+struct stat checkedFile(const std::string& path, const std::string& what, int fd) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
-    failErrno(path, "cannot examine it");
+    failErrno(path, what + "cannot examine it");
   }
   if (!S_ISREG(info.st_mode)) {
-    fail(path, "is not a regular file");
+    fail(path, what + "is not a regular file");
   }
+  if (ownedByAnotherUser(info.st_uid)) {
+    fail(path, what + ownerProblem(info.st_uid));
+  }
+  return info;
+}
+
+SecureBytes readWhole(const std::string& path, int fd) {
+  const struct stat info = checkedFile(path, "", fd);
   if (static_cast<std::size_t>(info.st_size) > kMaxFileLength) {
     fail(path, "is too large to be a token file");
   }
@@ -128,7 +163,8 @@ void syncFolderOf(const std::string& path) {
 
 }  // namespace
 
-TokenStore::TokenStore(std::string path) : path_(std::move(path)) {
+TokenStore::TokenStore(std::string path, std::chrono::milliseconds lockWait)
+    : path_(std::move(path)), lockWait_(lockWait) {
   if (path_.empty()) {
     throw TokenError("token file: no path given");
   }
@@ -141,30 +177,67 @@ TokenStore::Lock::~Lock() {
   }
 }
 
+namespace {
+
+constexpr int kLockOpenFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+// Opens the lock file, creating it (mode 0600) only where nothing is: an
+// existing file is opened as it is and checked by the caller.
+int openLockFile(const std::string& lockPath) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = ::open(lockPath.c_str(), kLockOpenFlags);
+    if (fd >= 0 || errno != ENOENT) {
+      return fd;
+    }
+    const int created = ::open(lockPath.c_str(), kLockOpenFlags | O_CREAT | O_EXCL, 0600);
+    if (created >= 0 || errno != EEXIST) {
+      return created;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 TokenStore::Lock TokenStore::lock() const {
   const std::string lockPath = path_ + ".lock";
-  Fd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  const std::string what = "its lock file " + lockPath + " ";
+  Fd fd(openLockFile(lockPath));
   if (fd.get() < 0) {
-    fail(path_, "cannot open its lock file " + lockPath + ": " + std::strerror(errno));
+    fail(path_, what + openProblem(lockPath, "cannot be opened"));
   }
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  checkedFile(path_, what, fd.get());
+  // Polled so that a holder that never lets go (a stopped process, or one of
+  // another user on a file shared by mistake) ends in an error, not a hang.
+  const auto deadline = std::chrono::steady_clock::now() + lockWait_;
+  std::chrono::milliseconds pause{1};
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EWOULDBLOCK) {
       fail(path_, "cannot lock " + lockPath + ": " + std::strerror(errno));
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) {
+      fail(path_, "cannot lock " + lockPath + ": held by another process for more than " +
+                      std::to_string(lockWait_.count()) + " ms");
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
   return Lock(fd.release());
 }
 
 std::optional<LoadedState> TokenStore::load() const {
-  Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  // Without O_NONBLOCK a FIFO put at the path would stall the open, and every
+  // process waiting for the lock with it.
+  Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (fd.get() < 0) {
     if (errno == ENOENT) {
       return std::nullopt;
     }
-    if (errno == ELOOP) {
-      fail(path_, "is a symbolic link; name the file itself");
-    }
-    failErrno(path_, "cannot open it");
+    fail(path_, openProblem(path_, "cannot open it"));
   }
   const SecureBytes bytes = readWhole(path_, fd.get());
   if (bytes.size() < kHeaderLength || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
@@ -207,10 +280,13 @@ void TokenStore::store(const EncodedState& encoded, bool durable) const {
   const auto digest = digestOf(bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);
   std::copy(digest.begin(), digest.end(), bytes.begin() + kDigestOffset);
 
-  const std::string tempPath = path_ + ".tmp";
-  Fd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  // A new file of a name nobody could have chosen beforehand (created with
+  // O_EXCL, mode 0600): a file someone put in the folder is never written to
+  // nor renamed over the token file.
+  std::string tempPath = path_ + ".tmp.XXXXXX";
+  Fd fd(::mkostemp(tempPath.data(), O_CLOEXEC));
   if (fd.get() < 0) {
-    fail(path_, "cannot create " + tempPath + ": " + std::strerror(errno));
+    fail(path_, "cannot create a temporary file beside it: " + std::string(std::strerror(errno)));
   }
   try {
     if (::fchmod(fd.get(), 0600) != 0) {

@@ -103,5 +103,20 @@ TEST_F(PortResolution, MapIsReadAgainAtEveryOpen) {
   handles_.push_back(openOrFail("USB1"));
 }
 
+// A map of 100,000 ports (as a generated configuration may hold): every port
+// keeps its first entry, and the last one still resolves.
+TEST_F(PortResolution, LongMapResolvesItsLastPortAndKeepsFirstEntries) {
+  constexpr int kPorts = 100000;
+  std::string map;
+  for (int i = 0; i < kPorts; ++i) map += "P" + std::to_string(i) + "=vtoken:/t" + std::to_string(i) + ";";
+  map += "P0=pcsc:Later Reader;P" + std::to_string(kPorts - 1) + "=pcsc:Later Reader";
+  mapReaders(map);
+  EXPECT_EQ(resolvePort("P" + std::to_string(kPorts - 1)),
+            (BackendSpec{Kind::Vtoken, "/t" + std::to_string(kPorts - 1)}));
+  EXPECT_EQ(resolvePort("P0"), (BackendSpec{Kind::Vtoken, "/t0"}));
+  EXPECT_EQ(resolvePort("P" + std::to_string(kPorts)), std::nullopt);
+  EXPECT_EQ(parsePortMap(map).size(), static_cast<std::size_t>(kPorts));
+}
+
 }  // namespace
 }  // namespace tkrdr

@@ -41,6 +41,38 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"login", "--pin-env", "NOT_SET_ANYWHERE"},
                       std::vector<std::string>{"format", "--so-pin-env", "SO_PIN", "--pin-env", "NOT_SET_ANYWHERE"}));
 
+// Key and PIN material given in the wrong place is never repeated in the
+// error message.
+struct SecretEchoCase {
+  std::vector<std::string> args;
+  const char* secret;
+};
+
+void PrintTo(const SecretEchoCase& c, std::ostream* out) {
+  for (const std::string& a : c.args) *out << a << ' ';
+}
+
+class ToolSecretEchoTest : public ToolTest, public ::testing::WithParamInterface<SecretEchoCase> {};
+
+TEST_P(ToolSecretEchoTest, WrongCommandLineDoesNotRepeatTheSecret) {
+  const RunResult r = pelu7(GetParam().args);
+  EXPECT_EQ(r.status, 2) << describe(r);
+  EXPECT_THAT(r.err, HasSubstr("usage: pelu7"));
+  EXPECT_THAT(r.err, ::testing::Not(HasSubstr(GetParam().secret))) << describe(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ToolSecretEchoTest,
+    ::testing::Values(
+        SecretEchoCase{{"encrypt", "--alg", "des", "--key", "9A3C5E7F1B2D4F6x", "--in-hex", "00"}, "9A3C5E7F1B2D4F6"},
+        SecretEchoCase{{"mac", "--alg", "3des", "--key=9A3C5E7F 1B2D4F60 g"}, "9A3C5E7F"},
+        SecretEchoCase{{"login", "13572468"}, "13572468"},
+        SecretEchoCase{{"login", "so", "13572468"}, "13572468"},
+        SecretEchoCase{{"change-pin", "13572468", "--pin-env", "USER_PIN"}, "13572468"},
+        SecretEchoCase{{"unblock-pin", "13572468"}, "13572468"},
+        SecretEchoCase{{"format", "13572468"}, "13572468"},
+        SecretEchoCase{{"info-file", "read", "--length", "4", "--login", "13572468"}, "13572468"}));
+
 TEST_F(ToolTest, HelpListsCommandsAndExitStatuses) {
   const RunResult r = pelu7Bare({"--help"});
   ASSERT_EQ(r.status, 0) << describe(r);

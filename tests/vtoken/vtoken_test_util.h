@@ -128,6 +128,7 @@ class TempDir {
     std::filesystem::remove_all(path_, ignored);
   }
   std::string file(const std::string& name) const { return (path_ / name).string(); }
+  std::string path() const { return path_.string(); }
 
  private:
   std::filesystem::path path_;

@@ -35,8 +35,12 @@ const std::string& ParsedArgs::positional(std::size_t index, std::string_view wh
   return positionals_[index];
 }
 
-void ParsedArgs::expectPositionals(std::size_t min, std::size_t max) const {
+void ParsedArgs::expectPositionals(std::size_t min, std::size_t max, bool mayBeSecret) const {
   if (positionals_.size() < min) throw UsageError("too few arguments");
+  if (positionals_.size() > max && mayBeSecret) {
+    throw UsageError("unexpected argument " + std::to_string(max + 1) +
+                     " (not shown; PINs are never taken from the command line)");
+  }
   if (positionals_.size() > max) throw UsageError("unexpected argument '" + positionals_[max] + "'");
 }
 

@@ -33,7 +33,9 @@ class ParsedArgs {
   // The i-th positional argument; UsageError naming `what` when it is missing.
   const std::string& positional(std::size_t index, std::string_view what) const;
   // UsageError unless there are between min and max positional arguments.
-  void expectPositionals(std::size_t min, std::size_t max) const;
+  // The message quotes an extra argument unless `mayBeSecret` is set: a
+  // command that takes PINs does not repeat what could be one.
+  void expectPositionals(std::size_t min, std::size_t max, bool mayBeSecret = false) const;
 
  private:
   friend ParsedArgs parseArgs(std::span<const std::string>, std::span<const OptionSpec>);

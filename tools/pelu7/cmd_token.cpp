@@ -53,6 +53,12 @@ std::string describeSsf33() {
 int runStatus(const ParsedArgs& args, Session& session) {
   args.expectPositionals(0, 0);
   session.open();
+  // Every answer below that is not 9000 reads as "no" or "none"; that holds
+  // only for a token that answers at all. A token that refuses even a random
+  // number (a token file that cannot be read or written, a card that has
+  // gone) has no state to show.
+  unsigned char probe[8];
+  check(VORN_DAL_GenRand(sizeof probe, probe), "cannot read the token's state (it refuses even a random number)");
   if (const auto port = session.portName()) std::cout << "port:                  " << *port << "\n";
   int user = 0;
   const int userResult = VORN_DAL_IsLogin(VORN_DAL_USER, &user);
@@ -79,7 +85,7 @@ int runStatus(const ParsedArgs& args, Session& session) {
 }
 
 int runFormat(const ParsedArgs& args, Session& session) {
-  args.expectPositionals(0, 0);
+  args.expectPositionals(0, 0, true);
   const SecureBytes superPin = readPin(args, kFormatSuperPin, true);
   const SecureBytes userPin = readPin(args, kFormatUserPin, true);
   session.open();
@@ -89,7 +95,7 @@ int runFormat(const ParsedArgs& args, Session& session) {
 }
 
 int roleArgument(const ParsedArgs& args) {
-  args.expectPositionals(0, 1);
+  args.expectPositionals(0, 1, true);
   return args.positionals().empty() ? VORN_DAL_USER : parseRole(args.positionals()[0]);
 }
 
@@ -105,7 +111,7 @@ int runLogin(const ParsedArgs& args, Session& session) {
 }
 
 int runLogout(const ParsedArgs& args, Session& session) {
-  args.expectPositionals(0, 0);
+  args.expectPositionals(0, 0, true);
   session.open();
   check(VORN_DAL_Logout(VORN_DAL_USER), "logout");
   std::cout << "logged out\n";
@@ -125,7 +131,7 @@ int runChangePin(const ParsedArgs& args, Session& session) {
 }
 
 int runUnblockPin(const ParsedArgs& args, Session& session) {
-  args.expectPositionals(0, 0);
+  args.expectPositionals(0, 0, true);
   const SecureBytes superPin = readPin(args, kSuperPin);
   const SecureBytes newPin = readPin(args, kNewUserPin, true);
   session.open();

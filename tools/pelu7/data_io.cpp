@@ -22,13 +22,22 @@ int hexValue(char c) {
   return -1;
 }
 
-// Counts the hex digits of text, or throws when it holds anything else.
-std::size_t countHexDigits(std::string_view text, std::string_view what) {
+// Counts the hex digits of text, or throws when it holds anything else. A
+// secret is never quoted in the message, only where it goes wrong.
+std::size_t countHexDigits(std::string_view text, std::string_view what, bool secret) {
   std::size_t digits = 0;
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     if (std::isspace(static_cast<unsigned char>(c))) continue;
-    if (hexValue(c) < 0) throw UsageError(std::string(what) + " is not hex: '" + std::string(text) + "'");
-    ++digits;
+    if (hexValue(c) >= 0) {
+      ++digits;
+      continue;
+    }
+    if (secret) {
+      throw UsageError(std::string(what) + " is not hex: character " + std::to_string(i + 1) +
+                       " is not a hex digit (the value is not shown)");
+    }
+    throw UsageError(std::string(what) + " is not hex: '" + std::string(text) + "'");
   }
   if (digits % 2 != 0) throw UsageError(std::string(what) + " has an odd number of hex digits");
   return digits;
@@ -74,13 +83,13 @@ std::string toHex(std::span<const std::uint8_t> bytes) {
 }
 
 Bytes fromHex(std::string_view text, std::string_view what) {
-  Bytes bytes(countHexDigits(text, what) / 2);
+  Bytes bytes(countHexDigits(text, what, false) / 2);
   decodeHex(text, bytes.data());
   return bytes;
 }
 
 SecureBytes secretFromHex(std::string_view text, std::string_view what) {
-  SecureBytes bytes(countHexDigits(text, what) / 2);
+  SecureBytes bytes(countHexDigits(text, what, true) / 2);
   decodeHex(text, bytes.data());
   return bytes;
 }

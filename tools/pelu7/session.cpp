@@ -1,6 +1,13 @@
 #include "session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 
 #include "pin_input.h"
 #include "tool_errors.h"
@@ -19,6 +26,24 @@ void checkReaderSpec(const std::string& spec) {
   if (spec.find(';') != std::string::npos) throw UsageError("--reader cannot contain ';'");
 }
 
+// The driver skips a trace file it cannot open without a word, as a library
+// must; the tool says so. The file is opened as the driver opens it: created
+// 0600, appended to, no symbolic link, never waiting on a FIFO, regular only.
+void warnIfTraceCannotBeOpened(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  std::string problem;
+  if (fd < 0) {
+    problem = std::strerror(errno);
+  } else {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) problem = "not a regular file";
+    ::close(fd);
+  }
+  if (!problem.empty()) {
+    std::cerr << "pelu7: warning: cannot open the trace file " << path << ": " << problem << "; nothing is traced\n";
+  }
+}
+
 }  // namespace
 
 Session::Session(const ParsedArgs& args) {
@@ -34,6 +59,7 @@ Session::Session(const ParsedArgs& args) {
   if (const auto trace = args.value("trace")) {
     if (trace->empty()) throw UsageError("--trace needs a file name");
     setenv("PELU7_APDU_TRACE", trace->c_str(), 1);
+    warnIfTraceCannotBeOpened(*trace);
   }
   VORN_DAL_GetFunctionList(&table_);
 }
@@ -65,7 +91,9 @@ std::optional<std::string> Session::portName() const {
 int parseRole(const std::string& text) {
   if (text == "user") return VORN_DAL_USER;
   if (text == "so") return VORN_DAL_SUPER_USER;
-  throw UsageError("role must be 'user' or 'so', not '" + text + "'");
+  // What stands here may be a PIN typed in the wrong place: never repeat it.
+  throw UsageError("role must be 'user' or 'so' (the value given is not shown; PINs are never taken from the "
+                   "command line)");
 }
 
 void loginIfAsked(const ParsedArgs& args, Session& session) {
