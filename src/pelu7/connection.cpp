@@ -49,7 +49,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Initialize(void) {
   if (readerHandle != kNoReader) return 0;
   if (openPort("USB1") != kNoReader) return 0;
   if (openPort("USB2") != kNoReader) return 0;
-  PELU7_LOG("******>PELU7_open");
+  logText("******>PELU7_open");
   return VORN_DAL_ERR_OPEN_DEVICE;
 }
 
@@ -62,7 +62,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_InitializeEx(int portIndex
   char name[kPortNameSize];
   std::snprintf(name, sizeof name, "USB%d", portNumber);
   if (openPort(name) != kNoReader) return 0;
-  PELU7_LOG("******>device open");
+  logText("******>device open");
   return VORN_DAL_ERR_OPEN_DEVICE;
 }
 

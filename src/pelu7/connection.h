@@ -1,6 +1,8 @@
 // The one open reader port of the process.
 #pragma once
 
+#include <source_location>
+
 #include "pelu7/log.h"
 #include "vorn_dal_pelu7.h"
 
@@ -14,13 +16,15 @@ extern int readerHandle;
 
 }  // namespace pelu7
 
-// First step of every export that talks to the card: open the reader if it is
-// not open yet, or log and return the failure unchanged.
-#define PELU7_OPEN_DEVICE_OR_RETURN()                 \
-  do {                                                \
-    const int openResult_ = VORN_DAL_Initialize();    \
-    if (openResult_ != 0) {                           \
-      PELU7_LOG("******>VORN_DAL_Initialize");        \
-      return openResult_;                             \
-    }                                                 \
-  } while (0)
+namespace pelu7 {
+
+// First step of every export that talks to the card: opens the reader if it
+// is not open yet. On failure logs at the caller's line and returns the code
+// unchanged; else 0.
+inline int openDevice(std::source_location site = std::source_location::current()) {
+  const int result = VORN_DAL_Initialize();
+  if (result != 0) logText("******>VORN_DAL_Initialize", site);
+  return result;
+}
+
+}  // namespace pelu7

@@ -25,7 +25,7 @@ int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
     int status = exchange(getChallenge, challenge);
     if (status == kStatusOk && challenge.length < kChallengeSize) status = kStatusShortAnswer;
     if (status != kStatusOk) {
-      PELU7_LOG_FORMAT("GET CHALLENGE error:0X%X", status);
+      logFormatted("GET CHALLENGE error:0X%X", status);
       return status == kStatusShortAnswer ? kAuthSoftwareFailure : status;
     }
   }
@@ -33,7 +33,7 @@ int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
   void* context = nullptr;
   int result = VORN_DAL_DesAcquireContext(key, keyLen, nullptr, kEcbMode, kOption, &context);
   if (result != 0) {
-    PELU7_LOG_FORMAT("VORN_DAL_DesAcquireContext error:%d", result);
+    logFormatted("VORN_DAL_DesAcquireContext error:%d", result);
     return kAuthSoftwareFailure;
   }
   // The challenge block and the padding block that ECB encryption appends.
@@ -41,7 +41,7 @@ int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
   int cryptogramLen = 0;
   result = VORN_DAL_DesEncrypt(context, challenge.data, kChallengeSize, cryptogram.bytes, &cryptogramLen);
   if (result != 0) {
-    PELU7_LOG_FORMAT("VORN_DAL_DesEncrypt error:%d", result);
+    logFormatted("VORN_DAL_DesEncrypt error:%d", result);
     VORN_DAL_DesReleaseCtx(context);
     return kAuthSoftwareFailure;
   }
@@ -53,7 +53,7 @@ int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
   Response response;
   const int status = exchange(authenticate, response);
   if (status != kStatusOk) {
-    PELU7_LOG_FORMAT("EXTERNAL AUTHENTICATE error:0X%X", status);
+    logFormatted("EXTERNAL AUTHENTICATE error:0X%X", status);
     return status;
   }
   return kStatusOk;

@@ -60,65 +60,80 @@ bool authenticateForErase() {
 
 using namespace pelu7;
 
-// Ends formatting when a step was refused, logging the step's text with the status.
-#define FORMAT_STEP(statusExpression, failureFormat, code) \
-  do {                                                     \
-    const int stepStatus_ = (statusExpression);            \
-    if (stepStatus_ != kStatusOk) {                        \
-      PELU7_LOG_FORMAT(failureFormat, stepStatus_);        \
-      return code;                                         \
-    }                                                      \
-  } while (0)
+namespace {
+
+// One step of formatting: 0 when the card accepted it; else logs the step's
+// text with the status at the caller's line and gives the step's code.
+int checkStep(int status, const char* failureFormat, int code,
+              std::source_location site = std::source_location::current()) {
+  if (status == kStatusOk) return 0;
+  logFormatted(failureFormat, status, site);
+  return code;
+}
+
+}  // namespace
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigned char* superPin, int superPinLen,
                                                                    const unsigned char* userPin, int userPinLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (superPinLen < 0 || userPinLen < 0) {
-    PELU7_LOG("******>pin len");
+    logText("******>pin len");
     return VORN_DAL_ERR_ARGUMENT;
   }
 
-  FORMAT_STEP(send(kSelectMf), "Select MF error:0X%X", VORN_DAL_ERR_OTHER);
-  if (!authenticateForErase()) return VORN_DAL_ERR_OTHER;
-  FORMAT_STEP(send(kEraseMf), "Del MF error:0X%X", VORN_DAL_ERR_ERASE);
-  FORMAT_STEP(send(kCreateKeyFile), "Create Key File error:0X%X", VORN_DAL_ERR_CREATE_KEY_FILE);
-  FORMAT_STEP(writeKey(kVornExternalKeyObject, {kOwnExternalKey, kExternalKeySize}),
-              "Create VORN EXTERNAL error:0X%X", VORN_DAL_ERR_WRITE_KEY_FILE);
+  // The erase and the objects of the key file, each step only while the
+  // steps before it succeeded.
+  int rc = checkStep(send(kSelectMf), "Select MF error:0X%X", VORN_DAL_ERR_OTHER);
+  if (rc == 0 && !authenticateForErase()) rc = VORN_DAL_ERR_OTHER;
+  if (rc == 0) rc = checkStep(send(kEraseMf), "Del MF error:0X%X", VORN_DAL_ERR_ERASE);
+  if (rc == 0) rc = checkStep(send(kCreateKeyFile), "Create Key File error:0X%X", VORN_DAL_ERR_CREATE_KEY_FILE);
+  if (rc == 0) {
+    rc = checkStep(writeKey(kVornExternalKeyObject, {kOwnExternalKey, kExternalKeySize}),
+                   "Create VORN EXTERNAL error:0X%X", VORN_DAL_ERR_WRITE_KEY_FILE);
+  }
+  if (rc != 0) return rc;
 
   PinValue value;
   derivePin(userPin, userPinLen, value);
-  FORMAT_STEP(writeKey(kUserPinObject, value.bytes), "Create User Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  rc = checkStep(writeKey(kUserPinObject, value.bytes), "Create User Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  if (rc != 0) return rc;
   derivePin(superPin, superPinLen, value);
-  FORMAT_STEP(writeKey(kSuperUserPinObject, value.bytes), "Create Super User Pin error:0X%X",
-              VORN_DAL_ERR_WRITE_PIN);
+  rc = checkStep(writeKey(kSuperUserPinObject, value.bytes), "Create Super User Pin error:0X%X",
+                 VORN_DAL_ERR_WRITE_PIN);
+  if (rc != 0) return rc;
   deriveFixedPin(kLogoutPinText, value);
-  FORMAT_STEP(writeKey(kLogoutPinObject, value.bytes), "Create Logout Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  rc = checkStep(writeKey(kLogoutPinObject, value.bytes), "Create Logout Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  if (rc != 0) return rc;
   deriveFixedPin(kUnlockPinText, value);
-  FORMAT_STEP(writeKey(kUnlockPinKeyObject, value.bytes), "Create Unlock Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  rc = checkStep(writeKey(kUnlockPinKeyObject, value.bytes), "Create Unlock Pin error:0X%X", VORN_DAL_ERR_WRITE_PIN);
+  if (rc != 0) return rc;
 
-  FORMAT_STEP(helperStatus(PELU7_CreateFileBin(PinCheckFlagFile, kFlagFileSize, kAccessUser, kAccessUser)),
-              "Create Pin Check Flag File error:0X%X", VORN_DAL_ERR_CREATE_FILE);
+  rc = checkStep(helperStatus(PELU7_CreateFileBin(PinCheckFlagFile, kFlagFileSize, kAccessUser, kAccessUser)),
+                 "Create Pin Check Flag File error:0X%X", VORN_DAL_ERR_CREATE_FILE);
+  if (rc != 0) return rc;
   int result = PELU7_CreateFileBin(SuperUserPinCheckFlagFile, kFlagFileSize, kAccessSuperUser, kAccessSuperUser);
   if (result != 0) {
-    PELU7_LOG("******>create pin flag file");
-    PELU7_LOG_FORMAT("Create Super User Pin Check Flag File error:0X%X", result);
+    logText("******>create pin flag file");
+    logFormatted("Create Super User Pin Check Flag File error:0X%X", result);
     return VORN_DAL_ERR_CREATE_FILE;
   }
-  FORMAT_STEP(helperStatus(PELU7_CreateFileBin(KeyPairCounterFile, kKeyPairCounterFileSize, kAccessFree, kAccessUser)),
-              "Create Global Info File error:0X%X", VORN_DAL_ERR_CREATE_FILE);
+  rc = checkStep(
+      helperStatus(PELU7_CreateFileBin(KeyPairCounterFile, kKeyPairCounterFileSize, kAccessFree, kAccessUser)),
+      "Create Global Info File error:0X%X", VORN_DAL_ERR_CREATE_FILE);
+  if (rc != 0) return rc;
   // The first key pair gets ids 0001 and 0002; bytes 2-7 are not interpreted.
   const unsigned char counter[kKeyPairCounterFileSize] = {0x00, 0x01};
   result = PELU7_WriteFileBin(KeyPairCounterFile, 0, counter, sizeof counter);
   if (result != 0) {
-    PELU7_LOG("******>write global info file");
-    PELU7_LOG_FORMAT("Write Global Info error:0X%X", result);
+    logText("******>write global info file");
+    logFormatted("Write Global Info error:0X%X", result);
     return VORN_DAL_ERR_WRITE_FILE;
   }
 
   unsigned char atrLength = 0;
   unsigned char atr[kAtrBufferSize];
   if (ICC_reset(readerHandle, &atrLength, atr) != kStatusOk) {
-    PELU7_LOG("******>ICC_reset");
+    logText("******>ICC_reset");
     return VORN_DAL_ERR_RESET_DEVICE;
   }
   return 0;

@@ -8,13 +8,13 @@
 using namespace pelu7;
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateGlobalInfoFile(int size) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (!fitsFileSize(size)) {
-    PELU7_LOG("******>file size");
+    logText("******>file size");
     return VORN_DAL_ERR_ARGUMENT;
   }
   if (PELU7_CreateFileBin(GlobalInfoFile, size, kAccessFree, kAccessUser) != 0) {
-    PELU7_LOG("******>create global info file");
+    logText("******>create global info file");
     return VORN_DAL_ERR_CREATE_FILE;
   }
   return 0;
@@ -22,13 +22,13 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateGlobalInfoFile(int s
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadGlobalInfoFile(int offset, int length,
                                                                          unsigned char* outData) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (!fitsTransfer(offset, length)) {
-    PELU7_LOG("******>file range");
+    logText("******>file range");
     return VORN_DAL_ERR_ARGUMENT;
   }
   if (PELU7_ReadFileBin(GlobalInfoFile, offset, outData, static_cast<unsigned>(length)) != 0) {
-    PELU7_LOG("******>PELU7_ReadFileBin");
+    logText("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
   }
   return 0;
@@ -36,15 +36,15 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadGlobalInfoFile(int off
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteGlobalInfoFile(int offset, int length,
                                                                           const unsigned char* inData) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (!fitsTransfer(offset, length)) {
-    PELU7_LOG("******>file range");
+    logText("******>file range");
     return VORN_DAL_ERR_ARGUMENT;
   }
   const int result = PELU7_WriteFileBin(GlobalInfoFile, offset, inData, static_cast<unsigned>(length));
   if (result != 0) {
-    PELU7_LOG("******>PELU7_WriteFileBin");
-    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    logText("******>PELU7_WriteFileBin");
+    logFormatted("PELU7_WriteFileBin error:0X%X", result);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   return 0;

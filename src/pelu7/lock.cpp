@@ -108,7 +108,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateMutex(void** lockOut
   if (lockOut == nullptr) return VORN_DAL_ERR_CREATE_LOCK;
   void* cell = allocateHandle();
   if (cell == nullptr) {
-    PELU7_LOG("******>malloc");
+    logText("******>malloc");
     return VORN_DAL_ERR_CREATE_LOCK;
   }
   LockObject object;

@@ -4,6 +4,7 @@
 //   LogStatus: "File <source>; Line <line> # <text><value>:0x<VALUE>\n"
 #pragma once
 
+#include <source_location>
 #include <string>
 
 namespace pelu7 {
@@ -29,16 +30,26 @@ void LogStatus(const char* path, const char* source, int line, const char* text,
 // Formats into logMessageBuffer (printf rules) and writes it with LogText.
 void LogFormatted(const char* source, int line, const char* format, int value);
 
+// The writers every call site uses: the line written carries the library's
+// source name and the line of the call (std::source_location gives the line
+// of the call's start, whatever the layout of its arguments).
+inline int lineOf(const std::source_location& site) { return static_cast<int>(site.line()); }
+
+inline void logText(const char* text, std::source_location site = std::source_location::current()) {
+  LogText(logFilePath, kLogSourceName, lineOf(site), text);
+}
+
+inline void logStatus(const char* text, int value, std::source_location site = std::source_location::current()) {
+  LogStatus(logFilePath, kLogSourceName, lineOf(site), text, value);
+}
+
+inline void logFormatted(const char* format, int value, std::source_location site = std::source_location::current()) {
+  LogFormatted(kLogSourceName, lineOf(site), format, value);
+}
+
 namespace testing {
 // Redirects the log folder (tests only); an empty string restores the default.
 void setLogFolder(const std::string& folder);
 }  // namespace testing
 
 }  // namespace pelu7
-
-// Every call site logs through these, so that each line carries the library's
-// source name and the line of its own call site.
-#define PELU7_LOG(text) ::pelu7::LogText(::pelu7::logFilePath, ::pelu7::kLogSourceName, __LINE__, (text))
-#define PELU7_LOG_STATUS(text, value) \
-  ::pelu7::LogStatus(::pelu7::logFilePath, ::pelu7::kLogSourceName, __LINE__, (text), (value))
-#define PELU7_LOG_FORMAT(format, value) ::pelu7::LogFormatted(::pelu7::kLogSourceName, __LINE__, (format), (value))

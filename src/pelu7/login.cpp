@@ -18,28 +18,28 @@ constexpr std::uint8_t kReadFlag[] = {0x00, 0xB0, 0x00, 0x00, 0x02};
 using namespace pelu7;
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Login(int loginType, const unsigned char* pin, int pinLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   const Role* role = roleOf(loginType);
   if (role == nullptr) {
-    PELU7_LOG("******>login type");
+    logText("******>login type");
     return VORN_DAL_ERR_ARGUMENT;
   }
   if (pinLen < 0) {
-    PELU7_LOG("******>pin len");
+    logText("******>pin len");
     return VORN_DAL_ERR_ARGUMENT;
   }
   PinValue value;
   derivePin(pin, pinLen, value);
   const int status = verifyPin(role->pinKeyId, value);
   if (status == kStatusOk) return 0;
-  PELU7_LOG("******>chk pin");
+  logText("******>chk pin");
   return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_LOGIN);
 }
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Logout(int loginType) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (roleOf(loginType) == nullptr) {
-    PELU7_LOG("******>login type");
+    logText("******>login type");
     return VORN_DAL_ERR_ARGUMENT;
   }
   // The logout PIN moves the card to a state in which neither role counts as
@@ -47,17 +47,17 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Logout(int loginType) {
   PinValue value;
   deriveFixedPin(kLogoutPinText, value);
   if (verifyPin(LogoutPin, value) != kStatusOk) {
-    PELU7_LOG("******>chk usr pin");
+    logText("******>chk usr pin");
     return VORN_DAL_ERR_LOGOUT;
   }
   return 0;
 }
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_IsLogin(int loginType, int* isLogin) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   const Role* role = roleOf(loginType);
   if (role == nullptr) {
-    PELU7_LOG("******>login type");
+    logText("******>login type");
     return VORN_DAL_ERR_ARGUMENT;
   }
   // The role's flag file can be read exactly while the role is logged in.
@@ -66,14 +66,14 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_IsLogin(int loginType, int
   Response response;
   int status = exchange(select, response);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>Wrt Select Error:", status);
+    logStatus("******>Wrt Select Error:", status);
     *isLogin = 0;
     return VORN_DAL_ERR_OTHER;
   }
   CommandApdu read(kReadFlag);
   status = exchange(read, response);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    logStatus("******>ICC_tsi_api Error:", status);
     *isLogin = 0;
     return 0;
   }

@@ -8,14 +8,14 @@ using namespace pelu7;
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ChangePin(int loginType, const unsigned char* oldPin,
                                                                 int oldPinLen, const unsigned char* newPin,
                                                                 int newPinLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   const Role* role = roleOf(loginType);
   if (role == nullptr) {
-    PELU7_LOG("******>login type");
+    logText("******>login type");
     return VORN_DAL_ERR_ARGUMENT;
   }
   if (oldPinLen < 0 || newPinLen < 0) {
-    PELU7_LOG("******>pin len");
+    logText("******>pin len");
     return VORN_DAL_ERR_ARGUMENT;
   }
   PinValue oldValue, newValue;
@@ -23,16 +23,16 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ChangePin(int loginType, c
   derivePin(newPin, newPinLen, newValue);
   const int status = changePin(role->pinKeyId, oldValue, newValue);
   if (status == kStatusOk) return 0;
-  PELU7_LOG("******>chk usr pin");
+  logText("******>chk usr pin");
   return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_CHANGE_PIN);
 }
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned char* superPin, int superPinLen,
                                                                 const unsigned char* newUserPin,
                                                                 int newUserPinLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (superPinLen < 0 || newUserPinLen < 0) {
-    PELU7_LOG("******>pin len");
+    logText("******>pin len");
     return VORN_DAL_ERR_ARGUMENT;
   }
   PinValue superValue;
@@ -40,7 +40,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
   int status = verifyPin(SuperUserPin, superValue);
   if (isPinRefusal(status)) return mapPinStatus(status, VORN_DAL_ERR_SUPER_PIN_LOCKED, VORN_DAL_ERR_UNLOCK_SUPER_PIN);
   if (status != kStatusOk) {
-    PELU7_LOG("******>chk usr pin");
+    logText("******>chk usr pin");
     return VORN_DAL_ERR_UNLOCK_SUPER_PIN;
   }
   PinValue unlockValue, newValue;
@@ -48,7 +48,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
   derivePin(newUserPin, newUserPinLen, newValue);
   status = unblockPin(unlockValue, newValue);
   if (status != kStatusOk) {
-    PELU7_LOG("******>chk usr pin");
+    logText("******>chk usr pin");
     return VORN_DAL_ERR_UNLOCK_PIN;
   }
   return 0;

@@ -24,11 +24,11 @@ bool drawChallenge(Response& response) {
 using namespace pelu7;
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRand(unsigned int randLen, unsigned char* randData) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   while (randLen > 0) {
     Response response;
     if (!drawChallenge(response)) {
-      PELU7_LOG("******>gen rand");
+      logText("******>gen rand");
       return VORN_DAL_ERR_RANDOM;
     }
     const unsigned take = randLen < kChallengeSize ? randLen : kChallengeSize;

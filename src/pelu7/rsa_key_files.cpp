@@ -94,9 +94,9 @@ int writePrivateKeyRecord(int fileId, const RsaPrivateKeyRecord& record) {
   return PELU7_WriteFileBin(fileId, 0, record.bytes, RsaPrivateKeyRecord::kSize);
 }
 
-void logKeyFileWriteFailure(const char* source, int line, int status) {
-  LogText(logFilePath, source, line, "******>PELU7_WriteFileBin");
-  LogFormatted(source, line, "PELU7_WriteFileBin error:0X%X", status);
+void logKeyFileWriteFailure(int status, std::source_location site) {
+  logText("******>PELU7_WriteFileBin", site);
+  logFormatted("PELU7_WriteFileBin error:0X%X", status, site);
 }
 
 }  // namespace pelu7

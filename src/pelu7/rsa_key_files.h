@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <source_location>
 
 #include "pelu7/card_layout.h"
 #include "pelu7/log.h"
@@ -55,9 +56,8 @@ int createRsaPrivateKeyFile(int fileId);
 int writePublicKeyRecord(int fileId, const RsaPublicKeyRecord& record);
 int writePrivateKeyRecord(int fileId, const RsaPrivateKeyRecord& record);
 
-// The two lines that report a failed file write: the step, then the status.
-void logKeyFileWriteFailure(const char* source, int line, int status);
+// The two lines that report a failed file write, at the caller's line: the
+// step, then the status.
+void logKeyFileWriteFailure(int status, std::source_location site = std::source_location::current());
 
 }  // namespace pelu7
-
-#define PELU7_LOG_KEY_FILE_WRITE_FAILURE(status) ::pelu7::logKeyFileWriteFailure(::pelu7::kLogSourceName, __LINE__, (status))

@@ -23,19 +23,19 @@ constexpr std::uint8_t kGenerateRsaKeyHeader[] = {0x80, 0xCE};
 using namespace pelu7;
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusLen, int* pubKeyId, int* priKeyId) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (modulusLen != kRsaModulusBits) {
-    PELU7_LOG("******>modulusLen");
+    logText("******>modulusLen");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
   if (pubKeyId == nullptr || priKeyId == nullptr) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
 
   int pairId = 0;
   if (readKeyPairCounter(pairId) != 0) {
-    PELU7_LOG("******>PELU7_ReadFileBin");
+    logText("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
   }
   const int publicFile = RsaPublicKeyFile(pairId);
@@ -48,17 +48,17 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   // leaving files behind that block every later pair.
   int status = writeKeyPairCounter(pairId + 2);
   if (status != 0) {
-    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    logKeyFileWriteFailure(status);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   status = createRsaPublicKeyFile(publicFile);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
   status = createRsaPrivateKeyFile(privateFile);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
 
@@ -67,20 +67,20 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   Response answer;
   status = exchange(generate, answer);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>PELU7_tsi_api:", status);
+    logStatus("******>PELU7_tsi_api:", status);
     return VORN_DAL_ERR_GEN_KEY_PAIR;
   }
   // A card that answers without data is asked once more.
   if (answer.length == 0) {
     status = exchange(generate, answer);
     if (status != kStatusOk) {
-      PELU7_LOG_STATUS("******>PELU7_tsi_api:", status);
+      logStatus("******>PELU7_tsi_api:", status);
       return VORN_DAL_ERR_GEN_KEY_PAIR;
     }
   }
   // The public key record is built only from bytes that the card sent.
   if (answer.length < kModulusElementSize) {
-    PELU7_LOG_STATUS("******>PELU7_tsi_api:", kStatusShortAnswer);
+    logStatus("******>PELU7_tsi_api:", kStatusShortAnswer);
     return VORN_DAL_ERR_GEN_KEY_PAIR;
   }
 
@@ -88,7 +88,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   fillPublicKeyRecordFromElement(record, answer.data);
   status = writePublicKeyRecord(publicFile, record);
   if (status != 0) {
-    PELU7_LOG_STATUS("******>PELU7_WriteFileBin:", status);
+    logStatus("******>PELU7_WriteFileBin:", status);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   return 0;
@@ -96,14 +96,14 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetPublicKey(int pubKeyId, unsigned char* modulus,
                                                                    int* modulusLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (modulus == nullptr || modulusLen == nullptr) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
   std::uint8_t element[kModulusElementSize];
   if (PELU7_ReadFileBin(pubKeyId, 0, element, kModulusElementSize) != 0) {
-    PELU7_LOG("******>PELU7_ReadFileBin");
+    logText("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
   }
   // Tag and length bytes are not checked: the modulus follows them.

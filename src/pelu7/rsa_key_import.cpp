@@ -19,16 +19,16 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
                                                                        const unsigned char* dQ,
                                                                        const unsigned char* qInv, int* pubKeyId,
                                                                        int* priKeyId) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (n == nullptr || p == nullptr || q == nullptr || dP == nullptr || dQ == nullptr || qInv == nullptr ||
       pubKeyId == nullptr || priKeyId == nullptr) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
 
   int pairId = 0;
   if (readKeyPairCounter(pairId) != 0) {
-    PELU7_LOG("******>PELU7_ReadFileBin");
+    logText("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
   }
   const int publicFile = RsaPublicKeyFile(pairId);
@@ -39,32 +39,32 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
   // The ids are taken before any file exists (see key pair generation).
   int status = writeKeyPairCounter(pairId + 2);
   if (status != 0) {
-    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    logKeyFileWriteFailure(status);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   status = createRsaPublicKeyFile(publicFile);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
   RsaPublicKeyRecord publicRecord;
   fillPublicKeyRecord(publicRecord, n);
   status = writePublicKeyRecord(publicFile, publicRecord);
   if (status != 0) {
-    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    logKeyFileWriteFailure(status);
     return VORN_DAL_ERR_WRITE_FILE;
   }
 
   status = createRsaPrivateKeyFile(privateFile);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
   RsaPrivateKeyRecord privateRecord;
   fillPrivateKeyRecord(privateRecord, p, q, dP, dQ, qInv);
   status = writePrivateKeyRecord(privateFile, privateRecord);
   if (status != 0) {
-    PELU7_LOG_KEY_FILE_WRITE_FAILURE(status);
+    logKeyFileWriteFailure(status);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   return 0;

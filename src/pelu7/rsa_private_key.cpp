@@ -22,13 +22,13 @@ using namespace pelu7;
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPrivateKeyRaw(int priKeyId, const unsigned char* inData,
                                                                        int inDataLen, unsigned char* outData,
                                                                        int* outDataLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (inDataLen != static_cast<int>(kRsaModulusSize)) {
-    PELU7_LOG("******>indata length");
+    logText("******>indata length");
     return VORN_DAL_ERR_DATA_LENGTH;
   }
   if (inData == nullptr || outData == nullptr || outDataLen == nullptr) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
 
@@ -39,12 +39,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPrivateKeyRaw(int priKe
   Response answer;
   const int status = exchange(command, answer);
   if (status != kStatusOk) {
-    PELU7_LOG("******>PELU7_tsi_api");
+    logText("******>PELU7_tsi_api");
     return VORN_DAL_ERR_RSA;
   }
   // Never hand out bytes that the card did not send.
   if (answer.length < kRsaModulusSize) {
-    PELU7_LOG("******>PELU7_tsi_api");
+    logText("******>PELU7_tsi_api");
     return VORN_DAL_ERR_RSA;
   }
   std::memcpy(outData, answer.data, kRsaModulusSize);

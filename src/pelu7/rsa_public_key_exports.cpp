@@ -30,11 +30,11 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPublicKeyRaw(const unsi
                                                                       const unsigned char* inData, int inDataLen,
                                                                       unsigned char* outData, int* outDataLen) {
   if (!supportedModulusLength(modulusLen)) {
-    PELU7_LOG("******>n len");
+    logText("******>n len");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
   if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
   RsaPublicKeyBlock block;
@@ -44,7 +44,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPublicKeyRaw(const unsi
     length = softcrypt::rsaPublicEncrypt(block, inData, inDataLen, outData, softcrypt::RsaPadding::kNone);
   }
   if (length <= 0) {
-    PELU7_LOG("******>XRSADecrypt");
+    logText("******>XRSADecrypt");
     return VORN_DAL_ERR_RSA;
   }
   *outDataLen = length;
@@ -57,11 +57,11 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyEnc(const
                                                                            int inDataLen, unsigned char* outData,
                                                                            int* outDataLen) {
   if (!supportedModulusLength(modulusLen)) {
-    PELU7_LOG("******>n len");
+    logText("******>n len");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
   if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
   RsaPublicKeyBlock block;
@@ -70,7 +70,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyEnc(const
   const int length =
       softcrypt::rsaPublicEncrypt(block, inData, inDataLen, outData, softcrypt::RsaPadding::kPkcs1);
   if (length <= 0) {
-    PELU7_LOG("******>Quenta_Pkcs1RsaPublicKeyEnc");
+    logText("******>Quenta_Pkcs1RsaPublicKeyEnc");
     return VORN_DAL_ERR_RSA;
   }
   *outDataLen = length;
@@ -83,11 +83,11 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyDec(const
                                                                            int inDataLen, unsigned char* outData,
                                                                            int* outDataLen) {
   if (!supportedModulusLength(modulusLen)) {
-    PELU7_LOG("******>n len");
+    logText("******>n len");
     return VORN_DAL_ERR_MODULUS_LENGTH;
   }
   if (!buffersGiven(modulus, inData, inDataLen, outData, outDataLen)) {
-    PELU7_LOG("******>null pointer");
+    logText("******>null pointer");
     return VORN_DAL_ERR_ARGUMENT;
   }
   RsaPublicKeyBlock block;
@@ -97,7 +97,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Pkcs1RsaPublicKeyDec(const
     length = softcrypt::rsaPublicRecover(block, inData, inDataLen, outData);
   }
   if (length < 0) {
-    PELU7_LOG("******>Quenta_Pkcs1RsaPublicKeyDec");
+    logText("******>Quenta_Pkcs1RsaPublicKeyDec");
     return VORN_DAL_ERR_RSA;
   }
   *outDataLen = length;

@@ -27,6 +27,7 @@
 namespace {
 
 namespace args = pelu7::cipher_arguments;
+using pelu7::logText;
 using softcrypt::contextOf;
 using softcrypt::DesContext;
 using softcrypt::Direction;
@@ -65,7 +66,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_De
 int VORN_DAL_CALL VORN_DAL_DesAcquireContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode,
                                              int option, void** ctxOut) {
   if (const char* refused = args::refusedAcquire(key, keyRead(keyLen), iv, mode, ctxOut)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::acquireDesContext(key, keyLen, iv, mode, option, ctxOut);
@@ -75,7 +76,7 @@ int VORN_DAL_CALL VORN_DAL_DesEncUpdate(void* ctx, const unsigned char* inData, 
                                         unsigned char* outData, int* outDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Encrypt, inDataLen), outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
@@ -84,7 +85,7 @@ int VORN_DAL_CALL VORN_DAL_DesEncUpdate(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_DesEncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::encryptFinal(*context, outData, *outDataLen);
@@ -94,7 +95,7 @@ int VORN_DAL_CALL VORN_DAL_DesEncrypt(void* ctx, const unsigned char* inData, un
                                         unsigned char* outData, int* outDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen);
@@ -104,7 +105,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecUpdate(void* ctx, const unsigned char* inData, 
                                         unsigned char* outData, int* outDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Decrypt, inDataLen), outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
@@ -113,7 +114,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecUpdate(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_DesDecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::decryptFinal(*context, outData, *outDataLen);
@@ -123,7 +124,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecrypt(void* ctx, const unsigned char* inData, un
                                         unsigned char* outData, int* outDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen);
@@ -132,7 +133,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecrypt(void* ctx, const unsigned char* inData, un
 int VORN_DAL_CALL VORN_DAL_DesMacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedMac(context, inData, inDataLen, nullptr, 0)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::macUpdate(*context, inData, inDataLen);
@@ -141,7 +142,7 @@ int VORN_DAL_CALL VORN_DAL_DesMacUpdate(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_DesMacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedMac(context, nullptr, 0, mac, macLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::macFinal(*context, mac, macLen);
@@ -151,7 +152,7 @@ int VORN_DAL_CALL VORN_DAL_DesMac(void* ctx, const unsigned char* inData, unsign
                                   unsigned int macLen) {
   DesContext* context = contextOf<DesContext>(ctx);
   if (const char* refused = args::refusedMac(context, inData, inDataLen, mac, macLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::mac(*context, inData, inDataLen, mac, macLen);
@@ -162,7 +163,7 @@ int VORN_DAL_CALL VORN_DAL_DesMac(void* ctx, const unsigned char* inData, unsign
 int VORN_DAL_CALL VORN_DAL_Rc2AcquireContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode,
                                              int option, void** ctxOut) {
   if (const char* refused = args::refusedAcquire(key, keyRead(keyLen), iv, mode, ctxOut)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::acquireRc2Context(key, keyLen, iv, mode, option, ctxOut);
@@ -172,7 +173,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2EncUpdate(void* ctx, const unsigned char* inData, 
                                         unsigned char* outData, int* outDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Encrypt, inDataLen), outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
@@ -181,7 +182,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2EncUpdate(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_Rc2EncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::encryptFinal(*context, outData, *outDataLen);
@@ -191,7 +192,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Encrypt(void* ctx, const unsigned char* inData, un
                                         unsigned char* outData, int* outDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen);
@@ -201,7 +202,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2DecUpdate(void* ctx, const unsigned char* inData, 
                                         unsigned char* outData, int* outDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, updateWrites(context, Direction::Decrypt, inDataLen), outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
@@ -210,7 +211,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2DecUpdate(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_Rc2DecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::decryptFinal(*context, outData, *outDataLen);
@@ -220,7 +221,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Decrypt(void* ctx, const unsigned char* inData, un
                                         unsigned char* outData, int* outDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen);
@@ -229,7 +230,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Decrypt(void* ctx, const unsigned char* inData, un
 int VORN_DAL_CALL VORN_DAL_Rc2MacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedMac(context, inData, inDataLen, nullptr, 0)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::macUpdate(*context, inData, inDataLen);
@@ -238,7 +239,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2MacUpdate(void* ctx, const unsigned char* inData, 
 int VORN_DAL_CALL VORN_DAL_Rc2MacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedMac(context, nullptr, 0, mac, macLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::macFinal(*context, mac, macLen);
@@ -248,7 +249,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Mac(void* ctx, const unsigned char* inData, unsign
                                   unsigned int macLen) {
   Rc2Context* context = contextOf<Rc2Context>(ctx);
   if (const char* refused = args::refusedMac(context, inData, inDataLen, mac, macLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::mac(*context, inData, inDataLen, mac, macLen);
@@ -259,7 +260,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Mac(void* ctx, const unsigned char* inData, unsign
 int VORN_DAL_CALL VORN_DAL_Rc4AcquireContext(const unsigned char* key, int keyLen, const unsigned char*, int, int,
                                              void** ctxOut) {
   if (const char* refused = args::refusedAcquire(key, keyRead(keyLen), nullptr, 0, ctxOut)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::acquireRc4Context(key, keyLen, ctxOut);
@@ -269,7 +270,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, uns
                                      unsigned char* outData, int* outDataLen) {
   Rc4Context* context = contextOf<Rc4Context>(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, inDataLen != 0, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::rc4Update(*context, inData, inDataLen, outData, *outDataLen);
@@ -282,7 +283,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4Encrypt(void* ctx, const unsigned char* inData, un
 int VORN_DAL_CALL VORN_DAL_Rc4Final(void* ctx, unsigned char*, int* outDataLen) {
   Rc4Context* context = contextOf<Rc4Context>(ctx);
   if (const char* refused = args::refusedUpdate(context, nullptr, 0, false, nullptr, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   return softcrypt::rc4Final(*context, *outDataLen);

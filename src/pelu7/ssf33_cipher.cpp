@@ -30,34 +30,36 @@ extern "C" {
 // A bad mode is refused without a log line here, unlike the other three calls.
 int VORN_DAL_CALL VORN_DAL_SSF33EncUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                           unsigned char* outData, int* outDataLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen,
                                                 updateWrites(context, Direction::Encrypt, inDataLen), outData,
                                                 outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
-  Ssf33BlockCipher cipher(*context, cipherUpdateSites(PELU7_HERE,    // the block completed from pending
-                                                      PELU7_HERE));  // whole blocks after it
+  if (int rc = PELU7_SSF33LoadKey(*context); rc != 0) return rc;
+  // One statement per block site, so that each site logs its own line.
+  const LogSite firstBlock = LogSite::current();   // the block completed from pending
+  const LogSite wholeBlocks = LogSite::current();  // whole blocks after it
+  Ssf33BlockCipher cipher(*context, cipherUpdateSites(firstBlock, wholeBlocks));
   const StreamResult result = streamOf(*context).encryptUpdate(cipher, inData, inDataLen, outData, *outDataLen);
-  if (result == StreamResult::OutputTooLong) PELU7_LOG("******>indata length");
+  if (result == StreamResult::OutputTooLong) logText("******>indata length");
   return ssf33Code(result, context->mode);
 }
 
 int VORN_DAL_CALL VORN_DAL_SSF33EncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
-  Ssf33BlockCipher cipher(*context, finalSite(PELU7_HERE));
+  if (int rc = PELU7_SSF33LoadKey(*context); rc != 0) return rc;
+  Ssf33BlockCipher cipher(*context, finalSite(LogSite::current()));
   const StreamResult result = streamOf(*context).encryptFinal(cipher, outData, *outDataLen);
-  if (result == StreamResult::BadMode) PELU7_LOG("******>mode donnot support");
-  if (result == StreamResult::EncryptFinalLength) PELU7_LOG("******>indata length");
+  if (result == StreamResult::BadMode) logText("******>mode donnot support");
+  if (result == StreamResult::EncryptFinalLength) logText("******>indata length");
   return ssf33Code(result, context->mode);
 }
 
@@ -67,26 +69,26 @@ int VORN_DAL_CALL VORN_DAL_SSF33Encrypt(void* ctx, const unsigned char* inData, 
                                         unsigned char* outData, int* outDataLen) {
   const Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen, true, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   const std::uint64_t total =
       softcrypt::updateOutputLength<kSsf33BlockSize>(Direction::Encrypt, context->pendingLen, inDataLen) +
       kSsf33BlockSize;
   if (!softcrypt::fitsOutputLength(total)) {
-    PELU7_LOG("******>indata length");
+    logText("******>indata length");
     return VORN_DAL_ERR_DATA_LENGTH;
   }
   int updateLen = 0;
   int result = VORN_DAL_SSF33EncUpdate(ctx, inData, inDataLen, outData, &updateLen);
   if (result != 0) {
-    PELU7_LOG("******>Dev_Rc2Encrypt_PELU3");
+    logText("******>Dev_Rc2Encrypt_PELU3");
     return result;
   }
   int finalLen = 0;
   result = VORN_DAL_SSF33EncFinal(ctx, outData + updateLen, &finalLen);
   if (result != 0) {
-    PELU7_LOG("******>Dev_Rc2EncFinal_PELU3");
+    logText("******>Dev_Rc2EncFinal_PELU3");
     return result;
   }
   *outDataLen = updateLen + finalLen;
@@ -95,36 +97,38 @@ int VORN_DAL_CALL VORN_DAL_SSF33Encrypt(void* ctx, const unsigned char* inData, 
 
 int VORN_DAL_CALL VORN_DAL_SSF33DecUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                           unsigned char* outData, int* outDataLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedUpdate(context, inData, inDataLen,
                                                 updateWrites(context, Direction::Decrypt, inDataLen), outData,
                                                 outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
-  Ssf33BlockCipher cipher(*context, cipherUpdateSites(PELU7_HERE,    // the block completed from pending
-                                                      PELU7_HERE));  // whole blocks after it
+  if (int rc = PELU7_SSF33LoadKey(*context); rc != 0) return rc;
+  // One statement per block site, so that each site logs its own line.
+  const LogSite firstBlock = LogSite::current();   // the block completed from pending
+  const LogSite wholeBlocks = LogSite::current();  // whole blocks after it
+  Ssf33BlockCipher cipher(*context, cipherUpdateSites(firstBlock, wholeBlocks));
   const StreamResult result = streamOf(*context).decryptUpdate(cipher, inData, inDataLen, outData, *outDataLen);
-  if (result == StreamResult::BadMode) PELU7_LOG("******>mode donnot support");
-  if (result == StreamResult::OutputTooLong) PELU7_LOG("******>indata length");
+  if (result == StreamResult::BadMode) logText("******>mode donnot support");
+  if (result == StreamResult::OutputTooLong) logText("******>indata length");
   return ssf33Code(result, context->mode);
 }
 
 int VORN_DAL_CALL VORN_DAL_SSF33DecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedFinal(context, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
-  Ssf33BlockCipher cipher(*context, finalSite(PELU7_HERE));
+  if (int rc = PELU7_SSF33LoadKey(*context); rc != 0) return rc;
+  Ssf33BlockCipher cipher(*context, finalSite(LogSite::current()));
   const StreamResult result = streamOf(*context).decryptFinal(cipher, outData, *outDataLen);
-  if (result == StreamResult::BadMode) PELU7_LOG("******>mode donnot support");
-  if (result == StreamResult::DecryptFinalLength) PELU7_LOG("******>indata length");
-  if (result == StreamResult::BadPadding) PELU7_LOG("******>pad ");
+  if (result == StreamResult::BadMode) logText("******>mode donnot support");
+  if (result == StreamResult::DecryptFinalLength) logText("******>indata length");
+  if (result == StreamResult::BadPadding) logText("******>pad ");
   return ssf33Code(result, context->mode);
 }
 
@@ -133,25 +137,25 @@ int VORN_DAL_CALL VORN_DAL_SSF33DecFinal(void* ctx, unsigned char* outData, int*
 // the two lengths fits whenever the update's does.
 int VORN_DAL_CALL VORN_DAL_SSF33Decrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                         unsigned char* outData, int* outDataLen) {
-  PELU7_LOG_STATUS("VORN_DAL_SSF33Decrypt inDataLen=", static_cast<int>(inDataLen));
+  logStatus("VORN_DAL_SSF33Decrypt inDataLen=", static_cast<int>(inDataLen));
   if (const char* refused = args::refusedUpdate(ssf33ContextOf(ctx), inData, inDataLen, true, outData, outDataLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   int updateLen = 0;
   int result = VORN_DAL_SSF33DecUpdate(ctx, inData, inDataLen, outData, &updateLen);
   if (result != 0) {
-    PELU7_LOG("******>VORN_DAL_SSF33DecUpdate");
+    logText("******>VORN_DAL_SSF33DecUpdate");
     return result;
   }
   int finalLen = 0;
   result = VORN_DAL_SSF33DecFinal(ctx, outData + updateLen, &finalLen);
   if (result != 0) {
-    PELU7_LOG("******>Dev_SSF33DecFinal_PELU3");
+    logText("******>Dev_SSF33DecFinal_PELU3");
     return result;
   }
   *outDataLen = updateLen + finalLen;
-  PELU7_LOG_STATUS("VORN_DAL_SSF33Decrypt *outDataLen=", *outDataLen);
+  logStatus("VORN_DAL_SSF33Decrypt *outDataLen=", *outDataLen);
   return 0;
 }
 

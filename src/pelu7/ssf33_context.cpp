@@ -30,7 +30,7 @@ int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site) {
   Response response;
   const int status = exchange(load, response);
   if (status != kStatusOk) {
-    LogStatus(logFilePath, site.source, site.line, "Import SSF33 Key", status);
+    logStatus("Import SSF33 Key", status, site);
     return VORN_DAL_ERR_SSF33;
   }
   return 0;
@@ -46,7 +46,7 @@ int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned
   // result: refused like any other failure.
   if (status == kStatusOk && response.length < kSsf33BlockSize) status = kStatusShortAnswer;
   if (status != kStatusOk) {
-    LogStatus(logFilePath, site.source, site.line, "X33Encrypt:", status);
+    logStatus("X33Encrypt:", status, site);
     return VORN_DAL_ERR_SSF33;
   }
   std::memcpy(outBlock, response.data, kSsf33BlockSize);
@@ -77,14 +77,14 @@ extern "C" {
 // log line before the card is asked anything.
 int VORN_DAL_CALL VORN_DAL_SSF33AcquireContext(const unsigned char* key, int, const unsigned char* iv, int mode,
                                                int option, void** ctxOut) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   if (const char* refused = cipher_arguments::refusedAcquire(key, true, iv, mode, ctxOut)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   const int status = PELU7_SSF33Probe();
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("SSF33 not SUPPORT:", status);
+    logStatus("SSF33 not SUPPORT:", status);
     return VORN_DAL_ERR_NOT_SUPPORTED;
   }
   auto* context = softcrypt::allocateContext<Ssf33Context>();

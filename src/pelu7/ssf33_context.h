@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <source_location>
 
 #include "softcrypt/block_stream.h"
 #include "softcrypt/context_storage.h"
@@ -41,16 +42,13 @@ inline Ssf33Context* ssf33ContextOf(void* ctx) noexcept { return softcrypt::cont
 // one. Anything else (null included) is left alone.
 bool releaseSsf33Context(void* ctx) noexcept;
 
-// The place in an export that uses a shared step: the step logs its failure
-// with this source name and line, so that each use is told apart in the log.
-struct LogSite {
-  const char* source = "";
-  int line = 0;
-};
+// A shared step logs its failure at the place in an export that uses it, so
+// that each use is told apart in the log.
+using LogSite = std::source_location;
 
 // Loads the context's key into the card. On refusal logs "Import SSF33 Key"
 // with the status at the caller's site and returns VORN_DAL_ERR_SSF33; else 0.
-int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site);
+int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site = LogSite::current());
 
 // Passes one block through the card. On refusal, or an answer shorter than a
 // block, logs "X33Encrypt:" with the status at the caller's site and returns
@@ -62,14 +60,3 @@ int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned
 int PELU7_SSF33Probe();
 
 }  // namespace pelu7
-
-// The library's source name and the line of the place where it is written.
-#define PELU7_HERE (::pelu7::LogSite{::pelu7::kLogSourceName, __LINE__})
-
-// Second step of every SSF33 update and final: load the context's key, logging
-// a refusal with the line of this call site.
-#define PELU7_SSF33_LOAD_KEY_OR_RETURN(context)                                   \
-  do {                                                                            \
-    const int loadResult_ = ::pelu7::PELU7_SSF33LoadKey((context), PELU7_HERE); \
-    if (loadResult_ != 0) return loadResult_;                                     \
-  } while (0)

@@ -16,31 +16,33 @@ namespace args = pelu7::cipher_arguments;
 extern "C" {
 
 int VORN_DAL_CALL VORN_DAL_SSF33MacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedMac(context, inData, inDataLen, nullptr, 0)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
-  Ssf33BlockCipher cipher(*context, macUpdateSites(PELU7_HERE,    // whole blocks, nothing pending
-                                                   PELU7_HERE,    // the block completed from pending
-                                                   PELU7_HERE));  // whole blocks after it
+  if (int rc = PELU7_SSF33LoadKey(*context); rc != 0) return rc;
+  // One statement per block site, so that each site logs its own line.
+  const LogSite wholeBlocks = LogSite::current();     // whole blocks, nothing pending
+  const LogSite completedBlock = LogSite::current();  // the block completed from pending
+  const LogSite blocksAfter = LogSite::current();     // whole blocks after it
+  Ssf33BlockCipher cipher(*context, macUpdateSites(wholeBlocks, completedBlock, blocksAfter));
   return ssf33Code(macStreamOf(*context).update(cipher, inData, inDataLen), context->mode);
 }
 
 // The final block's result is not kept: the context gives no second MAC.
 int VORN_DAL_CALL VORN_DAL_SSF33MacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   Ssf33Context* context = ssf33ContextOf(ctx);
   if (const char* refused = args::refusedMac(context, nullptr, 0, mac, macLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  PELU7_SSF33_LOAD_KEY_OR_RETURN(*context);
-  Ssf33BlockCipher cipher(*context, finalSite(PELU7_HERE));
+  if (int rc = PELU7_SSF33LoadKey(*context); rc != 0) return rc;
+  Ssf33BlockCipher cipher(*context, finalSite(LogSite::current()));
   const StreamResult result = macStreamOf(*context).finalize(cipher, mac, macLen);
-  if (result == StreamResult::MacLength) PELU7_LOG("******>mac length");
+  if (result == StreamResult::MacLength) logText("******>mac length");
   return ssf33Code(result, context->mode);
 }
 
@@ -48,17 +50,17 @@ int VORN_DAL_CALL VORN_DAL_SSF33MacFinal(void* ctx, unsigned char* mac, unsigned
 int VORN_DAL_CALL VORN_DAL_SSF33Mac(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                     unsigned char* mac, unsigned int macLen) {
   if (const char* refused = args::refusedMac(ssf33ContextOf(ctx), inData, inDataLen, mac, macLen)) {
-    PELU7_LOG(refused);
+    logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
   int result = VORN_DAL_SSF33MacUpdate(ctx, inData, inDataLen);
   if (result != 0) {
-    PELU7_LOG("******>VORN_DAL_SSF33MacUpdate");
+    logText("******>VORN_DAL_SSF33MacUpdate");
     return result;
   }
   result = VORN_DAL_SSF33MacFinal(ctx, mac, macLen);
   if (result != 0) {
-    PELU7_LOG("******>VORN_DAL_SSF33MacFinal");
+    logText("******>VORN_DAL_SSF33MacFinal");
     return result;
   }
   return 0;

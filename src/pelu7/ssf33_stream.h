@@ -11,8 +11,9 @@
 namespace pelu7 {
 
 // The places at which an export sends blocks, one per site, so that a refused
-// block is logged with the line of the site that sent it. The export fills them
-// with PELU7_HERE at its own sites; sites it does not have stay empty.
+// block is logged with the line of the site that sent it. The export takes
+// each with LogSite::current() in a statement of its own; sites it does not
+// have stay empty.
 struct Ssf33BlockSites {
   LogSite firstBlock;        // the block completed from `pending`
   LogSite wholeBlocks;       // the whole input blocks (in a MAC: with nothing pending before)
@@ -21,8 +22,7 @@ struct Ssf33BlockSites {
 };
 
 // Sites of a cipher update: the block completed from `pending`, the whole
-// input blocks after it. Written one argument per line, they carry the lines
-// of those two sites.
+// input blocks after it.
 inline Ssf33BlockSites cipherUpdateSites(LogSite firstBlock, LogSite wholeBlocks) noexcept {
   Ssf33BlockSites sites;
   sites.firstBlock = firstBlock;

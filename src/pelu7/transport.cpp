@@ -45,7 +45,7 @@ int PELU7_CreateFileBin(int fileId, int size, int readAccess, int writeAccess) {
   Response response;
   int status = exchange(create, response);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>ICC_tsi_api Error:", status);
+    logStatus("******>ICC_tsi_api Error:", status);
     return refusal(status);
   }
   return 0;
@@ -55,7 +55,7 @@ int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsign
   if (length == 0) return 0;
   int status = selectFile(fileId);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>Wrt Select Error:", status);
+    logStatus("******>Wrt Select Error:", status);
     return refusal(status);
   }
   unsigned position = static_cast<unsigned>(offset);
@@ -66,7 +66,7 @@ int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsign
     Response response;
     status = exchange(update, response);
     if (status != kStatusOk) {
-      PELU7_LOG_STATUS("******>Wrt data Error:", status);
+      logStatus("******>Wrt data Error:", status);
       return refusal(status);
     }
     position += chunk;
@@ -80,7 +80,7 @@ int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned in
   if (length == 0) return 0;
   int status = selectFile(fileId);
   if (status != kStatusOk) {
-    PELU7_LOG_STATUS("******>Wrt Select Error:", status);
+    logStatus("******>Wrt Select Error:", status);
     return refusal(status);
   }
   unsigned position = static_cast<unsigned>(offset);
@@ -93,7 +93,7 @@ int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned in
     // Never hand out bytes the card did not send.
     if (status == kStatusOk && response.length < chunk) status = kStatusShortAnswer;
     if (status != kStatusOk) {
-      PELU7_LOG_STATUS("******>Rd data Error:", status);
+      logStatus("******>Rd data Error:", status);
       return refusal(status);
     }
     std::memcpy(buffer, response.data, chunk);

@@ -3,6 +3,7 @@
 // zero) or deleted (00); deleting only marks it, so a number stays taken until
 // the next formatting.
 #include <cstdint>
+#include <source_location>
 
 #include "pelu7/card_layout.h"
 #include "pelu7/connection.h"
@@ -64,63 +65,65 @@ int writeHeader(int fileId, std::uint8_t status) {
   return PELU7_WriteFileBin(fileId, 0, header, sizeof header);
 }
 
+// Names the card file of a type and number in fileId, or logs "******>file
+// type" at the caller's line and gives -500.
+int usrDataFileId(int fileType, int fileNo, int& fileId, std::source_location site = std::source_location::current()) {
+  if (!namesUsrDataFile(fileType, fileNo)) {
+    logText("******>file type", site);
+    return VORN_DAL_ERR_ARGUMENT;
+  }
+  fileId = UsrDataFile(fileType, fileNo);
+  return 0;
+}
+
+// Reads the header: the file must be readable and not marked deleted. Logs a
+// refusal at the caller's line.
+int requireLiveFile(int fileId, std::source_location site = std::source_location::current()) {
+  unsigned char header[kUsrDataHeaderSize];
+  if (PELU7_ReadFileBin(fileId, 0, header, sizeof header) != 0) {
+    logText("******>PELU7_ReadFileBin", site);
+    return VORN_DAL_ERR_READ_FILE;
+  }
+  if (header[0] == kUsrDataDeleted) {
+    logText("******>file deled", site);
+    return VORN_DAL_ERR_FILE_DELETED;
+  }
+  return 0;
+}
+
 }  // namespace
 }  // namespace pelu7
 
 using namespace pelu7;
 
-// Checks the file type and number and names the card file, or logs and returns -500.
-#define FILE_ID_OR_RETURN(fileType, fileNo, fileIdOut)                        \
-  do {                                                                              \
-    if (!namesUsrDataFile(fileType, fileNo)) {                                      \
-      PELU7_LOG("******>file type");                                                \
-      return VORN_DAL_ERR_ARGUMENT;                                                 \
-    }                                                                               \
-    fileIdOut = UsrDataFile(fileType, fileNo);                                      \
-  } while (0)
-
-// Reads the header: the file must be readable and not marked deleted.
-#define REQUIRE_LIVE_FILE(fileId)                                                   \
-  do {                                                                              \
-    unsigned char header_[kUsrDataHeaderSize];                                      \
-    if (PELU7_ReadFileBin(fileId, 0, header_, sizeof header_) != 0) {               \
-      PELU7_LOG("******>PELU7_ReadFileBin");                                        \
-      return VORN_DAL_ERR_READ_FILE;                                                \
-    }                                                                               \
-    if (header_[0] == kUsrDataDeleted) {                                            \
-      PELU7_LOG("******>file deled");                                               \
-      return VORN_DAL_ERR_FILE_DELETED;                                             \
-    }                                                                               \
-  } while (0)
-
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateUsrDataFile(int fileType, int fileNo, int size,
                                                                         int readAccess, int writeAccess) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   const std::uint8_t readByte = accessByteOf(readAccess);
   if (readByte == 0) {
-    PELU7_LOG("******>read");
+    logText("******>read");
     return VORN_DAL_ERR_ARGUMENT;
   }
   const std::uint8_t writeByte = accessByteOf(writeAccess);
   if (writeByte == 0) {
-    PELU7_LOG("******>wrt");
+    logText("******>wrt");
     return VORN_DAL_ERR_ARGUMENT;
   }
   int fileId = 0;
-  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (int rc = usrDataFileId(fileType, fileNo, fileId); rc != 0) return rc;
   if (!fitsFileSize(static_cast<long>(size) + kUsrDataHeaderSize) || size < 0) {
-    PELU7_LOG("******>file size");
+    logText("******>file size");
     return VORN_DAL_ERR_ARGUMENT;
   }
 
   if (PELU7_CreateFileBin(fileId, size + kUsrDataHeaderSize, readByte, writeByte) != 0) {
-    PELU7_LOG("******>create file");
+    logText("******>create file");
     return VORN_DAL_ERR_CREATE_FILE;
   }
   const int result = writeHeader(fileId, kUsrDataLive);
   if (result != 0) {
-    PELU7_LOG("******>PELU7_WriteFileBin");
-    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    logText("******>PELU7_WriteFileBin");
+    logFormatted("PELU7_WriteFileBin error:0X%X", result);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   return 0;
@@ -128,17 +131,17 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateUsrDataFile(int file
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadUsrDataFile(int fileType, int fileNo, int offset,
                                                                       int length, unsigned char* outData) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   int fileId = 0;
-  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (int rc = usrDataFileId(fileType, fileNo, fileId); rc != 0) return rc;
   if (!fitsDataTransfer(offset, length)) {
-    PELU7_LOG("******>file range");
+    logText("******>file range");
     return VORN_DAL_ERR_ARGUMENT;
   }
-  REQUIRE_LIVE_FILE(fileId);
+  if (int rc = requireLiveFile(fileId); rc != 0) return rc;
   if (length == 0) return 0;
   if (PELU7_ReadFileBin(fileId, offset + kUsrDataHeaderSize, outData, static_cast<unsigned>(length)) != 0) {
-    PELU7_LOG("******>PELU7_ReadFileBin");
+    logText("******>PELU7_ReadFileBin");
     return VORN_DAL_ERR_READ_FILE;
   }
   return 0;
@@ -146,32 +149,32 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadUsrDataFile(int fileTy
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteUsrDataFile(int fileType, int fileNo, int offset,
                                                                        int length, const unsigned char* inData) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   int fileId = 0;
-  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (int rc = usrDataFileId(fileType, fileNo, fileId); rc != 0) return rc;
   if (!fitsDataTransfer(offset, length)) {
-    PELU7_LOG("******>file range");
+    logText("******>file range");
     return VORN_DAL_ERR_ARGUMENT;
   }
-  REQUIRE_LIVE_FILE(fileId);
+  if (int rc = requireLiveFile(fileId); rc != 0) return rc;
   if (length == 0) return 0;
   const int result = PELU7_WriteFileBin(fileId, offset + kUsrDataHeaderSize, inData, static_cast<unsigned>(length));
   if (result != 0) {
-    PELU7_LOG("******>PELU7_WriteFileBin");
-    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    logText("******>PELU7_WriteFileBin");
+    logFormatted("PELU7_WriteFileBin error:0X%X", result);
     return VORN_DAL_ERR_WRITE_FILE;
   }
   return 0;
 }
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_DeleteUsrDataFile(int fileType, int fileNo) {
-  PELU7_OPEN_DEVICE_OR_RETURN();
+  if (int rc = openDevice(); rc != 0) return rc;
   int fileId = 0;
-  FILE_ID_OR_RETURN(fileType, fileNo, fileId);
+  if (int rc = usrDataFileId(fileType, fileNo, fileId); rc != 0) return rc;
   const int result = writeHeader(fileId, kUsrDataDeleted);
   if (result != 0) {
-    PELU7_LOG("******>PELU7_WriteFileBin");
-    PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", result);
+    logText("******>PELU7_WriteFileBin");
+    logFormatted("PELU7_WriteFileBin error:0X%X", result);
     return VORN_DAL_ERR_DELETE_FILE;
   }
   return 0;

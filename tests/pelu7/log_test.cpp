@@ -53,7 +53,7 @@ TEST_F(LogTest, StatusLineShowsDecimalThenUpperCaseHex) {
 }
 
 TEST_F(LogTest, FormattedMessageGoesThroughTheSharedBuffer) {
-  PELU7_LOG_FORMAT("PELU7_WriteFileBin error:0X%X", 0x6983);
+  pelu7::logFormatted("PELU7_WriteFileBin error:0X%X", 0x6983);
   const auto lines = readLines(logFile());
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(std::string(pelu7::logMessageBuffer), "PELU7_WriteFileBin error:0X6983");
@@ -61,13 +61,20 @@ TEST_F(LogTest, FormattedMessageGoesThroughTheSharedBuffer) {
   EXPECT_TRUE(lines[0].ends_with(" # PELU7_WriteFileBin error:0X6983"));
 }
 
+TEST_F(LogTest, TheLineIsWhereTheCallStartsWhateverTheLayoutOfItsArguments) {
+  const int line = __LINE__ + 1;
+  pelu7::logStatus("******>Wrt data Error:", 0x6A82);
+  EXPECT_EQ(readLines(logFile()), std::vector<std::string>{"File vorn_dal_pelu7; Line " + std::to_string(line) +
+                                                           " # ******>Wrt data Error:27266:0x6A82"});
+}
+
 TEST_F(LogTest, LinesAreAppendedNeverOverwritten) {
   {
     std::ofstream existing(logFile());
     existing << "earlier line\n";
   }
-  PELU7_LOG("one");
-  PELU7_LOG("two");
+  pelu7::logText("one");
+  pelu7::logText("two");
   const auto lines = readLines(logFile());
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "earlier line");
@@ -83,14 +90,14 @@ TEST_F(LogTest, NullPathWritesNothing) {
 TEST_F(LogTest, MissingFolderIsNeverCreated) {
   const std::string missing = dir_.file("absent");
   pelu7::testing::setLogFolder(missing);
-  PELU7_LOG("lost");
+  pelu7::logText("lost");
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 TEST_F(LogTest, SymbolicLinkAsLogFileIsNotFollowed) {
   const std::string target = dir_.file("elsewhere.txt");
   ASSERT_EQ(symlink(target.c_str(), logFile().c_str()), 0);
-  PELU7_LOG("must not land elsewhere");
+  pelu7::logText("must not land elsewhere");
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 
@@ -99,7 +106,7 @@ TEST_F(LogTest, SymbolicLinkAsFolderIsNotFollowed) {
   const std::string link = dir_.file("linked");
   ASSERT_EQ(symlink(real.path().c_str(), link.c_str()), 0);
   pelu7::testing::setLogFolder(link);
-  PELU7_LOG("must not land in the link target");
+  pelu7::logText("must not land in the link target");
   EXPECT_FALSE(std::filesystem::exists(real.file(pelu7::kLogFileName)));
 }
 
@@ -126,7 +133,7 @@ TEST_P(UnsafeLogFileTest, GetsNoLineAndNeverBlocks) {
       ASSERT_EQ(link(other.c_str(), logFile().c_str()), 0);
       break;
   }
-  PELU7_LOG("must go nowhere");
+  pelu7::logText("must go nowhere");
   if (reader >= 0) {
     char byte;
     EXPECT_LE(read(reader, &byte, 1), 0);
