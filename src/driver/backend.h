@@ -17,7 +17,7 @@ class Backend {
   // driver's TKRDR_SW_* values. Never throws. Safe to call from several
   // handles that share the backend.
   virtual CardAnswer transmit(std::span<const std::uint8_t> command) = 0;
-  // Cold reset of the card; 0x9000 or a TKRDR_SW_* value. Never throws.
+  // Cold reset of the card; the success status or a TKRDR_SW_* value. Never throws.
   virtual int reset() = 0;
   // The current answer-to-reset, empty when it cannot be read. Never throws.
   virtual std::vector<std::uint8_t> atr() = 0;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "card/vocabulary.h"
 #include "driver/pcsc_status.h"
 #include "driver/response_chaining.h"
 #include "driver/tkrdr.h"
@@ -96,7 +97,7 @@ class PcscBackend : public Backend {
     std::lock_guard lock(mutex_);
     LONG rv = connected_ ? reconnect(SCARD_UNPOWER_CARD) : SCARD_E_INVALID_HANDLE;
     if (rv != SCARD_S_SUCCESS) rv = connect();
-    return rv == SCARD_S_SUCCESS ? 0x9000 : statusForPcscError(rv);
+    return rv == SCARD_S_SUCCESS ? card::kSwOk : statusForPcscError(rv);
   }
 
   std::vector<std::uint8_t> atr() override {

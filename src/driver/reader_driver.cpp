@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "card/vocabulary.h"
 #include "driver/command_hook.h"
 #include "driver/pcsc_backend.h"
 #include "driver/port_map.h"
@@ -16,7 +17,7 @@
 namespace tkrdr {
 namespace {
 
-constexpr int kSuccess = 0x9000;
+using card::kSwOk;
 constexpr int kMinCommandLength = 4;    // CLA INS P1 P2
 constexpr int kMaxCommandLength = 261;  // header, Lc, 255 data bytes, Le
 constexpr std::size_t kMaxResponseData = 255;
@@ -65,7 +66,7 @@ int resetCard(int handle, unsigned char* atrLen, unsigned char* atr) {
   std::optional<int> scripted = hook.get() ? hook.get()->onReset(handle) : std::nullopt;
   const int status = scripted ? *scripted : port->backend->reset();
   if (port->trace) port->trace->noteReset();
-  if (status != kSuccess || scripted) return status;
+  if (status != kSwOk || scripted) return status;
 
   std::vector<std::uint8_t> bytes = port->backend->atr();
   bytes.resize(std::min(bytes.size(), kMaxAtrLength));

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <array>
 
+#include "card/vocabulary.h"
 #include "driver/tkrdr.h"
 
 namespace tkrdr {
 namespace {
 
-constexpr std::uint8_t kSw1MoreData = 0x61;
-constexpr std::uint8_t kSw1WrongLength = 0x6C;
-constexpr std::array<std::uint8_t, 4> kGetResponseHeader = {0x00, 0xC0, 0x00, 0x00};
+using card::kGetResponseHeader;
+using card::kSw1MoreData;
+using card::kSw1WrongLength;
 constexpr std::size_t kHeaderLength = 4;
 constexpr std::size_t kCaseTwoLength = 5;
 

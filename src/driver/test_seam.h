@@ -8,11 +8,13 @@
 #include <span>
 #include <vector>
 
+#include "card/vocabulary.h"
+
 namespace tkrdr {
 
 struct CardAnswer {
   std::vector<std::uint8_t> data;  // response data, at most 255 bytes are delivered
-  int status = 0x9000;             // SW1 SW2, or one of the driver's TKRDR_SW_* values
+  int status = card::kSwOk;        // SW1 SW2, or one of the driver's TKRDR_SW_* values
 };
 
 class CommandHook {

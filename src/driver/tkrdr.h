@@ -12,7 +12,7 @@
  * Status words: ICC_tsi_api and ICC_reset return the card's SW1 SW2 as one
  * integer (SW1 in bits 8-15). The driver's own failures come back as values
  * with SW1 = 0xF0, which no ISO 7816 card ever sends, so they can never be
- * taken for 0x9000 nor for a card's answer:
+ * taken for the success status 90 00 nor for a card's answer:
  *   0xF001  no such handle (never opened, or closed)
  *   0xF002  the reader service (pcscd) is not reachable
  *   0xF003  no card in the reader, or the card was removed
@@ -55,7 +55,7 @@ TKRDR_EXPORT int TKRDR_CALL CT_open(const char *portName, int mode, int reserved
 TKRDR_EXPORT int TKRDR_CALL CT_close(int handle);
 
 /* Resets the card (cold reset). Writes the answer-to-reset (at most 33 bytes)
- * and its length when the pointers are not null. Returns 0x9000 on success. */
+ * and its length when the pointers are not null. Returns the status word 90 00 on success. */
 TKRDR_EXPORT int TKRDR_CALL ICC_reset(int handle, unsigned char *atrLen, unsigned char *atr);
 
 /* Sends one command APDU and returns the status word; the response data

@@ -7,6 +7,7 @@
 #include <set>
 #include <utility>
 
+#include "card/vocabulary.h"
 #include "driver/tkrdr.h"
 #include "vtoken/token.h"
 
@@ -40,7 +41,7 @@ void reportRefusedFile(const std::string& path, const char* reason) {
   std::fprintf(stderr, "tkrdr: %s\n", reason);
 }
 
-// The token answers kSwTokenStorageFailure when its file could not be read
+// The token answers kSwMemoryFailure when its file could not be read
 // or written; the driver reports that as its own TKRDR_SW_STORAGE, so it is
 // never taken for a card's refusal, and tells the reason once.
 class TokenBackend : public Backend {
@@ -52,7 +53,7 @@ class TokenBackend : public Backend {
     std::lock_guard lock(shared_->mutex);
     try {
       vtoken::Answer answer = shared_->token->transmit(command);
-      if (answer.sw == vtoken::kSwTokenStorageFailure && storageFailed()) return CardAnswer{{}, TKRDR_SW_STORAGE};
+      if (answer.sw == card::kSwMemoryFailure && storageFailed()) return CardAnswer{{}, TKRDR_SW_STORAGE};
       return CardAnswer{std::move(answer.data), answer.sw};
     } catch (const vtoken::TokenError&) {
       return CardAnswer{{}, TKRDR_SW_STORAGE};
@@ -65,7 +66,7 @@ class TokenBackend : public Backend {
     std::lock_guard lock(shared_->mutex);
     try {
       shared_->token->reset();
-      return storageFailed() ? TKRDR_SW_STORAGE : 0x9000;
+      return storageFailed() ? TKRDR_SW_STORAGE : card::kSwOk;
     } catch (const vtoken::TokenError&) {
       return TKRDR_SW_STORAGE;
     } catch (...) {

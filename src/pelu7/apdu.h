@@ -9,9 +9,12 @@
 #include <cstring>
 #include <span>
 
+#include "card/vocabulary.h"
+
 namespace pelu7 {
 
-inline constexpr int kStatusOk = 0x9000;
+// A command was accepted: the card's one success status.
+using card::kSwOk;
 inline constexpr std::size_t kApduBufferSize = 500;
 
 // A command header: CLA INS P1 P2 and, where fixed, P3 (Lc or Le).

@@ -8,28 +8,30 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "card/vocabulary.h"
+
 namespace pelu7 {
 
 // Files directly under the master file.
-inline constexpr int MF = 0x3F00;
-inline constexpr int KeyFile = 0x0000;
-inline constexpr int GlobalInfoFile = 0x1FF3;
-inline constexpr int KeyPairCounterFile = 0x1FF4;
-inline constexpr int PinCheckFlagFile = 0x1FF5;
-inline constexpr int SuperUserPinCheckFlagFile = 0x1FF6;
+inline constexpr int MF = card::kMfId;
+inline constexpr int KeyFile = card::kKeyFileId;
+inline constexpr int GlobalInfoFile = card::kGlobalInfoFileId;
+inline constexpr int KeyPairCounterFile = card::kKeyPairCounterFileId;
+inline constexpr int PinCheckFlagFile = card::kPinCheckFlagFileId;
+inline constexpr int SuperUserPinCheckFlagFile = card::kSuperUserPinCheckFlagFileId;
 
 // Objects of the key file (key ids).
-inline constexpr std::uint8_t VornExternalKey = 0x00;
-inline constexpr std::uint8_t UserPin = 0x01;
-inline constexpr std::uint8_t SuperUserPin = 0x02;
-inline constexpr std::uint8_t LogoutPin = 0x03;
-inline constexpr std::uint8_t UnlockPinKey = 0x04;
+inline constexpr std::uint8_t VornExternalKey = card::kVornExternalKeyId;
+inline constexpr std::uint8_t UserPin = card::kUserPinId;
+inline constexpr std::uint8_t SuperUserPin = card::kSuperUserPinId;
+inline constexpr std::uint8_t LogoutPin = card::kLogoutPinId;
+inline constexpr std::uint8_t UnlockPinKey = card::kUnlockPinKeyId;
 
 // Access bytes of transparent files.
 enum AccessByte : std::uint8_t {
-  kAccessFree = 0xF0,       // any security state
-  kAccessUser = 0xAA,       // state A: user logged in
-  kAccessSuperUser = 0xCC,  // state C: super user logged in
+  kAccessFree = card::kAccessFree,            // any security state
+  kAccessUser = card::kAccessUser,            // state A: user logged in
+  kAccessSuperUser = card::kAccessSuperUser,  // state C: super user logged in
 };
 
 // Sizes of the fixed files.
@@ -83,9 +85,9 @@ struct KeyObject {
   std::uint8_t type;
   std::uint8_t attributes[4];
 };
-inline constexpr std::uint8_t kKeyTypeExternalAuth = 0x39;
-inline constexpr std::uint8_t kKeyTypePin = 0x3A;
-inline constexpr std::uint8_t kKeyTypeUnblock = 0x3B;
+using card::kKeyTypeExternalAuth;
+using card::kKeyTypePin;
+using card::kKeyTypeUnblock;
 inline constexpr KeyObject kVornExternalKeyObject{VornExternalKey, kKeyTypeExternalAuth, {0xF0, 0xAA, 0x0A, 0x66}};
 inline constexpr KeyObject kUserPinObject{UserPin, kKeyTypePin, {0xF0, 0xEF, 0x0A, 0x66}};
 inline constexpr KeyObject kSuperUserPinObject{SuperUserPin, kKeyTypePin, {0xF0, 0xEF, 0x0C, 0x66}};

@@ -10,9 +10,8 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kGetChallenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
-constexpr std::uint8_t kExternalAuthenticateHeader[] = {0x00, 0x82, 0x00};
-constexpr unsigned kChallengeSize = 8;
+using card::kExternalAuthenticateHeader;
+constexpr unsigned kChallengeSize = card::kChallengeLength;
 constexpr int kEcbMode = VORN_DAL_MODE_ECB;
 constexpr int kOption = 1;
 
@@ -21,10 +20,10 @@ constexpr int kOption = 1;
 int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
   Response challenge;
   {
-    CommandApdu getChallenge(kGetChallenge);
+    CommandApdu getChallenge(card::kGetChallengeHeader);
     int status = exchange(getChallenge, challenge);
-    if (status == kStatusOk && challenge.length < kChallengeSize) status = kStatusShortAnswer;
-    if (status != kStatusOk) {
+    if (status == kSwOk && challenge.length < kChallengeSize) status = kStatusShortAnswer;
+    if (status != kSwOk) {
       logFormatted("GET CHALLENGE error:0X%X", status);
       return status == kStatusShortAnswer ? kAuthSoftwareFailure : status;
     }
@@ -52,11 +51,11 @@ int TransportKeyAuth(const unsigned char* key, int keyLen, int keyId) {
   authenticate.append({cryptogram.bytes, kChallengeSize});
   Response response;
   const int status = exchange(authenticate, response);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logFormatted("EXTERNAL AUTHENTICATE error:0X%X", status);
     return status;
   }
-  return kStatusOk;
+  return kSwOk;
 }
 
 }  // namespace pelu7

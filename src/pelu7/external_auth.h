@@ -7,7 +7,7 @@ namespace pelu7 {
 // The result when the software triple-DES step failed; no status word equals it.
 inline constexpr int kAuthSoftwareFailure = 0x10063;
 
-// Returns 0x9000 when the card accepted the cryptogram; otherwise the status
+// Returns kSwOk when the card accepted the cryptogram; otherwise the status
 // of the failing GET CHALLENGE or EXTERNAL AUTHENTICATE, or
 // kAuthSoftwareFailure (also for a challenge shorter than 8 bytes, which is
 // never encrypted as if it were one).

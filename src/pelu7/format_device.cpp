@@ -17,10 +17,29 @@ constexpr unsigned char kTransportKey[] = "QZXKWVNMRTJoupHB";
 constexpr unsigned char kOwnExternalKey[] = "RQWTYUPLMKNBHGFE";
 constexpr int kExternalKeySize = 16;
 
-constexpr std::uint8_t kSelectMf[] = {0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00};
-constexpr std::uint8_t kEraseMf[] = {0x80, 0x0E, 0x00, 0x00, 0x00};
-constexpr std::uint8_t kCreateKeyFile[] = {0x80, 0xE0, 0x00, 0x00, 0x07, 0x3F, 0x00, 0x67, 0x01, 0xFA, 0xFF, 0xFF};
-constexpr std::uint8_t kWriteKeyHeader[] = {0x80, 0xD4, 0x01};
+// SELECT of the MF, the erase under it, and the CREATE FILE of the key file
+// (type 3F, 0x67 bytes, four access bytes).
+constexpr std::uint8_t kSelectMf[] = {card::kSelectHeader[0],
+                                      card::kSelectHeader[1],
+                                      card::kSelectHeader[2],
+                                      card::kSelectHeader[3],
+                                      card::kSelectHeader[4],
+                                      MF >> 8,
+                                      MF & 0xFF};
+constexpr auto kEraseMf = card::kEraseHeader;
+constexpr std::uint8_t kCreateKeyFile[] = {card::kCreateFileHeader[0],
+                                           card::kCreateFileHeader[1],
+                                           KeyFile >> 8,
+                                           KeyFile & 0xFF,
+                                           card::kCreateFileDataLength,
+                                           card::kFileTypeKeyFile,
+                                           0x00,
+                                           0x67,
+                                           0x01,
+                                           0xFA,
+                                           card::kAccessNever,
+                                           card::kAccessNever};
+using card::kWriteKeyHeader;
 constexpr std::uint8_t kAttributeSize = 5;  // type byte and four attribute bytes
 
 constexpr int kAtrBufferSize = 64;
@@ -40,7 +59,7 @@ int writeKey(const KeyObject& object, std::span<const std::uint8_t> value) {
 }
 
 // The transport helpers answer 0 for success; card commands answer 9000.
-int helperStatus(int result) { return result == 0 ? kStatusOk : result; }
+int helperStatus(int result) { return result == 0 ? kSwOk : result; }
 
 bool softwareFailure(int authResult) { return authResult == -1 || authResult == kAuthSoftwareFailure; }
 
@@ -49,7 +68,7 @@ bool softwareFailure(int authResult) { return authResult == -1 || authResult == 
 // the erase, which the card then refuses.
 bool authenticateForErase() {
   int result = TransportKeyAuth(kTransportKey, kExternalKeySize, VornExternalKey);
-  if (result == kStatusOk) return true;
+  if (result == kSwOk) return true;
   if (softwareFailure(result)) return false;
   result = TransportKeyAuth(kOwnExternalKey, kExternalKeySize, VornExternalKey);
   return !softwareFailure(result);
@@ -66,7 +85,7 @@ namespace {
 // text with the status at the caller's line and gives the step's code.
 int checkStep(int status, const char* failureFormat, int code,
               std::source_location site = std::source_location::current()) {
-  if (status == kStatusOk) return 0;
+  if (status == kSwOk) return 0;
   logFormatted(failureFormat, status, site);
   return code;
 }
@@ -132,7 +151,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigne
 
   unsigned char atrLength = 0;
   unsigned char atr[kAtrBufferSize];
-  if (ICC_reset(readerHandle, &atrLength, atr) != kStatusOk) {
+  if (ICC_reset(readerHandle, &atrLength, atr) != kSwOk) {
     logText("******>ICC_reset");
     return VORN_DAL_ERR_RESET_DEVICE;
   }

@@ -9,8 +9,9 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kSelectHeader[] = {0x00, 0xA4, 0x00, 0x00, 0x02};
-constexpr std::uint8_t kReadFlag[] = {0x00, 0xB0, 0x00, 0x00, 0x02};
+using card::kSelectHeader;
+// READ BINARY of the first two bytes of a flag file.
+constexpr std::uint8_t kReadFlag[] = {card::kReadBinaryHeader[0], card::kReadBinaryHeader[1], 0x00, 0x00, 0x02};
 
 }  // namespace
 }  // namespace pelu7
@@ -31,7 +32,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Login(int loginType, const
   PinValue value;
   derivePin(pin, pinLen, value);
   const int status = verifyPin(role->pinKeyId, value);
-  if (status == kStatusOk) return 0;
+  if (status == kSwOk) return 0;
   logText("******>chk pin");
   return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_LOGIN);
 }
@@ -46,7 +47,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Logout(int loginType) {
   // logged in, whichever role was.
   PinValue value;
   deriveFixedPin(kLogoutPinText, value);
-  if (verifyPin(LogoutPin, value) != kStatusOk) {
+  if (verifyPin(LogoutPin, value) != kSwOk) {
     logText("******>chk usr pin");
     return VORN_DAL_ERR_LOGOUT;
   }
@@ -65,14 +66,14 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_IsLogin(int loginType, int
   select.append16(static_cast<unsigned>(role->flagFile));
   Response response;
   int status = exchange(select, response);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>Wrt Select Error:", status);
     *isLogin = 0;
     return VORN_DAL_ERR_OTHER;
   }
   CommandApdu read(kReadFlag);
   status = exchange(read, response);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     *isLogin = 0;
     return 0;

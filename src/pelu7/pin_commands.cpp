@@ -6,13 +6,12 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kVerifyHeader[] = {0x00, 0x20, 0x00};
-constexpr std::uint8_t kChangePinHeader[] = {0x80, 0x24, 0x00};
-constexpr std::uint8_t kUnblockPinHeader[] = {0x80, 0x2C, 0x00, UnlockPinKey, 0x10};
+using card::kChangePinHeader;
+using card::kVerifyHeader;
+// UNBLOCK PIN names the unblock key and carries its value and the new PIN.
+constexpr std::uint8_t kUnblockPinHeader[] = {card::kUnblockPinHeader[0], card::kUnblockPinHeader[1],
+                                              card::kUnblockPinHeader[2], UnlockPinKey, 2 * kPinValueSize};
 
-constexpr int kStatusBlocked = 0x6983;
-constexpr int kStatusNoTriesLeft = 0x63C0;
-constexpr int kWrongPinMask = 0xFFF0;
 constexpr int kMaxTriesLeft = 14;
 
 constexpr Role kSuperUser{SuperUserPin, SuperUserPinCheckFlagFile, VORN_DAL_ERR_SUPER_PIN_LOCKED};
@@ -55,15 +54,15 @@ int unblockPin(const PinValue& unlockValue, const PinValue& newValue) {
 }
 
 bool isPinRefusal(int status) {
-  return status == kStatusBlocked ||
-         ((status & kWrongPinMask) == kStatusNoTriesLeft && (status & 0x0F) <= kMaxTriesLeft);
+  return status == card::kSwBlocked ||
+         (card::isTriesLeft(status) && card::triesLeftOf(status) <= static_cast<unsigned>(kMaxTriesLeft));
 }
 
 int mapPinStatus(int status, int blockedCode, int otherCode) {
-  if (status == kStatusOk) return 0;
+  if (status == kSwOk) return 0;
   if (!isPinRefusal(status)) return otherCode;
-  if (status == kStatusBlocked || status == kStatusNoTriesLeft) return blockedCode;
-  return status & 0x0F;
+  if (status == card::kSwBlocked || status == card::swTriesLeft(0)) return blockedCode;
+  return static_cast<int>(card::triesLeftOf(status));
 }
 
 }  // namespace pelu7

@@ -22,7 +22,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ChangePin(int loginType, c
   derivePin(oldPin, oldPinLen, oldValue);
   derivePin(newPin, newPinLen, newValue);
   const int status = changePin(role->pinKeyId, oldValue, newValue);
-  if (status == kStatusOk) return 0;
+  if (status == kSwOk) return 0;
   logText("******>chk usr pin");
   return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_CHANGE_PIN);
 }
@@ -39,7 +39,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
   derivePin(superPin, superPinLen, superValue);
   int status = verifyPin(SuperUserPin, superValue);
   if (isPinRefusal(status)) return mapPinStatus(status, VORN_DAL_ERR_SUPER_PIN_LOCKED, VORN_DAL_ERR_UNLOCK_SUPER_PIN);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logText("******>chk usr pin");
     return VORN_DAL_ERR_UNLOCK_SUPER_PIN;
   }
@@ -47,7 +47,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
   deriveFixedPin(kUnlockPinText, unlockValue);
   derivePin(newUserPin, newUserPinLen, newValue);
   status = unblockPin(unlockValue, newValue);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logText("******>chk usr pin");
     return VORN_DAL_ERR_UNLOCK_PIN;
   }

@@ -8,14 +8,13 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kGetChallenge[] = {0x00, 0x84, 0x00, 0x00, 0x08};
-constexpr unsigned kChallengeSize = 8;
+constexpr unsigned kChallengeSize = card::kChallengeLength;
 
 // One challenge of the card; false when refused or shorter than 8 bytes (a
 // short answer must not yield bytes the card did not send).
 bool drawChallenge(Response& response) {
-  CommandApdu challenge(kGetChallenge);
-  return exchange(challenge, response) == kStatusOk && response.length >= kChallengeSize;
+  CommandApdu challenge(card::kGetChallengeHeader);
+  return exchange(challenge, response) == kSwOk && response.length >= kChallengeSize;
 }
 
 }  // namespace

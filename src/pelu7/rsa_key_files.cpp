@@ -8,14 +8,16 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kCreateFileHeader[] = {0x80, 0xE0};
-constexpr std::uint8_t kCreateFileDataLength = 7;
+using card::kCreateFileDataLength;
+using card::kCreateFileHeader;
 
 // CREATE FILE data of the key files: file type, size (2 bytes), four access
 // bytes. The public key file can be read freely and written by the user;
 // the private key file is used and written by the user only.
-constexpr std::uint8_t kRsaPublicKeyFileData[] = {0x3E, 0x00, 0x8C, kAccessFree, kAccessUser, kAccessFree, 0xFF};
-constexpr std::uint8_t kRsaPrivateKeyFileData[] = {0x3D, 0x01, 0x50, kAccessUser, kAccessUser, 0xEF, 0xFF};
+constexpr std::uint8_t kRsaPublicKeyFileData[] = {
+    card::kFileTypeRsaPublicKey, 0x00, 0x8C, kAccessFree, kAccessUser, kAccessFree, card::kAccessNever};
+constexpr std::uint8_t kRsaPrivateKeyFileData[] = {
+    card::kFileTypeRsaPrivateKey, 0x01, 0x50, kAccessUser, kAccessUser, 0xEF, card::kAccessNever};
 static_assert(sizeof kRsaPublicKeyFileData == kCreateFileDataLength);
 static_assert(sizeof kRsaPrivateKeyFileData == kCreateFileDataLength);
 

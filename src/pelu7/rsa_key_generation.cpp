@@ -15,7 +15,7 @@ namespace pelu7 {
 namespace {
 
 // GENERATE RSA KEY: P1 P2 name the private key file, Le = 00.
-constexpr std::uint8_t kGenerateRsaKeyHeader[] = {0x80, 0xCE};
+using card::kGenerateRsaKeyHeader;
 
 }  // namespace
 }  // namespace pelu7
@@ -52,12 +52,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
     return VORN_DAL_ERR_WRITE_FILE;
   }
   status = createRsaPublicKeyFile(publicFile);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
   status = createRsaPrivateKeyFile(privateFile);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
@@ -66,14 +66,14 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   generate.append16(static_cast<unsigned>(privateFile)).append(0x00);
   Response answer;
   status = exchange(generate, answer);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>PELU7_tsi_api:", status);
     return VORN_DAL_ERR_GEN_KEY_PAIR;
   }
   // A card that answers without data is asked once more.
   if (answer.length == 0) {
     status = exchange(generate, answer);
-    if (status != kStatusOk) {
+    if (status != kSwOk) {
       logStatus("******>PELU7_tsi_api:", status);
       return VORN_DAL_ERR_GEN_KEY_PAIR;
     }

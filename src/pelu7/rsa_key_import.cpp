@@ -43,7 +43,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
     return VORN_DAL_ERR_WRITE_FILE;
   }
   status = createRsaPublicKeyFile(publicFile);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }
@@ -56,7 +56,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
   }
 
   status = createRsaPrivateKeyFile(privateFile);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
   }

@@ -12,7 +12,7 @@ namespace pelu7 {
 namespace {
 
 // RSA private-key operation: P1 P2 name the private key file, Lc = 80.
-constexpr std::uint8_t kRsaPrivateHeader[] = {0x80, 0xC2};
+using card::kRsaPrivateHeader;
 
 }  // namespace
 }  // namespace pelu7
@@ -38,7 +38,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPrivateKeyRaw(int priKe
       .append({inData, kRsaModulusSize});
   Response answer;
   const int status = exchange(command, answer);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logText("******>PELU7_tsi_api");
     return VORN_DAL_ERR_RSA;
   }

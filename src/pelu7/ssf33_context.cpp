@@ -15,10 +15,10 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kSsf33ProbeHeader[] = {0x80, 0x78, 0x04, 0x00, 0x00};
-constexpr std::uint8_t kSsf33LoadKeyHeader[] = {0x80, 0x78, 0x05, 0xFF, 0x10};
-constexpr std::uint8_t kSsf33EncryptBlockHeader[] = {0x80, 0x78, 0x00, 0xFF, 0x10};
-constexpr std::uint8_t kSsf33DecryptBlockHeader[] = {0x80, 0x78, 0x01, 0xFF, 0x10};
+using card::kSsf33DecryptHeader;
+using card::kSsf33EncryptHeader;
+using card::kSsf33LoadKeyHeader;
+using card::kSsf33ProbeHeader;
 
 constexpr int kModeCbc = softcrypt::kModeCbc;
 
@@ -29,7 +29,7 @@ int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site) {
   load.append({ctx.key, kSsf33KeySize});
   Response response;
   const int status = exchange(load, response);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("Import SSF33 Key", status, site);
     return VORN_DAL_ERR_SSF33;
   }
@@ -37,15 +37,14 @@ int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site) {
 }
 
 int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned char* outBlock, LogSite site) {
-  CommandApdu command(direction == Direction::Encrypt ? Header(kSsf33EncryptBlockHeader)
-                                                      : Header(kSsf33DecryptBlockHeader));
+  CommandApdu command(direction == Direction::Encrypt ? Header(kSsf33EncryptHeader) : Header(kSsf33DecryptHeader));
   command.append({inBlock, kSsf33BlockSize});
   Response response;
   int status = exchange(command, response);
   // Fewer bytes than a block under 9000 would leave stale buffer bytes in the
   // result: refused like any other failure.
-  if (status == kStatusOk && response.length < kSsf33BlockSize) status = kStatusShortAnswer;
-  if (status != kStatusOk) {
+  if (status == kSwOk && response.length < kSsf33BlockSize) status = kStatusShortAnswer;
+  if (status != kSwOk) {
     logStatus("X33Encrypt:", status, site);
     return VORN_DAL_ERR_SSF33;
   }
@@ -83,7 +82,7 @@ int VORN_DAL_CALL VORN_DAL_SSF33AcquireContext(const unsigned char* key, int, co
     return VORN_DAL_ERR_ARGUMENT;
   }
   const int status = PELU7_SSF33Probe();
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("SSF33 not SUPPORT:", status);
     return VORN_DAL_ERR_NOT_SUPPORTED;
   }

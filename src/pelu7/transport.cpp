@@ -10,11 +10,10 @@
 namespace pelu7 {
 namespace {
 
-constexpr std::uint8_t kSelectHeader[] = {0x00, 0xA4, 0x00, 0x00, 0x02};
-constexpr std::uint8_t kUpdateBinaryHeader[] = {0x00, 0xD6};
-constexpr std::uint8_t kReadBinaryHeader[] = {0x00, 0xB0};
-constexpr std::uint8_t kCreateFileHeader[] = {0x80, 0xE0};
-constexpr std::uint8_t kTransparentFileType = 0x28;
+using card::kCreateFileHeader;
+using card::kReadBinaryHeader;
+using card::kSelectHeader;
+using card::kUpdateBinaryHeader;
 
 // What a helper returns for a refused command: the status word, never 0.
 int refusal(int status) { return status == 0 ? kStatusZero : status; }
@@ -38,13 +37,13 @@ int exchange(const CommandApdu& command, Response& response) {
 
 int PELU7_CreateFileBin(int fileId, int size, int readAccess, int writeAccess) {
   CommandApdu create(kCreateFileHeader);
-  create.append16(static_cast<unsigned>(fileId)).append(7).append(kTransparentFileType);
+  create.append16(static_cast<unsigned>(fileId)).append(7).append(card::kFileTypeTransparent);
   create.append16(static_cast<unsigned>(size));
   create.append(static_cast<std::uint8_t>(readAccess)).append(static_cast<std::uint8_t>(writeAccess));
   create.append(0xFF).append(0xFF);
   Response response;
   int status = exchange(create, response);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     return refusal(status);
   }
@@ -54,7 +53,7 @@ int PELU7_CreateFileBin(int fileId, int size, int readAccess, int writeAccess) {
 int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsigned int length) {
   if (length == 0) return 0;
   int status = selectFile(fileId);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>Wrt Select Error:", status);
     return refusal(status);
   }
@@ -65,7 +64,7 @@ int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsign
     update.append16(position).append(static_cast<std::uint8_t>(chunk)).append({data, chunk});
     Response response;
     status = exchange(update, response);
-    if (status != kStatusOk) {
+    if (status != kSwOk) {
       logStatus("******>Wrt data Error:", status);
       return refusal(status);
     }
@@ -79,7 +78,7 @@ int PELU7_WriteFileBin(int fileId, int offset, const unsigned char* data, unsign
 int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned int length) {
   if (length == 0) return 0;
   int status = selectFile(fileId);
-  if (status != kStatusOk) {
+  if (status != kSwOk) {
     logStatus("******>Wrt Select Error:", status);
     return refusal(status);
   }
@@ -91,8 +90,8 @@ int PELU7_ReadFileBin(int fileId, int offset, unsigned char* buffer, unsigned in
     Response response;
     status = exchange(read, response);
     // Never hand out bytes the card did not send.
-    if (status == kStatusOk && response.length < chunk) status = kStatusShortAnswer;
-    if (status != kStatusOk) {
+    if (status == kSwOk && response.length < chunk) status = kStatusShortAnswer;
+    if (status != kSwOk) {
       logStatus("******>Rd data Error:", status);
       return refusal(status);
     }

@@ -17,14 +17,14 @@ namespace {
 constexpr std::size_t kChallengeLength = 8;
 constexpr std::size_t kExternalKeyLength = 16;
 constexpr std::size_t kSecretValueLength = 8;
-constexpr std::uint8_t kWriteKeyP1 = 0x01;
+constexpr std::uint8_t kWriteKeyP1 = card::kWriteKeyInstall;
 
 std::size_t valueLengthOf(std::uint8_t keyType) {
   switch (keyType) {
-    case kKeyExternalAuth:
+    case kKeyTypeExternalAuth:
       return kExternalKeyLength;
-    case kKeyPin:
-    case kKeyUnblock:
+    case kKeyTypePin:
+    case kKeyTypeUnblock:
       return kSecretValueLength;
     default:
       return 0;
@@ -70,7 +70,7 @@ Answer externalAuthenticate(CardState& state, const Apdu& apdu) {
     return statusOnly(kSwConditionsNotSatisfied);
   }
   KeyObject* key = state.findKey(apdu.p2);
-  if (key == nullptr || key->type != kKeyExternalAuth) {
+  if (key == nullptr || key->type != kKeyTypeExternalAuth) {
     return statusOnly(kSwReferenceNotFound);
   }
   if (key->blocked()) {

@@ -11,8 +11,8 @@ namespace vtoken {
 
 namespace {
 
-constexpr std::uint8_t kClaIso = 0x00;
-constexpr std::uint8_t kClaProprietary = 0x80;
+using card::kClaIso;
+using card::kClaProprietary;
 
 using Handler = Answer (*)(CardState&, const Apdu&);
 
@@ -24,20 +24,20 @@ struct CommandEntry {
 };
 
 constexpr std::array kCommands = {
-    CommandEntry{kClaIso, 0xA4, selectFile},
-    CommandEntry{kClaIso, 0xB0, readBinary},
-    CommandEntry{kClaIso, 0xD6, updateBinary},
-    CommandEntry{kClaProprietary, 0xE0, createFile},
-    CommandEntry{kClaProprietary, 0x0E, eraseAll},
-    CommandEntry{kClaProprietary, 0xD4, writeKey},
-    CommandEntry{kClaIso, 0x84, getChallenge},
-    CommandEntry{kClaIso, 0x82, externalAuthenticate, true},
-    CommandEntry{kClaIso, 0x20, verifyPin, true},
-    CommandEntry{kClaProprietary, 0x24, changePin, true},
-    CommandEntry{kClaProprietary, 0x2C, unblockPin, true},
-    CommandEntry{kClaProprietary, 0xCE, generateRsaKey},
-    CommandEntry{kClaProprietary, 0xC2, rsaPrivateOperation},
-    CommandEntry{kClaProprietary, 0x78, ssf33Command},
+    CommandEntry{kClaIso, card::kInsSelect, selectFile},
+    CommandEntry{kClaIso, card::kInsReadBinary, readBinary},
+    CommandEntry{kClaIso, card::kInsUpdateBinary, updateBinary},
+    CommandEntry{kClaProprietary, card::kInsCreateFile, createFile},
+    CommandEntry{kClaProprietary, card::kInsErase, eraseAll},
+    CommandEntry{kClaProprietary, card::kInsWriteKey, writeKey},
+    CommandEntry{kClaIso, card::kInsGetChallenge, getChallenge},
+    CommandEntry{kClaIso, card::kInsExternalAuthenticate, externalAuthenticate, true},
+    CommandEntry{kClaIso, card::kInsVerify, verifyPin, true},
+    CommandEntry{kClaProprietary, card::kInsChangePin, changePin, true},
+    CommandEntry{kClaProprietary, card::kInsUnblockPin, unblockPin, true},
+    CommandEntry{kClaProprietary, card::kInsGenerateRsaKey, generateRsaKey},
+    CommandEntry{kClaProprietary, card::kInsRsaPrivate, rsaPrivateOperation},
+    CommandEntry{kClaProprietary, card::kInsSsf33, ssf33Command},
 };
 
 const CommandEntry* findCommand(std::uint8_t ins) {

@@ -38,7 +38,7 @@ std::size_t CardState::usedCapacity() const {
 
 std::optional<std::uint16_t> CardState::keyFileId() const {
   for (const auto& [id, file] : files) {
-    if (file.type == kTypeKeyFile) {
+    if (file.type == kFileTypeKeyFile) {
       return id;
     }
   }
@@ -59,11 +59,11 @@ CardState factoryFreshState(bool ssf33Supported) {
   CardState state;
   state.ssf33Supported = ssf33Supported;
   ElementaryFile keyFile;
-  keyFile.type = kTypeKeyFile;
+  keyFile.type = kFileTypeKeyFile;
   keyFile.size = 0x0067;
   keyFile.access = {0x01, 0xFA, 0xFF, 0xFF};
   KeyObject transport;
-  transport.type = kKeyExternalAuth;
+  transport.type = kKeyTypeExternalAuth;
   transport.attributes = {0xF0, 0xAA, 0x0A, 0x66};
   transport.value.assign(kTransportKey.begin(), kTransportKey.end());
   keyFile.keys.emplace(0x00, std::move(transport));

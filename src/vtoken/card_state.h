@@ -4,28 +4,26 @@
 // key), which a card reset clears.
 #pragma once
 
-#include "vtoken/secure_bytes.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
 
+#include "card/vocabulary.h"
+#include "vtoken/secure_bytes.h"
+
 namespace vtoken {
 
-inline constexpr std::uint16_t kMfId = 0x3F00;
-
-// File type bytes of CREATE FILE.
-inline constexpr std::uint8_t kTypeTransparent = 0x28;
-inline constexpr std::uint8_t kTypeRsaPublic = 0x3E;
-inline constexpr std::uint8_t kTypeRsaPrivate = 0x3D;
-inline constexpr std::uint8_t kTypeKeyFile = 0x3F;
-
-// Key object type bytes of WRITE KEY.
-inline constexpr std::uint8_t kKeyExternalAuth = 0x39;  // 16-byte two-key triple-DES key
-inline constexpr std::uint8_t kKeyPin = 0x3A;           // 8-byte PIN value
-inline constexpr std::uint8_t kKeyUnblock = 0x3B;       // 8-byte unblock value
+// File ids, file types of CREATE FILE and key object types of WRITE KEY.
+using card::kFileTypeKeyFile;
+using card::kFileTypeRsaPrivateKey;
+using card::kFileTypeRsaPublicKey;
+using card::kFileTypeTransparent;
+using card::kKeyTypeExternalAuth;
+using card::kKeyTypePin;
+using card::kKeyTypeUnblock;
+using card::kMfId;
 
 // EEPROM capacity. A file costs its declared size plus kFileOverhead bytes of
 // file header. Key objects live inside the key file and use its declared size:
@@ -56,7 +54,7 @@ struct KeyObject {
 };
 
 struct ElementaryFile {
-  std::uint8_t type = kTypeTransparent;
+  std::uint8_t type = kFileTypeTransparent;
   std::uint16_t size = 0;
   // CREATE FILE bytes 4 to 7. For transparent and public key files [0] is the
   // read and [1] the write access byte; for a private key file [0] is the use

@@ -20,8 +20,8 @@ TokenDescription describeState(const CardState& state) {
   out.currentFile = state.currentFile;
   out.ssf33KeyLoaded = !state.ssf33Key.empty();
   for (const auto& [id, file] : state.files) {
-    out.files.push_back({id, file.type, file.size, file.access,
-                         file.type == kTypeRsaPrivate && holdsRsaKey(file.content)});
+    out.files.push_back(
+        {id, file.type, file.size, file.access, file.type == kFileTypeRsaPrivateKey && holdsRsaKey(file.content)});
     for (const auto& [keyId, key] : file.keys) {
       out.keys.push_back({keyId, key.type, key.attributes, key.maxTries(), key.triesLeft(), key.blocked()});
     }
@@ -31,13 +31,13 @@ TokenDescription describeState(const CardState& state) {
 
 const char* fileTypeName(std::uint8_t type) {
   switch (type) {
-    case kTypeTransparent:
+    case kFileTypeTransparent:
       return "transparent";
-    case kTypeRsaPublic:
+    case kFileTypeRsaPublicKey:
       return "RSA public key";
-    case kTypeRsaPrivate:
+    case kFileTypeRsaPrivateKey:
       return "RSA private key";
-    case kTypeKeyFile:
+    case kFileTypeKeyFile:
       return "key file";
     default:
       return "unknown";
@@ -46,11 +46,11 @@ const char* fileTypeName(std::uint8_t type) {
 
 const char* keyTypeName(std::uint8_t type) {
   switch (type) {
-    case kKeyExternalAuth:
+    case kKeyTypeExternalAuth:
       return "external authentication key";
-    case kKeyPin:
+    case kKeyTypePin:
       return "PIN";
-    case kKeyUnblock:
+    case kKeyTypeUnblock:
       return "unblock key";
     default:
       return "unknown";
@@ -105,7 +105,7 @@ std::string formatDescription(const TokenDescription& d) {
   for (const auto& f : d.files) {
     out += "  " + hex(f.id, 4) + "  " + fileTypeName(f.type) + " (" + hex(f.type, 2) + "), " +
            std::to_string(f.size) + " bytes, access " + hexBytes(f.access);
-    if (f.type == kTypeRsaPrivate) {
+    if (f.type == kFileTypeRsaPrivateKey) {
       out += f.holdsRsaKey ? ", holds a key" : ", empty";
     }
     out += "\n";

@@ -10,7 +10,7 @@ namespace vtoken {
 namespace {
 
 constexpr std::size_t kCreateFileDataLength = 7;
-constexpr std::uint16_t kReservedFileId = 0xFFFF;
+using card::kReservedFileId;
 
 // The current elementary file, or nullptr when the MF is current.
 ElementaryFile* currentEf(CardState& state) {
@@ -22,8 +22,8 @@ ElementaryFile* currentEf(CardState& state) {
 }
 
 bool validFileType(std::uint8_t type) {
-  return type == kTypeTransparent || type == kTypeRsaPublic || type == kTypeRsaPrivate ||
-         type == kTypeKeyFile;
+  return type == kFileTypeTransparent || type == kFileTypeRsaPublicKey || type == kFileTypeRsaPrivateKey ||
+         type == kFileTypeKeyFile;
 }
 
 bool fitsInFile(const ElementaryFile& file, std::size_t offset, std::size_t length) {
@@ -56,11 +56,11 @@ Answer readBinary(CardState& state, const Apdu& apdu) {
   if (file == nullptr) {
     return statusOnly(kSwNoCurrentEf);
   }
-  if (file->type == kTypeKeyFile) {
+  if (file->type == kFileTypeKeyFile) {
     return statusOnly(kSwIncompatibleFile);
   }
   // A private key file is never readable, whatever its access bytes say.
-  if (file->type == kTypeRsaPrivate || !accessAllows(file->access[0], state.securityState)) {
+  if (file->type == kFileTypeRsaPrivateKey || !accessAllows(file->access[0], state.securityState)) {
     return statusOnly(kSwSecurityNotSatisfied);
   }
   const std::size_t offset = apdu.p1p2();
@@ -80,7 +80,7 @@ Answer updateBinary(CardState& state, const Apdu& apdu) {
   if (file == nullptr) {
     return statusOnly(kSwNoCurrentEf);
   }
-  if (file->type == kTypeKeyFile) {
+  if (file->type == kFileTypeKeyFile) {
     return statusOnly(kSwIncompatibleFile);
   }
   if (!accessAllows(file->access[1], state.securityState)) {
@@ -113,7 +113,7 @@ Answer createFile(CardState& state, const Apdu& apdu) {
   if (!validFileType(type) || size == 0) {
     return statusOnly(kSwWrongData);
   }
-  if (type == kTypeKeyFile && state.keyFileId()) {
+  if (type == kFileTypeKeyFile && state.keyFileId()) {
     return statusOnly(kSwConditionsNotSatisfied);
   }
   if (state.usedCapacity() + size + kFileOverhead > kCapacity) {
@@ -123,7 +123,7 @@ Answer createFile(CardState& state, const Apdu& apdu) {
   file.type = type;
   file.size = size;
   std::copy(apdu.data.begin() + 3, apdu.data.end(), file.access.begin());
-  if (type != kTypeKeyFile) {
+  if (type != kFileTypeKeyFile) {
     file.content.assign(size, 0x00);
   }
   state.files.emplace(id, std::move(file));

@@ -26,7 +26,7 @@ class FileToken final : public CardToken {
     std::lock_guard guard(mutex_);
     Answer answer{{}, kSwNoPreciseDiagnosis};
     update([&](CardState& state) { answer = runCommand(state, command); }, checksSecret(command));
-    return lastError_.empty() ? answer : Answer{{}, kSwTokenStorageFailure};
+    return lastError_.empty() ? answer : Answer{{}, kSwMemoryFailure};
   }
 
   void reset() override {

@@ -37,7 +37,7 @@ Answer verifyPin(CardState& state, const Apdu& apdu) {
   if (apdu.hasData() && apdu.data.size() != kPinLength) {
     return statusOnly(kSwWrongLength);
   }
-  KeyObject* pin = findKeyOfType(state, apdu.p2, kKeyPin);
+  KeyObject* pin = findKeyOfType(state, apdu.p2, kKeyTypePin);
   if (pin == nullptr) {
     return statusOnly(kSwReferenceNotFound);
   }
@@ -64,7 +64,7 @@ Answer changePin(CardState& state, const Apdu& apdu) {
   if (apdu.data.size() != 2 * kPinLength) {
     return statusOnly(kSwWrongLength);
   }
-  KeyObject* pin = findKeyOfType(state, apdu.p2, kKeyPin);
+  KeyObject* pin = findKeyOfType(state, apdu.p2, kKeyTypePin);
   if (pin == nullptr) {
     return statusOnly(kSwReferenceNotFound);
   }
@@ -93,14 +93,14 @@ Answer unblockPin(CardState& state, const Apdu& apdu) {
   if (state.securityState != kUnblockState) {
     return statusOnly(kSwSecurityNotSatisfied);
   }
-  KeyObject* unblock = findKeyOfType(state, apdu.p2, kKeyUnblock);
+  KeyObject* unblock = findKeyOfType(state, apdu.p2, kKeyTypeUnblock);
   if (unblock == nullptr) {
     return statusOnly(kSwReferenceNotFound);
   }
   if (unblock->blocked()) {
     return statusOnly(kSwBlocked);
   }
-  KeyObject* pin = findKeyOfType(state, unblock->attributes[2], kKeyPin);
+  KeyObject* pin = findKeyOfType(state, unblock->attributes[2], kKeyTypePin);
   if (pin == nullptr) {
     return statusOnly(kSwReferenceNotFound);
   }

@@ -21,7 +21,7 @@ std::variant<ElementaryFile*, std::uint16_t> usablePrivateKeyFile(CardState& sta
     return kSwFileNotFound;
   }
   ElementaryFile& file = it->second;
-  if (file.type != kTypeRsaPrivate) {
+  if (file.type != kFileTypeRsaPrivateKey) {
     return kSwIncompatibleFile;
   }
   if (!accessAllows(file.access[0], state.securityState)) {

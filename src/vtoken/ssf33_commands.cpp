@@ -9,11 +9,11 @@ namespace vtoken {
 
 namespace {
 
-constexpr std::uint8_t kEncryptBlock = 0x00;
-constexpr std::uint8_t kDecryptBlock = 0x01;
-constexpr std::uint8_t kProbe = 0x04;
-constexpr std::uint8_t kLoadKey = 0x05;
-constexpr std::uint8_t kKeyReference = 0xFF;
+constexpr std::uint8_t kEncryptBlock = card::kSsf33Encrypt;
+constexpr std::uint8_t kDecryptBlock = card::kSsf33Decrypt;
+constexpr std::uint8_t kProbe = card::kSsf33Probe;
+constexpr std::uint8_t kLoadKey = card::kSsf33LoadKey;
+constexpr std::uint8_t kKeyReference = card::kSsf33KeyReference;
 constexpr std::size_t kBlockLength = 16;
 
 }  // namespace

@@ -68,10 +68,10 @@ class Reader {
 
 std::size_t keyValueLength(std::uint8_t type) {
   switch (type) {
-    case kKeyExternalAuth:
+    case kKeyTypeExternalAuth:
       return 16;
-    case kKeyPin:
-    case kKeyUnblock:
+    case kKeyTypePin:
+    case kKeyTypeUnblock:
       return 8;
     default:
       return 0;
@@ -103,7 +103,7 @@ ElementaryFile readFile(Reader& in) {
   if (file.size == 0) {
     in.fail("has a file of size 0");
   }
-  if (file.type == kTypeKeyFile) {
+  if (file.type == kFileTypeKeyFile) {
     const std::uint16_t count = in.u16();
     for (unsigned i = 0; i < count; ++i) {
       const std::uint8_t id = in.u8();
@@ -114,7 +114,8 @@ ElementaryFile readFile(Reader& in) {
     if (file.keySpaceUsed() > file.size) {
       in.fail("has more keys than the key file holds");
     }
-  } else if (file.type == kTypeTransparent || file.type == kTypeRsaPublic || file.type == kTypeRsaPrivate) {
+  } else if (file.type == kFileTypeTransparent || file.type == kFileTypeRsaPublicKey ||
+             file.type == kFileTypeRsaPrivateKey) {
     const auto content = in.take(file.size);
     file.content.assign(content.begin(), content.end());
   } else {
@@ -137,7 +138,7 @@ EncodedState encodeState(const CardState& state) {
     eeprom.u8(file.type);
     eeprom.u16(file.size);
     eeprom.bytes(file.access);
-    if (file.type == kTypeKeyFile) {
+    if (file.type == kFileTypeKeyFile) {
       eeprom.u16(static_cast<std::uint16_t>(file.keys.size()));
       for (const auto& [keyId, key] : file.keys) {
         eeprom.u8(keyId);
@@ -175,7 +176,7 @@ CardState decodeState(std::span<const std::uint8_t> eepromBytes, std::span<const
   }
   std::size_t keyFiles = 0;
   for (const auto& [id, file] : state.files) {
-    keyFiles += file.type == kTypeKeyFile ? 1 : 0;
+    keyFiles += file.type == kFileTypeKeyFile ? 1 : 0;
   }
   if (keyFiles > 1) {
     eeprom.fail("has more than one key file");

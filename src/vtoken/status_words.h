@@ -1,31 +1,29 @@
-// The status words the card operating system answers with (ISO 7816-4).
+// The status words the card operating system answers with (ISO 7816-4),
+// named once in the card's vocabulary.
 #pragma once
 
-#include <cstdint>
+#include "card/vocabulary.h"
 
 namespace vtoken {
 
-inline constexpr std::uint16_t kSwOk = 0x9000;
-inline constexpr std::uint16_t kSwWrongLength = 0x6700;
-inline constexpr std::uint16_t kSwIncompatibleFile = 0x6981;      // wrong file type for the command
-inline constexpr std::uint16_t kSwSecurityNotSatisfied = 0x6982;
-inline constexpr std::uint16_t kSwBlocked = 0x6983;
-inline constexpr std::uint16_t kSwConditionsNotSatisfied = 0x6985;
-inline constexpr std::uint16_t kSwNoCurrentEf = 0x6986;
-inline constexpr std::uint16_t kSwWrongData = 0x6A80;
-inline constexpr std::uint16_t kSwFileNotFound = 0x6A82;
-inline constexpr std::uint16_t kSwNotEnoughMemory = 0x6A84;
-inline constexpr std::uint16_t kSwWrongP1P2 = 0x6A86;
-inline constexpr std::uint16_t kSwReferenceNotFound = 0x6A88;
-inline constexpr std::uint16_t kSwFileExists = 0x6A89;
-inline constexpr std::uint16_t kSwBeyondEnd = 0x6B00;
-inline constexpr std::uint16_t kSwUnknownInstruction = 0x6D00;
-inline constexpr std::uint16_t kSwUnknownClass = 0x6E00;
-inline constexpr std::uint16_t kSwNoPreciseDiagnosis = 0x6F00;
-
-// 63Cx: a wrong secret was presented, x tries are left (0 means now blocked).
-constexpr std::uint16_t swTriesLeft(unsigned tries) {
-  return static_cast<std::uint16_t>(0x63C0 | (tries & 0x0F));
-}
+using card::kSwBeyondEnd;
+using card::kSwBlocked;
+using card::kSwConditionsNotSatisfied;
+using card::kSwFileExists;
+using card::kSwFileNotFound;
+using card::kSwIncompatibleFile;
+using card::kSwMemoryFailure;
+using card::kSwNoCurrentEf;
+using card::kSwNoPreciseDiagnosis;
+using card::kSwNotEnoughMemory;
+using card::kSwOk;
+using card::kSwReferenceNotFound;
+using card::kSwSecurityNotSatisfied;
+using card::kSwUnknownClass;
+using card::kSwUnknownInstruction;
+using card::kSwWrongData;
+using card::kSwWrongLength;
+using card::kSwWrongP1P2;
+using card::swTriesLeft;
 
 }  // namespace vtoken

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "card/vocabulary.h"
+
 namespace vtoken {
 
 struct Answer {
   std::vector<std::uint8_t> data;  // response data (at most 256 bytes)
-  std::uint16_t sw = 0x9000;       // status word SW1 SW2
+  std::uint16_t sw = card::kSwOk;  // status word SW1 SW2
 };
 
 // Thrown when a token file cannot be opened, is damaged or has a wrong format.
@@ -27,9 +29,8 @@ struct TokenOptions {
   bool ssf33 = true;  // false: a card without SSF33, which knows no 80 78 command (6D00)
 };
 
-// The status word a file-backed token answers when its token file cannot be
-// read or written (ISO 7816-4 "memory failure"); lastError() tells why.
-inline constexpr std::uint16_t kSwTokenStorageFailure = 0x6581;
+// A file-backed token answers card::kSwMemoryFailure when its token file
+// cannot be read or written; lastError() tells why.
 
 class Token {
  public:

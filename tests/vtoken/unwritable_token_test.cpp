@@ -77,7 +77,7 @@ class UnwritableTokenTest : public ::testing::TestWithParam<SecretCase> {
 
 TEST_P(UnwritableTokenTest, SecretIsNotComparedAndNoTryIsUsed) {
   const Outcome outcome = runInChild(GetParam());
-  EXPECT_EQ(outcome.sw, kSwTokenStorageFailure);
+  EXPECT_EQ(outcome.sw, card::kSwMemoryFailure);
   EXPECT_EQ(outcome.triesLeft, (std::array<std::uint8_t, 5>{6, 6, 6, 6, 6}));
 }
 
