@@ -77,7 +77,7 @@ AttributeMap publicKeyAttributes(const Bytes& modulus, const Bytes& exponent, co
   a[CKA_MODULUS] = modulus;
   a[CKA_MODULUS_BITS] = ulongValue(kModulusBits);
   a[CKA_PUBLIC_EXPONENT] = exponent;
-  a[CKA_PUBLIC_KEY_INFO] = subjectPublicKeyInfo(modulus, exponent);
+  a[CKA_PUBLIC_KEY_INFO] = subjectPublicKeyInfo({modulus, exponent});
   return a;
 }
 
@@ -99,7 +99,7 @@ AttributeMap privateKeyAttributes(const Bytes& modulus, const Bytes& id, const B
   a[CKA_ALWAYS_AUTHENTICATE] = boolValue(false);
   a[CKA_MODULUS] = modulus;
   a[CKA_PUBLIC_EXPONENT] = kRsaExponent;
-  a[CKA_PUBLIC_KEY_INFO] = subjectPublicKeyInfo(modulus, kRsaExponent);
+  a[CKA_PUBLIC_KEY_INFO] = subjectPublicKeyInfo({modulus, kRsaExponent});
   return a;
 }
 

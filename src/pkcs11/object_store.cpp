@@ -159,8 +159,10 @@ CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern) {
       const Bytes* modulus = pattern.find(CKA_MODULUS);
       const Bytes* exponent = pattern.find(CKA_PUBLIC_EXPONENT);
       require(modulus != nullptr && exponent != nullptr, CKR_TEMPLATE_INCOMPLETE);
+      // The software operations serve keys of the card's size only.
+      require(modulus->size() == kModulusBytes && (*modulus)[0] >= 0x80 && !exponent->empty(),
+              CKR_ATTRIBUTE_VALUE_INVALID);
       object.attributes = publicKeyAttributes(*modulus, *exponent, id, label, false, false);
-      object.attributes[CKA_MODULUS_BITS] = ulongValue(modulus->size() * 8);
       break;
     }
     case CKO_PRIVATE_KEY:

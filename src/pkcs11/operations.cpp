@@ -112,8 +112,8 @@ SecureBytes signingBlock(Operation& operation) {
   }
 }
 
-PublicKey publicKeyOf(const Object& key) {
-  return makePublicKey(key.attributes.at(CKA_MODULUS), key.attributes.at(CKA_PUBLIC_EXPONENT));
+RsaPublicKey publicKeyOf(const Object& key) {
+  return {key.attributes.at(CKA_MODULUS), key.attributes.at(CKA_PUBLIC_EXPONENT)};
 }
 
 std::size_t outputLength(const Object& key) { return key.attributes.at(CKA_MODULUS).size(); }
@@ -125,9 +125,9 @@ Bytes runOperation(const Session& session, Operation& operation, const Object& k
       return Bytes(signature.data(), signature.data() + signature.size());
     }
     case OperationKind::Encrypt: {
-      PublicKey publicKey = publicKeyOf(key);
-      return operation.mechanism->padding == Padding::Raw ? encryptRaw(publicKey.get(), collected(operation))
-                                                          : encryptPkcs1(publicKey.get(), collected(operation));
+      const RsaPublicKey publicKey = publicKeyOf(key);
+      return operation.mechanism->padding == Padding::Raw ? encryptRaw(publicKey, collected(operation))
+                                                          : encryptPkcs1(publicKey, collected(operation));
     }
     case OperationKind::Decrypt: {
       require(operation.data.size() == kModulusBytes, CKR_ENCRYPTED_DATA_LEN_RANGE);
@@ -272,21 +272,21 @@ CK_RV verifyFinish(CK_SESSION_HANDLE handle, const unsigned char* data, CK_ULONG
   if (oneShot) collect(operation, data, length);
   require(signatureLength == outputLength(key), CKR_SIGNATURE_LEN_RANGE);
   const Bytes sig(signature, signature + signatureLength);
-  PublicKey publicKey = publicKeyOf(key);
+  const RsaPublicKey publicKey = publicKeyOf(key);
   bool valid = false;
   switch (operation.mechanism->padding) {
     case Padding::Pkcs1:
       valid = operation.digest != nullptr
-                  ? verifyPkcs1(publicKey.get(), pkcs1Digest(operation), finishDigest(operation), sig)
-                  : verifyPkcs1(publicKey.get(), nullptr, collected(operation), sig);
+                  ? verifyPkcs1(publicKey, pkcs1Digest(operation), finishDigest(operation), sig)
+                  : verifyPkcs1(publicKey, nullptr, collected(operation), sig);
       break;
     case Padding::Raw:
-      valid = verifyRaw(publicKey.get(), collected(operation), sig);
+      valid = verifyRaw(publicKey, collected(operation), sig);
       break;
     case Padding::Pss: {
       const Bytes digest = operation.digest != nullptr ? finishDigest(operation) : collected(operation);
       require(digest.size() == static_cast<std::size_t>(EVP_MD_get_size(operation.pss.hash)), CKR_DATA_LEN_RANGE);
-      valid = verifyPss(publicKey.get(), operation.pss, digest, sig);
+      valid = verifyPss(publicKey, operation.pss, digest, sig);
       break;
     }
     default:

@@ -111,6 +111,29 @@ SecureBytes encodePss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned cha
   return em;
 }
 
+bool checkPss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
+              std::size_t saltLength, const Bytes& block) {
+  constexpr std::size_t emLength = kModulusBytes;
+  if (hashLength != static_cast<std::size_t>(EVP_MD_get_size(hash)) || block.size() != emLength ||
+      emLength < hashLength + saltLength + 2 || block[emLength - 1] != 0xBC || (block[0] & 0x80) != 0) {
+    return false;
+  }
+  const std::size_t dbLength = emLength - hashLength - 1;
+  const unsigned char* h = block.data() + dbLength;
+  Bytes db(block.begin(), block.begin() + static_cast<long>(dbLength));
+  applyMgf1(mgf1, h, hashLength, db.data(), dbLength);
+  db[0] &= 0x7F;
+  const std::size_t separator = dbLength - saltLength - 1;
+  for (std::size_t i = 0; i < separator; ++i) {
+    if (db[i] != 0) return false;
+  }
+  if (db[separator] != 0x01) return false;
+  const unsigned char zeros[8] = {};
+  unsigned char expected[EVP_MAX_MD_SIZE];
+  digestParts(hash, {{zeros, 8}, {mHash, hashLength}, {db.data() + separator + 1, saltLength}}, expected);
+  return std::memcmp(expected, h, hashLength) == 0;
+}
+
 bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message) {
   const std::size_t length = block.size();
   unsigned int good = constantTimeEquals(block[0], 0) & constantTimeEquals(block[1], 2);

@@ -17,6 +17,9 @@ Bytes digestInfo(const EVP_MD* md, const unsigned char* digest, std::size_t leng
 // when hash and salt do not fit.
 SecureBytes encodePss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
                       std::size_t saltLength);
+// EMSA-PSS verification of an encoded block (emBits 1023) against mHash.
+bool checkPss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
+              std::size_t saltLength, const Bytes& block);
 // Removes EME-PKCS1-v1_5 (type 2) padding without branching on secret data;
 // false when the block is not validly padded.
 bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message);

@@ -1,32 +1,42 @@
 #include "pkcs11/rsa_public.h"
 
 #include <openssl/bn.h>
-#include <openssl/core_names.h>
-#include <openssl/param_build.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
 
 #include "pkcs11/ck_error.h"
 #include "pkcs11/mechanisms.h"
+#include "pkcs11/rsa_padding.h"
 
 namespace p11 {
 namespace {
 
-using BigNumber = std::unique_ptr<BIGNUM, decltype(&BN_clear_free)>;
-using ParamBuilder = std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)>;
-using Params = std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)>;
-using KeyContext = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
+using BigNumber = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+using BigNumberContext = std::unique_ptr<BN_CTX, decltype(&BN_CTX_free)>;
 
-BigNumber number(const unsigned char* data, std::size_t length) {
-  BigNumber n(BN_bin2bn(data, static_cast<int>(length), nullptr), BN_clear_free);
+BigNumber number(const Bytes& value) {
+  BigNumber n(BN_bin2bn(value.data(), static_cast<int>(value.size()), nullptr), BN_free);
   require(n != nullptr, CKR_HOST_MEMORY);
   return n;
 }
 
-KeyContext contextFor(EVP_PKEY* key) {
-  KeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr), EVP_PKEY_CTX_free);
-  require(context != nullptr, CKR_HOST_MEMORY);
-  return context;
+// input^e mod n as a modulus-length block; nullopt when input is not below n.
+std::optional<Bytes> publicOperation(const RsaPublicKey& key, const Bytes& input) {
+  require(key.modulus.size() == kModulusBytes, CKR_KEY_SIZE_RANGE);
+  if (input.size() != kModulusBytes || !(input < key.modulus)) return std::nullopt;
+  BigNumber n = number(key.modulus), e = number(key.exponent), x = number(input);
+  BigNumber result(BN_new(), BN_free);
+  BigNumberContext context(BN_CTX_new(), BN_CTX_free);
+  require(result != nullptr && context != nullptr, CKR_HOST_MEMORY);
+  require(BN_mod_exp(result.get(), x.get(), e.get(), n.get(), context.get()) == 1, CKR_FUNCTION_FAILED);
+  Bytes out(kModulusBytes);
+  require(BN_bn2binpad(result.get(), out.data(), static_cast<int>(out.size())) == static_cast<int>(out.size()),
+          CKR_FUNCTION_FAILED);
+  return out;
 }
 
 Bytes leftPadded(const Bytes& data) {
@@ -36,96 +46,96 @@ Bytes leftPadded(const Bytes& data) {
   return out;
 }
 
+Bytes asBytes(const SecureBytes& block) { return Bytes(block.data(), block.data() + block.size()); }
+
+// DER: a tag and its definite length.
+void putHeader(Bytes& out, unsigned char tag, std::size_t length) {
+  out.push_back(tag);
+  if (length < 0x80) {
+    out.push_back(static_cast<unsigned char>(length));
+  } else if (length < 0x100) {
+    out.push_back(0x81);
+    out.push_back(static_cast<unsigned char>(length));
+  } else {
+    out.push_back(0x82);
+    out.push_back(static_cast<unsigned char>(length >> 8));
+    out.push_back(static_cast<unsigned char>(length));
+  }
+}
+
+Bytes derInteger(const Bytes& value) {
+  Bytes digits(std::find_if(value.begin(), value.end(), [](unsigned char b) { return b != 0; }), value.end());
+  if (digits.empty() || digits[0] >= 0x80) digits.insert(digits.begin(), 0x00);
+  Bytes out;
+  putHeader(out, 0x02, digits.size());
+  out.insert(out.end(), digits.begin(), digits.end());
+  return out;
+}
+
+Bytes derWrap(unsigned char tag, const Bytes& content) {
+  Bytes out;
+  putHeader(out, tag, content.size());
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
 }  // namespace
 
-PublicKey makePublicKey(const Bytes& modulus, const Bytes& exponent) {
-  BigNumber n = number(modulus.data(), modulus.size());
-  BigNumber e = number(exponent.data(), exponent.size());
-  ParamBuilder builder(OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
-  require(builder != nullptr, CKR_HOST_MEMORY);
-  require(OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) == 1 &&
-              OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) == 1,
-          CKR_HOST_MEMORY);
-  Params params(OSSL_PARAM_BLD_to_param(builder.get()), OSSL_PARAM_free);
-  KeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
-  require(params != nullptr && context != nullptr, CKR_HOST_MEMORY);
-  EVP_PKEY* key = nullptr;
-  require(EVP_PKEY_fromdata_init(context.get()) == 1 &&
-              EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) == 1,
-          CKR_KEY_HANDLE_INVALID);
-  return PublicKey(key, EVP_PKEY_free);
+Bytes subjectPublicKeyInfo(const RsaPublicKey& key) {
+  static const Bytes kRsaAlgorithm = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                      0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};
+  Bytes rsaKey = derInteger(key.modulus);
+  const Bytes exponent = derInteger(key.exponent);
+  rsaKey.insert(rsaKey.end(), exponent.begin(), exponent.end());
+  Bytes bitString{0x00};  // no unused bits
+  const Bytes sequence = derWrap(0x30, rsaKey);
+  bitString.insert(bitString.end(), sequence.begin(), sequence.end());
+  Bytes info = kRsaAlgorithm;
+  const Bytes wrapped = derWrap(0x03, bitString);
+  info.insert(info.end(), wrapped.begin(), wrapped.end());
+  return derWrap(0x30, info);
 }
 
-Bytes subjectPublicKeyInfo(const Bytes& modulus, const Bytes& exponent) {
-  PublicKey key = makePublicKey(modulus, exponent);
-  unsigned char* der = nullptr;
-  const int length = i2d_PUBKEY(key.get(), &der);
-  require(length > 0, CKR_HOST_MEMORY);
-  Bytes out(der, der + length);
-  OPENSSL_free(der);
-  return out;
+bool verifyPkcs1(const RsaPublicKey& key, const EVP_MD* md, const Bytes& data, const Bytes& signature) {
+  const auto block = publicOperation(key, signature);
+  if (!block) return false;
+  const Bytes message = md != nullptr ? digestInfo(md, data.data(), data.size()) : data;
+  if (message.size() + 11 > kModulusBytes) return false;
+  return *block == asBytes(encodePkcs1Signature(message.data(), message.size()));
 }
 
-bool verifyPkcs1(EVP_PKEY* key, const EVP_MD* md, const Bytes& data, const Bytes& signature) {
-  KeyContext context = contextFor(key);
-  if (EVP_PKEY_verify_init(context.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
-      (md != nullptr && EVP_PKEY_CTX_set_signature_md(context.get(), md) != 1)) {
-    return false;
-  }
-  return EVP_PKEY_verify(context.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
+bool verifyRaw(const RsaPublicKey& key, const Bytes& data, const Bytes& signature) {
+  if (data.size() > kModulusBytes) return false;
+  const auto block = publicOperation(key, signature);
+  return block && *block == leftPadded(data);
 }
 
-bool verifyRaw(EVP_PKEY* key, const Bytes& data, const Bytes& signature) {
-  if (data.size() > kModulusBytes || signature.size() != kModulusBytes) return false;
-  KeyContext context = contextFor(key);
-  unsigned char recovered[kModulusBytes];
-  std::size_t length = sizeof recovered;
-  if (EVP_PKEY_verify_recover_init(context.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_NO_PADDING) != 1 ||
-      EVP_PKEY_verify_recover(context.get(), recovered, &length, signature.data(), signature.size()) != 1) {
-    return false;
-  }
-  return Bytes(recovered, recovered + length) == leftPadded(data);
+bool verifyPss(const RsaPublicKey& key, const PssParameters& pss, const Bytes& digest, const Bytes& signature) {
+  const auto block = publicOperation(key, signature);
+  return block && checkPss(pss.hash, pss.mgf1, digest.data(), digest.size(), pss.saltLength, *block);
 }
 
-bool verifyPss(EVP_PKEY* key, const PssParameters& pss, const Bytes& digest, const Bytes& signature) {
-  KeyContext context = contextFor(key);
-  if (EVP_PKEY_verify_init(context.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PSS_PADDING) != 1 ||
-      EVP_PKEY_CTX_set_signature_md(context.get(), pss.hash) != 1 ||
-      EVP_PKEY_CTX_set_rsa_mgf1_md(context.get(), pss.mgf1) != 1 ||
-      EVP_PKEY_CTX_set_rsa_pss_saltlen(context.get(), static_cast<int>(pss.saltLength)) != 1) {
-    return false;
-  }
-  return EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest.data(), digest.size()) == 1;
-}
-
-Bytes encryptPkcs1(EVP_PKEY* key, const Bytes& data) {
+Bytes encryptPkcs1(const RsaPublicKey& key, const Bytes& data) {
   require(data.size() + 11 <= kModulusBytes, CKR_DATA_LEN_RANGE);
-  KeyContext context = contextFor(key);
-  Bytes out(kModulusBytes);
-  std::size_t length = out.size();
-  require(EVP_PKEY_encrypt_init(context.get()) == 1 &&
-              EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1 &&
-              EVP_PKEY_encrypt(context.get(), out.data(), &length, data.data(), data.size()) == 1,
-          CKR_FUNCTION_FAILED);
-  out.resize(length);
-  return out;
+  Bytes block(kModulusBytes, 0);
+  block[1] = 0x02;
+  const std::size_t separator = kModulusBytes - data.size() - 1;
+  for (std::size_t i = 2; i < separator; ++i) {
+    do {
+      require(RAND_bytes(&block[i], 1) == 1, CKR_FUNCTION_FAILED);
+    } while (block[i] == 0);
+  }
+  std::copy(data.begin(), data.end(), block.begin() + static_cast<long>(separator) + 1);
+  const auto out = publicOperation(key, block);
+  OPENSSL_cleanse(block.data(), block.size());
+  require(out.has_value(), CKR_FUNCTION_FAILED);
+  return *out;
 }
 
-Bytes encryptRaw(EVP_PKEY* key, const Bytes& data) {
-  const Bytes block = leftPadded(data);
-  KeyContext context = contextFor(key);
-  Bytes out(kModulusBytes);
-  std::size_t length = out.size();
-  require(EVP_PKEY_encrypt_init(context.get()) == 1 &&
-              EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_NO_PADDING) == 1,
-          CKR_FUNCTION_FAILED);
-  // OpenSSL refuses a block that is not below the modulus.
-  require(EVP_PKEY_encrypt(context.get(), out.data(), &length, block.data(), block.size()) == 1, CKR_DATA_INVALID);
-  out.resize(length);
-  return out;
+Bytes encryptRaw(const RsaPublicKey& key, const Bytes& data) {
+  const auto out = publicOperation(key, leftPadded(data));
+  require(out.has_value(), CKR_DATA_INVALID);
+  return *out;
 }
 
 }  // namespace p11
