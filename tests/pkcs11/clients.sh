@@ -13,6 +13,7 @@
 set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+libdir=/usr/lib/$(gcc -print-multiarch)
 
 if [ "${PELU7_CLIENTS_INSIDE:-}" != 1 ]; then
   if [ "$(id -u)" != 0 ]; then
@@ -23,7 +24,7 @@ if [ "${PELU7_CLIENTS_INSIDE:-}" != 1 ]; then
   for tool in pkcs11-tool p11tool ssh ssh-keygen /usr/sbin/sshd certutil modutil pcscd opensc-tool unshare ip; do
     command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
   done
-  [ -e /usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so ] || missing="$missing libengine-pkcs11-openssl"
+  [ -e $libdir/engines-3/pkcs11.so ] || missing="$missing libengine-pkcs11-openssl"
   [ -e /usr/lib/pcsc/drivers/serial/libifdvpcd.so ] || missing="$missing vsmartcard-vpcd"
   if [ -n "$missing" ]; then
     echo "missing programs:$missing (make test installs them)" >&2
@@ -43,6 +44,7 @@ ip link set lo up
 unset PCSCLITE_CSOCK_NAME PELU7_APDU_TRACE PELU7_APDU_TRACE_SECRETS OPENSSL_CONF
 
 module="$build/lib/libpelu7-pkcs11.so"
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 tool="$build/bin/pelu7"
 work=$(mktemp -d /tmp/pelu7-clients.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -178,6 +180,18 @@ if SSH_ASKPASS="$work/askpass" SSH_ASKPASS_REQUIRE=force DISPLAY=none timeout 60
 then ok; else cat ssh.err "$work/sshd.log" >&2 2>/dev/null || true; fail "ssh login"; fi
 kill "$sshd_pid" 2>/dev/null || true
 
+step "ssh-agent holds the token's key: ssh-keygen -Y sign and verify"
+eval "$(ssh-agent -s -a "$work/agent.sock" -P "$build/lib/*")" > /dev/null
+printf 'signed through the agent\n' > agent.msg
+if SSH_ASKPASS="$work/askpass" SSH_ASKPASS_REQUIRE=force DISPLAY=none timeout 60 ssh-add -s "$module" \
+  </dev/null > agent.out 2>&1 &&
+  ssh-add -L > agent_keys.pub && grep -q '^ssh-rsa ' agent_keys.pub &&
+  timeout 60 ssh-keygen -Y sign -f agent_keys.pub -n file agent.msg > agent.out 2>&1 &&
+  printf 'clients %s\n' "$(cut -d' ' -f1,2 agent_keys.pub)" > allowed_signers &&
+  ssh-keygen -Y verify -f allowed_signers -I clients -n file -s agent.msg.sig < agent.msg > /dev/null
+then ok; else cat agent.out >&2; fail "ssh-agent"; fi
+ssh-agent -k > /dev/null 2>&1 || true
+
 # --- OpenSSL engine (libp11) -------------------------------------------------
 step "openssl engine: a self-signed certificate that openssl verify accepts"
 cat > engine.cnf <<EOF
@@ -188,7 +202,7 @@ engines = engine_section
 pkcs11 = pkcs11_section
 [pkcs11_section]
 engine_id = pkcs11
-dynamic_path = /usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so
+dynamic_path = $libdir/engines-3/pkcs11.so
 MODULE_PATH = $module
 init = 0
 EOF
@@ -210,6 +224,18 @@ if certutil -N -d sql:nssdb --empty-password &&
   timeout 60 certutil -L -d sql:nssdb -h clients -f nss.pin -n clients:nsscert -a > nss.pem &&
   openssl verify -CAfile nss.pem nss.pem | grep -q ': OK$'
 then ok; else cat nss.out >&2 2>/dev/null || true; fail "NSS"; fi
+
+# --- p11-kit -----------------------------------------------------------------
+step "p11-kit: the shipped module file registers the module"
+# The private mount namespace shows the build's libraries at p11-kit's module
+# path and only the shipped pelu7.module among the module files.
+mkdir -p /usr/share/p11-kit/modules $libdir/pkcs11
+mount -t tmpfs tmpfs /usr/share/p11-kit/modules
+cp "$source_dir/src/pkcs11/pelu7.module" /usr/share/p11-kit/modules/
+mount --bind "$build/lib" $libdir/pkcs11
+if timeout 60 p11-kit list-modules > p11kit.out 2>&1 && grep -q 'token: clients' p11kit.out &&
+  timeout 60 p11tool --list-tokens 2>/dev/null | grep -q 'Label: clients'
+then ok; else cat p11kit.out >&2; fail "p11-kit"; fi
 
 # --- PC/SC -------------------------------------------------------------------
 step "over pcscd and vpcd: sign, verify, --test-fork"
