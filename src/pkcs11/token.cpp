@@ -219,8 +219,9 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
   // The user PIN stays unknown until C_InitPIN sets it.
   SecureBytes random(8);
   require(RAND_bytes(random.data(), random.length()) == 1, CKR_FUNCTION_FAILED);
-  const std::string text = hex(random.data(), random.size());
+  std::string text = hex(random.data(), random.size());
   SecureBytes userPin(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  OPENSSL_cleanse(text.data(), text.size());
   check(VORN_DAL_FormatDevice(soPin, pinLength, userPin.data(), userPin.length()), DalScope::Slot);
   slot.soTries = PinTries{};
   slot.userTries = PinTries{};
