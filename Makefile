@@ -8,8 +8,9 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock-dev \
-              libpcsclite-dev libbenchmark-dev
-TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind dpkg-dev lintian man-db
+              libpcsclite-dev libbenchmark-dev libp11-kit-dev
+TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind gnutls-bin libengine-pkcs11-openssl libnss3-tools \
+              openssh-client openssh-server p11-kit dpkg-dev lintian man-db
 FUZZ_PKGS  := clang libclang-rt-14-dev
 
 PREFIX     ?= /usr/local

@@ -1,8 +1,11 @@
 #include "driver/port_table.h"
 
+#include <unistd.h>
+
 namespace tkrdr {
 
 int PortTable::add(std::shared_ptr<OpenPort> port) {
+  port->opener = getpid();
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     if (!ports_[i]) {
@@ -26,6 +29,12 @@ bool PortTable::remove(int handle) {
   std::lock_guard lock(mutex_);
   if (handle < 0 || static_cast<std::size_t>(handle) >= ports_.size()) return false;
   closed = std::move(ports_[static_cast<std::size_t>(handle)]);
+  if (closed && closed->opener != getpid()) {
+    // Kept alive for good in this process, so that its backend never
+    // disconnects what the parent still uses.
+    static auto* inherited = new std::vector<std::shared_ptr<OpenPort>>;
+    inherited->push_back(closed);
+  }
   return closed != nullptr;
 }
 
@@ -33,7 +42,7 @@ std::shared_ptr<Backend> PortTable::findBackend(const std::string& key) const {
   if (key.empty()) return nullptr;
   std::lock_guard lock(mutex_);
   for (const auto& port : ports_) {
-    if (port && port->backendKey == key) return port->backend;
+    if (port && port->backendKey == key && port->opener == getpid()) return port->backend;
   }
   return nullptr;
 }

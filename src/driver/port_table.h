@@ -1,6 +1,8 @@
 // The table of open ports behind the handles that CT_open gives out.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +18,7 @@ struct OpenPort {
   std::shared_ptr<Backend> backend;
   std::unique_ptr<ApduTrace> trace;   // null when this handle is not traced
   std::mutex mutex;                   // one exchange at a time on this handle
+  pid_t opener = 0;                   // the process that opened it (set by PortTable::add)
 };
 
 // Handles are the smallest free indexes, like file descriptors, up to
@@ -28,9 +31,13 @@ class PortTable {
   int add(std::shared_ptr<OpenPort> port);
   // The open port, or nullptr for a handle that is not open.
   std::shared_ptr<OpenPort> find(int handle) const;
-  // False when the handle was not open.
+  // False when the handle was not open. In a child of fork, a handle its
+  // parent opened is dropped without closing its connection: the parent's
+  // reader connection (a PC/SC context shared through pcscd) stays the
+  // parent's.
   bool remove(int handle);
-  // The backend of an open handle with this key, or nullptr.
+  // The backend of an open handle with this key opened by this process, or
+  // nullptr.
   std::shared_ptr<Backend> findBackend(const std::string& key) const;
 
  private:

@@ -112,4 +112,21 @@ section "What the token holds now (no secrets shown)"
 echo "$ pelu7 vtoken show demo.vtoken"
 "$tool" vtoken show "$token"
 
+section "The same key through the PKCS#11 module, as ssh sees it"
+module=$(cd "$(dirname "$tool")/../lib" && pwd)/libpelu7-pkcs11.so
+[ -f "$module" ] || fail "$module not found; build first (make build)"
+export PELU7_READERS="USB1=vtoken:$token" PELU7_PKCS11_PORTS=1
+if command -v ssh-keygen >/dev/null 2>&1; then
+  echo "$ ssh-keygen -D libpelu7-pkcs11.so"
+  ssh-keygen -D "$module" | tee ssh_keys.pub
+  grep -q '^ssh-rsa ' ssh_keys.pub || fail "ssh-keygen -D lists no key of the token"
+elif command -v pkcs11-tool >/dev/null 2>&1; then
+  echo "$ pkcs11-tool --module libpelu7-pkcs11.so --list-objects --type pubkey"
+  pkcs11-tool --module "$module" --list-objects --type pubkey | tee p11_keys.txt
+  grep -q 'Public Key Object; RSA 1024 bits' p11_keys.txt || fail "pkcs11-tool lists no key of the token"
+else
+  fail "neither ssh-keygen (openssh-client) nor pkcs11-tool (opensc) is installed"
+fi
+unset PELU7_READERS PELU7_PKCS11_PORTS
+
 printf '\n%sDemo complete: every step gave the expected result.%s\n' "$bold" "$plain"

@@ -1,0 +1,151 @@
+// Byte layouts of the module's files (see card_files.h). Integers are big
+// endian; every file starts with a 4-byte magic and a version byte.
+#include <algorithm>
+#include <cstring>
+
+#include "pkcs11/card_files.h"
+
+namespace p11 {
+namespace {
+
+constexpr unsigned char kVersion = 1;
+constexpr char kTokenInfoMagic[] = "P11T";
+constexpr char kPayloadMagic[] = "P11D";
+constexpr std::size_t kSerialField = 16;
+constexpr std::size_t kTokenInfoSize = 8 + kSerialField + kMaxLabelLength;
+constexpr unsigned char kUserPinSetFlag = 0x01;
+constexpr std::size_t kRecordSize = 64;
+constexpr std::size_t kRecordCrcOffset = 60;
+constexpr unsigned char kPrivateFlag = 0x01;
+constexpr unsigned char kLocalFlag = 0x02;
+constexpr std::size_t kPayloadHeader = 16;
+
+void putText(Bytes& out, std::size_t offset, const std::string& text, std::size_t field) {
+  std::memcpy(out.data() + offset, text.data(), std::min(text.size(), field));
+}
+
+std::string getText(const Bytes& in, std::size_t offset, std::size_t field) {
+  std::string text(reinterpret_cast<const char*>(in.data() + offset), field);
+  text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
+  return text;
+}
+
+void put16(unsigned char* out, std::size_t value) {
+  out[0] = static_cast<unsigned char>(value >> 8);
+  out[1] = static_cast<unsigned char>(value);
+}
+
+void put32(unsigned char* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+}
+
+std::size_t get16(const unsigned char* in) { return static_cast<std::size_t>(in[0]) << 8 | in[1]; }
+
+std::uint32_t get32(const unsigned char* in) {
+  return static_cast<std::uint32_t>(in[0]) << 24 | static_cast<std::uint32_t>(in[1]) << 16 |
+         static_cast<std::uint32_t>(in[2]) << 8 | in[3];
+}
+
+}  // namespace
+
+std::uint32_t crc32(const unsigned char* data, std::size_t length) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < length; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+Bytes encodeTokenInfo(const TokenInfoRecord& info) {
+  Bytes out(kTokenInfoSize, 0);
+  std::memcpy(out.data(), kTokenInfoMagic, 4);
+  out[4] = kVersion;
+  out[5] = info.userPinSet ? kUserPinSetFlag : 0;
+  putText(out, 8, info.serial, kSerialField);
+  putText(out, 8 + kSerialField, info.label, kMaxLabelLength);
+  return out;
+}
+
+std::optional<TokenInfoRecord> decodeTokenInfo(const Bytes& in) {
+  if (in.size() < kTokenInfoSize || std::memcmp(in.data(), kTokenInfoMagic, 4) != 0 || in[4] != kVersion) {
+    return std::nullopt;
+  }
+  TokenInfoRecord info;
+  info.userPinSet = (in[5] & kUserPinSetFlag) != 0;
+  info.serial = getText(in, 8, kSerialField);
+  info.label = getText(in, 8 + kSerialField, kMaxLabelLength);
+  return info;
+}
+
+Bytes encodeIndexRecord(const IndexRecord& record) {
+  Bytes out(kRecordSize, 0);
+  out[0] = static_cast<unsigned char>(record.kind);
+  out[1] = static_cast<unsigned char>((record.isPrivate ? kPrivateFlag : 0) | (record.local ? kLocalFlag : 0));
+  put16(&out[2], static_cast<std::size_t>(record.ref));
+  const std::size_t idLength = std::min(record.id.size(), kMaxIdLength);
+  out[4] = static_cast<unsigned char>(idLength);
+  std::copy_n(record.id.begin(), idLength, out.begin() + 5);
+  const std::size_t labelLength = std::min(record.label.size(), kMaxLabelLength);
+  out[25] = static_cast<unsigned char>(labelLength);
+  std::copy_n(record.label.begin(), labelLength, out.begin() + 26);
+  if (record.kind != RecordKind::Free) put32(&out[kRecordCrcOffset], crc32(out.data(), kRecordCrcOffset));
+  return out;
+}
+
+std::optional<IndexRecord> decodeIndexRecord(const unsigned char* in) {
+  if (in[0] == 0 || in[0] > static_cast<unsigned char>(RecordKind::Data)) return std::nullopt;
+  if (get32(in + kRecordCrcOffset) != crc32(in, kRecordCrcOffset)) return std::nullopt;
+  if (in[4] > kMaxIdLength || in[25] > kMaxLabelLength) return std::nullopt;
+  IndexRecord record;
+  record.kind = static_cast<RecordKind>(in[0]);
+  record.isPrivate = (in[1] & kPrivateFlag) != 0;
+  record.local = (in[1] & kLocalFlag) != 0;
+  record.ref = static_cast<int>(get16(in + 2));
+  record.id.assign(in + 5, in + 5 + in[4]);
+  record.label.assign(in + 26, in + 26 + in[25]);
+  return record;
+}
+
+Bytes encodePayload(const Payload& payload) {
+  Bytes out(kPayloadHeader, 0);
+  std::memcpy(out.data(), kPayloadMagic, 4);
+  out[4] = kVersion;
+  put32(&out[8], static_cast<std::uint32_t>(payload.value.size()));
+  put16(&out[12], payload.application.size());
+  put16(&out[14], payload.objectId.size());
+  out.insert(out.end(), payload.value.begin(), payload.value.end());
+  out.insert(out.end(), payload.application.begin(), payload.application.end());
+  out.insert(out.end(), payload.objectId.begin(), payload.objectId.end());
+  return out;
+}
+
+std::optional<Payload> decodePayload(const Bytes& in) {
+  if (in.size() < kPayloadHeader || std::memcmp(in.data(), kPayloadMagic, 4) != 0 || in[4] != kVersion) {
+    return std::nullopt;
+  }
+  const std::size_t valueLength = get32(&in[8]);
+  const std::size_t appLength = get16(&in[12]);
+  const std::size_t oidLength = get16(&in[14]);
+  if (in.size() - kPayloadHeader < valueLength + appLength + oidLength) return std::nullopt;
+  Payload payload;
+  auto at = in.begin() + kPayloadHeader;
+  payload.value.assign(at, at + static_cast<long>(valueLength));
+  at += static_cast<long>(valueLength);
+  payload.application.assign(at, at + static_cast<long>(appLength));
+  at += static_cast<long>(appLength);
+  payload.objectId.assign(at, at + static_cast<long>(oidLength));
+  return payload;
+}
+
+std::optional<std::size_t> payloadSize(const Bytes& in) {
+  if (in.size() < kPayloadHeader || std::memcmp(in.data(), kPayloadMagic, 4) != 0 || in[4] != kVersion) {
+    return std::nullopt;
+  }
+  return kPayloadHeader + get32(&in[8]) + get16(&in[12]) + get16(&in[14]);
+}
+
+std::size_t payloadHeaderSize() { return kPayloadHeader; }
+std::size_t indexRecordSize() { return kRecordSize; }
+
+}  // namespace p11

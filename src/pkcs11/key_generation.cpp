@@ -1,0 +1,163 @@
+// Key pairs made on the card or imported into it, and random numbers from
+// the card. A key generation or import without the user's login used to
+// damage the card's key counter, so the login is checked before any card
+// command: first this application's, then the card's.
+#include <algorithm>
+
+#include "pkcs11/ck_error.h"
+#include "pkcs11/crypto_calls.h"
+#include "pkcs11/dal_adapter.h"
+#include "pkcs11/object_attributes.h"
+#include "pkcs11/object_store.h"
+#include "pkcs11/session_calls.h"
+#include "vorn_dal_pelu7.h"
+
+namespace p11 {
+namespace {
+
+constexpr std::size_t kPrimeBytes = kModulusBytes / 2;
+
+Bytes withoutLeadingZeros(const Bytes& value) {
+  const auto first = std::find_if(value.begin(), value.end(), [](unsigned char b) { return b != 0; });
+  return Bytes(first, value.end());
+}
+
+void requireClass(const Template& pattern, CK_OBJECT_CLASS objectClass) {
+  const auto given = pattern.ulong(CKA_CLASS);
+  require(!given || *given == objectClass, CKR_TEMPLATE_INCONSISTENT);
+  const auto keyType = pattern.ulong(CKA_KEY_TYPE);
+  require(!keyType || *keyType == CKK_RSA, CKR_TEMPLATE_INCONSISTENT);
+}
+
+void requireOurExponent(const Template& pattern) {
+  if (const Bytes* exponent = pattern.find(CKA_PUBLIC_EXPONENT)) {
+    require(withoutLeadingZeros(*exponent) == kRsaExponent, CKR_ATTRIBUTE_VALUE_INVALID);
+  }
+}
+
+Bytes boundedAttribute(const Template& first, const Template& second, CK_ATTRIBUTE_TYPE type, std::size_t limit) {
+  const Bytes* value = first.find(type);
+  if (value == nullptr) value = second.find(type);
+  if (value == nullptr) return {};
+  require(value->size() <= limit, CKR_ATTRIBUTE_VALUE_INVALID);
+  return *value;
+}
+
+// The card's own login, checked inside the card access before the card is
+// asked to make or store a key (this application's was checked before).
+void requireCardLogin(Slot& slot) {
+  int loggedIn = 0;
+  check(VORN_DAL_IsLogin(VORN_DAL_USER, &loggedIn), DalScope::Session);
+  if (loggedIn != 1) {
+    dropLogin(slot, false);
+    fail(CKR_USER_NOT_LOGGED_IN);
+  }
+}
+
+Bytes modulusOf(int publicId) {
+  Bytes modulus(kModulusBytes);
+  int length = 0;
+  check(VORN_DAL_GetPublicKey(publicId, modulus.data(), &length), DalScope::Session);
+  return modulus;
+}
+
+void nameNewPair(const Slot& slot, int publicId, Bytes id, Bytes label, bool local) {
+  if (id.empty()) id = keyIdOfModulus(modulusOf(publicId));
+  if (label.empty()) label = textValue("PELU7 key " + std::to_string(publicId));
+  try {
+    recordKeyPair(publicId, id, label, local);
+  } catch (const CkError& error) {
+    // The pair exists either way; a full or foreign index only costs its name.
+    if (error.rv != CKR_DEVICE_MEMORY && error.rv != CKR_TOKEN_WRITE_PROTECTED) throw;
+  }
+  refreshCardObjects(slot);
+}
+
+SecureBytes keyPart(const Template& pattern, CK_ATTRIBUTE_TYPE type) {
+  const Bytes* value = pattern.find(type);
+  require(value != nullptr, CKR_TEMPLATE_INCOMPLETE);
+  const Bytes trimmed = withoutLeadingZeros(*value);
+  require(trimmed.size() <= kPrimeBytes, CKR_ATTRIBUTE_VALUE_INVALID);
+  SecureBytes part(kPrimeBytes);
+  std::copy(trimmed.begin(), trimmed.end(), part.data() + kPrimeBytes - trimmed.size());
+  return part;
+}
+
+}  // namespace
+
+CK_RV generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
+                      CK_ULONG publicCount, const CK_ATTRIBUTE* privateTemplate, CK_ULONG privateCount,
+                      CK_OBJECT_HANDLE* publicKey, CK_OBJECT_HANDLE* privateKey) {
+  Session& session = sessionByHandle(handle);
+  require(mechanism != nullptr && publicKey != nullptr && privateKey != nullptr, CKR_ARGUMENTS_BAD);
+  require(mechanism->mechanism == CKM_RSA_PKCS_KEY_PAIR_GEN, CKR_MECHANISM_INVALID);
+  const Template publicPattern(publicTemplate, publicCount);
+  const Template privatePattern(privateTemplate, privateCount);
+  requireClass(publicPattern, CKO_PUBLIC_KEY);
+  requireClass(privatePattern, CKO_PRIVATE_KEY);
+  const auto bits = publicPattern.ulong(CKA_MODULUS_BITS);
+  require(bits.has_value(), CKR_TEMPLATE_INCOMPLETE);
+  require(*bits == kModulusBits, CKR_KEY_SIZE_RANGE);
+  requireOurExponent(publicPattern);
+  // Every pair takes card space for good: no session private keys. A public
+  // template asking for a session object gets the token's public key anyway.
+  require(privatePattern.boolean(CKA_TOKEN).value_or(true), CKR_TEMPLATE_INCONSISTENT);
+  const Bytes id = boundedAttribute(privatePattern, publicPattern, CKA_ID, kMaxIdLength);
+  const Bytes label = boundedAttribute(privatePattern, publicPattern, CKA_LABEL, kMaxLabelLength);
+
+  Slot& slot = slotById(session.slot);
+  require(session.readWrite, CKR_SESSION_READ_ONLY);
+  require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
+  CardAccess card(slot.portIndex, DalScope::Session);
+  requireCardLogin(slot);
+  int publicId = 0;
+  int privateId = 0;
+  check(VORN_DAL_GenRsaKeyPair(static_cast<int>(kModulusBits), &publicId, &privateId), DalScope::Session);
+  nameNewPair(slot, publicId, id, label, true);
+  *publicKey = keyHandle(slot, publicId, CKO_PUBLIC_KEY);
+  *privateKey = keyHandle(slot, publicId, CKO_PRIVATE_KEY);
+  return CKR_OK;
+}
+
+CK_OBJECT_HANDLE importKeyPair(Session& session, const Template& pattern) {
+  requireClass(pattern, CKO_PRIVATE_KEY);
+  require(pattern.ulong(CKA_KEY_TYPE).has_value(), CKR_TEMPLATE_INCOMPLETE);
+  require(pattern.boolean(CKA_TOKEN).value_or(false), CKR_TEMPLATE_INCONSISTENT);
+  const Bytes* modulusValue = pattern.find(CKA_MODULUS);
+  require(modulusValue != nullptr && pattern.has(CKA_PUBLIC_EXPONENT), CKR_TEMPLATE_INCOMPLETE);
+  const Bytes modulus = withoutLeadingZeros(*modulusValue);
+  require(modulus.size() == kModulusBytes && modulus[0] >= 0x80, CKR_ATTRIBUTE_VALUE_INVALID);
+  requireOurExponent(pattern);
+  const SecureBytes p = keyPart(pattern, CKA_PRIME_1);
+  const SecureBytes q = keyPart(pattern, CKA_PRIME_2);
+  const SecureBytes dP = keyPart(pattern, CKA_EXPONENT_1);
+  const SecureBytes dQ = keyPart(pattern, CKA_EXPONENT_2);
+  const SecureBytes qInv = keyPart(pattern, CKA_COEFFICIENT);
+  const Bytes id = boundedAttribute(pattern, pattern, CKA_ID, kMaxIdLength);
+  const Bytes label = boundedAttribute(pattern, pattern, CKA_LABEL, kMaxLabelLength);
+
+  Slot& slot = slotById(session.slot);
+  require(session.readWrite, CKR_SESSION_READ_ONLY);
+  require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
+  CardAccess card(slot.portIndex, DalScope::Session);
+  requireCardLogin(slot);
+  int publicId = 0;
+  int privateId = 0;
+  check(VORN_DAL_ImportRsaKeyPair(nullptr, modulus.data(), nullptr, p.data(), q.data(), dP.data(), dQ.data(),
+                                  qInv.data(), &publicId, &privateId),
+        DalScope::Session);
+  nameNewPair(slot, publicId, id, label, false);
+  return keyHandle(slot, publicId, CKO_PRIVATE_KEY);
+}
+
+CK_RV generateRandom(CK_SESSION_HANDLE handle, unsigned char* out, CK_ULONG length) {
+  const Session& session = sessionByHandle(handle);
+  require(out != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+  if (length == 0) return CKR_OK;
+  const Slot& slot = slotById(session.slot);
+  CardAccess card(slot.portIndex, DalScope::Session);
+  check(VORN_DAL_GenRand(static_cast<unsigned int>(length), out), DalScope::Session);
+  return CKR_OK;
+}
+
+}  // namespace p11

@@ -1,0 +1,18 @@
+// C_Initialize and C_Finalize: the slots from the module's port setting, the
+// DAL's cross-process lock, and a fresh start in a child of fork.
+#pragma once
+
+#include <vector>
+
+#include "pkcs11/pkcs11_api.h"
+
+namespace p11 {
+
+CK_RV initializeModule(const CK_C_INITIALIZE_ARGS* args);
+CK_RV finalizeModule(void* reserved);
+
+// The ports of the slots: PELU7_PKCS11_PORTS lists port numbers ("1,2" means
+// USB1 and USB2, the default); slot ids are the DAL's port indexes.
+std::vector<int> configuredPortIndexes();
+
+}  // namespace p11

@@ -1,0 +1,38 @@
+#include "pkcs11/module_state.h"
+
+#include "pkcs11/ck_error.h"
+
+namespace p11 {
+
+ModuleState& state() {
+  static ModuleState* module = new ModuleState;  // never destroyed: exit handlers may still call in
+  return *module;
+}
+
+Slot& slotById(CK_SLOT_ID id) {
+  for (auto& slot : state().slots) {
+    if (slot.id == id) return slot;
+  }
+  fail(CKR_SLOT_ID_INVALID);
+}
+
+Session& sessionByHandle(CK_SESSION_HANDLE handle) {
+  const auto at = state().sessions.find(handle);
+  require(at != state().sessions.end(), CKR_SESSION_HANDLE_INVALID);
+  return at->second;
+}
+
+bool userLoggedIn(const Slot& slot) { return slot.login == CKU_USER; }
+
+bool isVisible(const Session& session, const Object& object) {
+  if (object.slot != session.slot) return false;
+  return !object.isPrivate || userLoggedIn(slotById(session.slot));
+}
+
+Object& visibleObject(const Session& session, CK_OBJECT_HANDLE handle) {
+  const auto at = state().objects.find(handle);
+  require(at != state().objects.end() && isVisible(session, at->second), CKR_OBJECT_HANDLE_INVALID);
+  return at->second;
+}
+
+}  // namespace p11

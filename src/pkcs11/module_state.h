@@ -1,0 +1,105 @@
+// What the module keeps for one process between calls: slots with this
+// application's login, sessions with their operations, and objects with
+// handles that stay stable while the process runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pkcs11/attributes.h"
+#include "pkcs11/mechanisms.h"
+#include "pkcs11/pkcs11_api.h"
+#include "pkcs11/rsa_public.h"
+#include "pkcs11/secure_bytes.h"
+
+namespace p11 {
+
+constexpr CK_USER_TYPE kNobody = CK_UNAVAILABLE_INFORMATION;
+
+// What the token said when last asked (no card traffic in polled calls).
+struct TokenSnapshot {
+  bool initialized = false;
+  bool writeProtected = false;
+  bool userPinSet = true;
+  std::string label;
+  std::string serial;
+};
+
+// Tries left as the last failed PIN check reported them (-1: not known);
+// the card offers no query.
+struct PinTries {
+  int left = -1;
+  bool locked = false;
+};
+
+struct Slot {
+  CK_SLOT_ID id = 0;
+  int portIndex = 0;
+  CK_USER_TYPE login = kNobody;  // this application's login, whatever the card's state
+  SecureBytes soPin;             // kept while the SO is logged in, for C_InitPIN
+  PinTries userTries, soTries;
+  std::optional<TokenSnapshot> token;
+};
+
+enum class Origin { Session, CardKey, CardFile };
+
+struct Object {
+  CK_OBJECT_HANDLE handle = 0;
+  CK_SLOT_ID slot = 0;
+  Origin origin = Origin::Session;
+  CK_SESSION_HANDLE owner = 0;  // the session of a session object
+  int cardRef = 0;              // public key file id of a key pair, or the payload file number
+  CK_OBJECT_CLASS objectClass = 0;
+  bool isPrivate = false;
+  AttributeMap attributes;
+};
+
+enum class OperationKind { Sign, Verify, Encrypt, Decrypt };
+
+struct Operation {
+  OperationKind kind = OperationKind::Sign;
+  const Mechanism* mechanism = nullptr;
+  CK_OBJECT_HANDLE key = 0;
+  PssParameters pss;
+  std::shared_ptr<EVP_MD_CTX> digest;  // for mechanisms that hash
+  SecureBytes data;                    // collected parts for those that do not
+  bool updated = false;                // a multi-part operation has begun
+};
+
+struct Session {
+  CK_SESSION_HANDLE handle = 0;
+  CK_SLOT_ID slot = 0;
+  bool readWrite = false;
+  std::optional<Operation> sign, verify, encrypt, decrypt;
+  std::optional<std::vector<CK_OBJECT_HANDLE>> found;  // an active C_FindObjects
+  std::size_t foundPosition = 0;
+};
+
+struct ModuleState {
+  bool initialized = false;
+  pid_t pid = 0;
+  std::vector<Slot> slots;
+  std::map<CK_SESSION_HANDLE, Session> sessions;
+  std::map<CK_OBJECT_HANDLE, Object> objects;
+  std::map<std::string, CK_OBJECT_HANDLE> cardHandles;  // card location -> handle
+  CK_SESSION_HANDLE nextSession = 1;
+  CK_OBJECT_HANDLE nextObject = 1;
+};
+
+ModuleState& state();
+
+// Lookups that throw the matching CKR_*_INVALID.
+Slot& slotById(CK_SLOT_ID id);
+Session& sessionByHandle(CK_SESSION_HANDLE handle);
+// An object this session may see (private objects need this application's
+// user login).
+Object& visibleObject(const Session& session, CK_OBJECT_HANDLE handle);
+bool isVisible(const Session& session, const Object& object);
+bool userLoggedIn(const Slot& slot);
+
+}  // namespace p11

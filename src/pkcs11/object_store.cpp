@@ -1,0 +1,264 @@
+#include "pkcs11/object_store.h"
+
+#include <set>
+
+#include "pkcs11/ck_error.h"
+#include "pkcs11/crypto_calls.h"
+#include "pkcs11/dal_adapter.h"
+#include "pkcs11/object_attributes.h"
+#include "vorn_dal_pelu7.h"
+
+namespace p11 {
+namespace {
+
+std::string locationKey(CK_SLOT_ID slot, const std::string& what, int ref) {
+  return std::to_string(slot) + ":" + what + ":" + std::to_string(ref);
+}
+
+CK_OBJECT_HANDLE placeCardObject(const std::string& key, Object object, std::set<CK_OBJECT_HANDLE>& seen) {
+  auto& module = state();
+  auto [at, inserted] = module.cardHandles.emplace(key, 0);
+  if (inserted) at->second = module.nextObject++;
+  object.handle = at->second;
+  module.objects[object.handle] = std::move(object);
+  seen.insert(at->second);
+  return at->second;
+}
+
+const IndexRecord* findRecord(const IndexFile& index, RecordKind kind, int ref) {
+  for (const auto& record : index.records) {
+    if (record.kind == kind && record.ref == ref) return &record;
+  }
+  return nullptr;
+}
+
+std::size_t recordSlot(const IndexFile& index, RecordKind kind, int ref) {
+  for (std::size_t i = 0; i < index.records.size(); ++i) {
+    if (index.records[i].kind == kind && index.records[i].ref == ref) return i;
+  }
+  return freeIndexSlot(index);
+}
+
+Bytes defaultKeyLabel(int publicId) { return textValue("PELU7 key " + std::to_string(publicId)); }
+
+void requireWritableIndex(const Slot& slot) {
+  require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
+  // The card refuses the index write without the user's login; an earlier
+  // check keeps a refused write from leaving a half-made file behind.
+  int loggedIn = 0;
+  check(VORN_DAL_IsLogin(VORN_DAL_USER, &loggedIn), DalScope::Session);
+  require(loggedIn == 1, CKR_USER_NOT_LOGGED_IN);
+}
+
+Bytes boundedBytes(const Bytes* value, std::size_t limit) {
+  if (value == nullptr) return {};
+  require(value->size() <= limit, CKR_ATTRIBUTE_VALUE_INVALID);
+  return *value;
+}
+
+}  // namespace
+
+void refreshCardObjects(const Slot& slot) {
+  auto& module = state();
+  const IndexFile index = readIndex();
+  std::set<CK_OBJECT_HANDLE> seen;
+  for (const auto& pair : readKeyPairs()) {
+    const IndexRecord* record = findRecord(index, RecordKind::KeyPair, pair.publicId);
+    const Bytes id = record != nullptr ? record->id : keyIdOfModulus(pair.modulus);
+    const Bytes label = record != nullptr ? record->label : defaultKeyLabel(pair.publicId);
+    const bool local = record != nullptr && record->local;
+    Object pub{0, slot.id, Origin::CardKey, 0, pair.publicId, CKO_PUBLIC_KEY, false,
+               publicKeyAttributes(pair.modulus, kRsaExponent, id, label, true, local)};
+    placeCardObject(locationKey(slot.id, "pub", pair.publicId), std::move(pub), seen);
+    Object priv{0, slot.id, Origin::CardKey, 0, pair.publicId, CKO_PRIVATE_KEY, true,
+                privateKeyAttributes(pair.modulus, id, label, local)};
+    placeCardObject(locationKey(slot.id, "priv", pair.publicId), std::move(priv), seen);
+  }
+  for (const auto& record : index.records) {
+    if (record.kind != RecordKind::Certificate && record.kind != RecordKind::Data) continue;
+    if (record.isPrivate && !userLoggedIn(slot)) continue;  // unreadable without the login
+    const auto payload = readPayload(record.ref);
+    if (!payload) continue;
+    Object object{0, slot.id, Origin::CardFile, 0, record.ref, 0, record.isPrivate, {}};
+    if (record.kind == RecordKind::Certificate) {
+      object.objectClass = CKO_CERTIFICATE;
+      try {
+        object.attributes = certificateAttributes(payload->value, record.id, record.label, true);
+      } catch (const CkError&) {
+        continue;  // not a certificate after all: not shown
+      }
+    } else {
+      object.objectClass = CKO_DATA;
+      object.attributes = dataAttributes(*payload, record.label, record.isPrivate, true);
+    }
+    placeCardObject(locationKey(slot.id, "file", record.ref), std::move(object), seen);
+  }
+  // Card objects of this slot that are gone.
+  for (auto at = module.objects.begin(); at != module.objects.end();) {
+    const bool stale = at->second.slot == slot.id && at->second.origin != Origin::Session &&
+                       seen.count(at->first) == 0 && !(at->second.isPrivate && !userLoggedIn(slot) &&
+                                                       at->second.origin == Origin::CardFile);
+    at = stale ? module.objects.erase(at) : std::next(at);
+  }
+}
+
+void recordKeyPair(int publicId, const Bytes& id, const Bytes& label, bool local) {
+  IndexFile index = readIndex();
+  IndexRecord record{RecordKind::KeyPair, false, local, publicId, id, label};
+  writeIndexRecord(index, recordSlot(index, RecordKind::KeyPair, publicId), record);
+}
+
+CK_OBJECT_HANDLE keyHandle(const Slot& slot, int publicId, CK_OBJECT_CLASS objectClass) {
+  const auto at = state().cardHandles.find(
+      locationKey(slot.id, objectClass == CKO_PUBLIC_KEY ? "pub" : "priv", publicId));
+  require(at != state().cardHandles.end(), CKR_DEVICE_ERROR);
+  return at->second;
+}
+
+CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern) {
+  auto& module = state();
+  Slot& slot = slotById(session.slot);
+  const auto objectClass = pattern.ulong(CKA_CLASS);
+  require(objectClass.has_value(), CKR_TEMPLATE_INCOMPLETE);
+  const bool onToken = pattern.boolean(CKA_TOKEN).value_or(false);
+  const bool isPrivate = pattern.boolean(CKA_PRIVATE).value_or(false);
+  if (onToken) require(session.readWrite, CKR_SESSION_READ_ONLY);
+  if (isPrivate) require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
+  const Bytes id = boundedBytes(pattern.find(CKA_ID), kMaxIdLength);
+  const Bytes label = boundedBytes(pattern.find(CKA_LABEL), kMaxLabelLength);
+
+  Object object{0, session.slot, Origin::Session, session.handle, 0, *objectClass, isPrivate, {}};
+  Payload payload;
+  RecordKind kind = RecordKind::Data;
+  switch (*objectClass) {
+    case CKO_CERTIFICATE: {
+      const auto type = pattern.ulong(CKA_CERTIFICATE_TYPE);
+      require(!type || *type == CKC_X_509, CKR_ATTRIBUTE_VALUE_INVALID);
+      const Bytes* value = pattern.find(CKA_VALUE);
+      require(value != nullptr, CKR_TEMPLATE_INCOMPLETE);
+      require(!isPrivate, CKR_ATTRIBUTE_VALUE_INVALID);
+      payload.value = *value;
+      object.attributes = certificateAttributes(*value, id, label, onToken);
+      kind = RecordKind::Certificate;
+      break;
+    }
+    case CKO_DATA: {
+      const Bytes* value = pattern.find(CKA_VALUE);
+      payload.value = value != nullptr ? *value : Bytes{};
+      if (const Bytes* app = pattern.find(CKA_APPLICATION)) payload.application = *app;
+      if (const Bytes* oid = pattern.find(CKA_OBJECT_ID)) payload.objectId = *oid;
+      object.attributes = dataAttributes(payload, label, isPrivate, onToken);
+      break;
+    }
+    case CKO_PUBLIC_KEY: {
+      // Public keys on the token exist only as halves of the card's pairs.
+      require(!onToken, CKR_TEMPLATE_INCONSISTENT);
+      const auto keyType = pattern.ulong(CKA_KEY_TYPE);
+      require(keyType.has_value(), CKR_TEMPLATE_INCOMPLETE);
+      require(*keyType == CKK_RSA, CKR_ATTRIBUTE_VALUE_INVALID);
+      const Bytes* modulus = pattern.find(CKA_MODULUS);
+      const Bytes* exponent = pattern.find(CKA_PUBLIC_EXPONENT);
+      require(modulus != nullptr && exponent != nullptr, CKR_TEMPLATE_INCOMPLETE);
+      // The software operations serve keys of the card's size only.
+      require(modulus->size() == kModulusBytes && (*modulus)[0] >= 0x80 && !exponent->empty(),
+              CKR_ATTRIBUTE_VALUE_INVALID);
+      object.attributes = publicKeyAttributes(*modulus, *exponent, id, label, false, false);
+      break;
+    }
+    case CKO_PRIVATE_KEY:
+      return importKeyPair(session, pattern);
+    default:
+      fail(CKR_ATTRIBUTE_VALUE_INVALID);
+  }
+  if (!onToken) {
+    object.handle = module.nextObject++;
+    const CK_OBJECT_HANDLE handle = object.handle;
+    module.objects[handle] = std::move(object);
+    return handle;
+  }
+  CardAccess card(slot.portIndex, DalScope::Session);
+  requireWritableIndex(slot);
+  IndexFile index = readIndex();
+  const std::size_t free = freeIndexSlot(index);
+  const int fileNo = storePayload(payload, isPrivate, index);
+  writeIndexRecord(index, free, IndexRecord{kind, isPrivate, false, fileNo, id, label});
+  refreshCardObjects(slot);
+  const auto at = module.cardHandles.find(locationKey(slot.id, "file", fileNo));
+  require(at != module.cardHandles.end(), CKR_DEVICE_ERROR);
+  return at->second;
+}
+
+void destroyObject(Session& session, Object& object) {
+  auto& module = state();
+  if (object.origin == Origin::Session) {
+    module.objects.erase(object.handle);
+    return;
+  }
+  // Key pairs cannot be deleted from this card; only a format clears them.
+  require(object.origin == Origin::CardFile, CKR_ACTION_PROHIBITED);
+  require(session.readWrite, CKR_SESSION_READ_ONLY);
+  Slot& slot = slotById(session.slot);
+  CardAccess card(slot.portIndex, DalScope::Session);
+  requireWritableIndex(slot);
+  IndexFile index = readIndex();
+  const RecordKind kind = object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate : RecordKind::Data;
+  for (std::size_t i = 0; i < index.records.size(); ++i) {
+    if (index.records[i].kind == kind && index.records[i].ref == object.cardRef) {
+      writeIndexRecord(index, i, IndexRecord{});
+    }
+  }
+  deletePayload(object.cardRef);
+  module.objects.erase(object.handle);
+}
+
+void setAttributes(Session& session, Object& object, const Template& changes) {
+  for (const auto& [type, value] : changes.values()) {
+    (void)value;
+    require(type == CKA_ID || type == CKA_LABEL, CKR_ATTRIBUTE_READ_ONLY);
+  }
+  require(object.objectClass != CKO_DATA || !changes.has(CKA_ID), CKR_ATTRIBUTE_TYPE_INVALID);
+  const Bytes id = changes.has(CKA_ID) ? boundedBytes(changes.find(CKA_ID), kMaxIdLength) : object.attributes[CKA_ID];
+  const Bytes label =
+      changes.has(CKA_LABEL) ? boundedBytes(changes.find(CKA_LABEL), kMaxLabelLength) : object.attributes[CKA_LABEL];
+  if (object.origin == Origin::Session) {
+    if (changes.has(CKA_ID)) object.attributes[CKA_ID] = id;
+    if (changes.has(CKA_LABEL)) object.attributes[CKA_LABEL] = label;
+    return;
+  }
+  require(session.readWrite, CKR_SESSION_READ_ONLY);
+  Slot& slot = slotById(session.slot);
+  CardAccess card(slot.portIndex, DalScope::Session);
+  requireWritableIndex(slot);
+  IndexFile index = readIndex();
+  if (object.origin == Origin::CardKey) {
+    const IndexRecord* old = findRecord(index, RecordKind::KeyPair, object.cardRef);
+    const bool local = old != nullptr && old->local;
+    writeIndexRecord(index, recordSlot(index, RecordKind::KeyPair, object.cardRef),
+                     IndexRecord{RecordKind::KeyPair, false, local, object.cardRef, id, label});
+  } else {
+    const RecordKind kind = object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate : RecordKind::Data;
+    const IndexRecord* old = findRecord(index, kind, object.cardRef);
+    require(old != nullptr, CKR_OBJECT_HANDLE_INVALID);
+    IndexRecord record = *old;
+    record.id = id;
+    record.label = label;
+    writeIndexRecord(index, recordSlot(index, kind, object.cardRef), record);
+  }
+  refreshCardObjects(slot);
+}
+
+void dropSessionObjects(CK_SESSION_HANDLE session) {
+  auto& objects = state().objects;
+  for (auto at = objects.begin(); at != objects.end();) {
+    at = at->second.origin == Origin::Session && at->second.owner == session ? objects.erase(at) : std::next(at);
+  }
+}
+
+void dropSlotObjects(CK_SLOT_ID slot) {
+  auto& module = state();
+  for (auto at = module.objects.begin(); at != module.objects.end();) {
+    at = at->second.slot == slot ? module.objects.erase(at) : std::next(at);
+  }
+}
+
+}  // namespace p11

@@ -1,0 +1,30 @@
+// The objects of a token as this process sees them: the card's key pairs,
+// certificates and data objects, and the application's session objects.
+#pragma once
+
+#include "pkcs11/card_files.h"
+#include "pkcs11/module_state.h"
+
+namespace p11 {
+
+// Reads the card's objects again (inside a CardAccess); handles of objects
+// that are still there stay the same.
+void refreshCardObjects(const Slot& slot);
+
+// Gives a key pair its index record (after generation or import, or when its
+// CKA_ID or CKA_LABEL changes); inside a CardAccess with the user logged in.
+void recordKeyPair(int publicId, const Bytes& id, const Bytes& label, bool local);
+
+// C_CreateObject of a certificate, data object or session public key
+// (private keys go to key import). Returns the new handle.
+CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern);
+void destroyObject(Session& session, Object& object);
+void setAttributes(Session& session, Object& object, const Template& changes);
+// Drops the session objects of a closed session.
+void dropSessionObjects(CK_SESSION_HANDLE session);
+void dropSlotObjects(CK_SLOT_ID slot);
+
+// The new object's handle after a refresh, by its card location.
+CK_OBJECT_HANDLE keyHandle(const Slot& slot, int publicId, CK_OBJECT_CLASS objectClass);
+
+}  // namespace p11

@@ -1,0 +1,155 @@
+#include "pkcs11/rsa_padding.h"
+
+#include <openssl/rand.h>
+
+#include <cstring>
+#include <memory>
+
+#include "pkcs11/ck_error.h"
+#include "pkcs11/mechanisms.h"
+
+namespace p11 {
+namespace {
+
+constexpr std::size_t kMinPadding = 8;
+
+using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+
+struct DigestInfoPrefix {
+  int nid;
+  unsigned char bytes[19];
+  std::size_t length;
+};
+
+// The DER prefixes of RFC 8017, section 9.2, note 1.
+constexpr DigestInfoPrefix kPrefixes[] = {
+    {NID_sha1, {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14}, 15},
+    {NID_sha224, {0x30, 0x2d, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x04, 0x05,
+                  0x00, 0x04, 0x1c}, 19},
+    {NID_sha256, {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05,
+                  0x00, 0x04, 0x20}, 19},
+    {NID_sha384, {0x30, 0x41, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02, 0x05,
+                  0x00, 0x04, 0x30}, 19},
+    {NID_sha512, {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03, 0x05,
+                  0x00, 0x04, 0x40}, 19},
+};
+
+void digestParts(const EVP_MD* md, std::initializer_list<std::pair<const unsigned char*, std::size_t>> parts,
+                 unsigned char* out) {
+  DigestContext context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  require(context != nullptr && EVP_DigestInit_ex(context.get(), md, nullptr) == 1, CKR_HOST_MEMORY);
+  for (const auto& [data, length] : parts) {
+    require(EVP_DigestUpdate(context.get(), data, length) == 1, CKR_FUNCTION_FAILED);
+  }
+  require(EVP_DigestFinal_ex(context.get(), out, nullptr) == 1, CKR_FUNCTION_FAILED);
+}
+
+// MGF1 (RFC 8017, B.2.1) xored into mask.
+void applyMgf1(const EVP_MD* md, const unsigned char* seed, std::size_t seedLength, unsigned char* mask,
+               std::size_t maskLength) {
+  const std::size_t hashLength = static_cast<std::size_t>(EVP_MD_get_size(md));
+  unsigned char block[EVP_MAX_MD_SIZE];
+  for (std::uint32_t counter = 0, done = 0; done < maskLength; ++counter) {
+    const unsigned char counterBytes[4] = {static_cast<unsigned char>(counter >> 24),
+                                           static_cast<unsigned char>(counter >> 16),
+                                           static_cast<unsigned char>(counter >> 8),
+                                           static_cast<unsigned char>(counter)};
+    digestParts(md, {{seed, seedLength}, {counterBytes, 4}}, block);
+    for (std::size_t i = 0; i < hashLength && done < maskLength; ++i, ++done) mask[done] ^= block[i];
+  }
+}
+
+// All ones when a equals b, else zero, without a branch.
+unsigned int constantTimeEquals(unsigned int a, unsigned int b) {
+  const unsigned int difference = a ^ b;
+  return 0u - (((difference | (0u - difference)) >> (sizeof(unsigned int) * 8 - 1)) ^ 1u);
+}
+
+}  // namespace
+
+SecureBytes encodePkcs1Signature(const unsigned char* data, std::size_t length) {
+  require(length + 3 + kMinPadding <= kModulusBytes, CKR_DATA_LEN_RANGE);
+  SecureBytes block(kModulusBytes);
+  block[0] = 0x00;
+  block[1] = 0x01;
+  const std::size_t separator = kModulusBytes - length - 1;
+  std::memset(block.data() + 2, 0xFF, separator - 2);
+  block[separator] = 0x00;
+  if (length != 0) std::memcpy(block.data() + separator + 1, data, length);
+  return block;
+}
+
+Bytes digestInfo(const EVP_MD* md, const unsigned char* digest, std::size_t length) {
+  for (const auto& prefix : kPrefixes) {
+    if (prefix.nid == EVP_MD_get_type(md)) {
+      Bytes out(prefix.bytes, prefix.bytes + prefix.length);
+      out.insert(out.end(), digest, digest + length);
+      return out;
+    }
+  }
+  fail(CKR_MECHANISM_INVALID);
+}
+
+SecureBytes encodePss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
+                      std::size_t saltLength) {
+  require(hashLength == static_cast<std::size_t>(EVP_MD_get_size(hash)), CKR_DATA_LEN_RANGE);
+  constexpr std::size_t emLength = kModulusBytes;  // emBits = 1023 still needs 128 bytes
+  require(emLength >= hashLength + saltLength + 2, CKR_MECHANISM_PARAM_INVALID);
+  SecureBytes salt(saltLength);
+  require(saltLength == 0 || RAND_bytes(salt.data(), static_cast<int>(saltLength)) == 1, CKR_FUNCTION_FAILED);
+  const unsigned char zeros[8] = {};
+  SecureBytes em(emLength);
+  const std::size_t dbLength = emLength - hashLength - 1;
+  unsigned char* h = em.data() + dbLength;
+  digestParts(hash, {{zeros, 8}, {mHash, hashLength}, {salt.data(), saltLength}}, h);
+  // DB = PS || 0x01 || salt, masked with MGF1(H).
+  em[dbLength - saltLength - 1] = 0x01;
+  if (saltLength != 0) std::memcpy(em.data() + dbLength - saltLength, salt.data(), saltLength);
+  applyMgf1(mgf1, h, hashLength, em.data(), dbLength);
+  em[0] &= 0x7F;  // 8 * emLength - emBits = 1 leftmost bit cleared
+  em[emLength - 1] = 0xBC;
+  return em;
+}
+
+bool checkPss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
+              std::size_t saltLength, const Bytes& block) {
+  constexpr std::size_t emLength = kModulusBytes;
+  if (hashLength != static_cast<std::size_t>(EVP_MD_get_size(hash)) || block.size() != emLength ||
+      emLength < hashLength + saltLength + 2 || block[emLength - 1] != 0xBC || (block[0] & 0x80) != 0) {
+    return false;
+  }
+  const std::size_t dbLength = emLength - hashLength - 1;
+  const unsigned char* h = block.data() + dbLength;
+  Bytes db(block.begin(), block.begin() + static_cast<long>(dbLength));
+  applyMgf1(mgf1, h, hashLength, db.data(), dbLength);
+  db[0] &= 0x7F;
+  const std::size_t separator = dbLength - saltLength - 1;
+  for (std::size_t i = 0; i < separator; ++i) {
+    if (db[i] != 0) return false;
+  }
+  if (db[separator] != 0x01) return false;
+  const unsigned char zeros[8] = {};
+  unsigned char expected[EVP_MAX_MD_SIZE];
+  digestParts(hash, {{zeros, 8}, {mHash, hashLength}, {db.data() + separator + 1, saltLength}}, expected);
+  return std::memcmp(expected, h, hashLength) == 0;
+}
+
+bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message) {
+  const std::size_t length = block.size();
+  unsigned int good = constantTimeEquals(block[0], 0) & constantTimeEquals(block[1], 2);
+  unsigned int zeroIndex = 0;
+  unsigned int lookingForZero = ~0u;
+  for (std::size_t i = 2; i < length; ++i) {
+    const unsigned int isZero = constantTimeEquals(block[i], 0);
+    zeroIndex |= static_cast<unsigned int>(i) & lookingForZero & isZero;
+    lookingForZero &= ~isZero;
+  }
+  good &= ~lookingForZero;                                            // a separator was found
+  good &= ~(0u - static_cast<unsigned int>(zeroIndex < 2 + kMinPadding));  // after 8 padding bytes at least
+  if (good == 0) return false;
+  const std::size_t start = zeroIndex + 1;
+  message = SecureBytes(block.data() + start, length - start);
+  return true;
+}
+
+}  // namespace p11

@@ -1,0 +1,27 @@
+// The encodings of PKCS#1 (RFC 8017) that the module applies around the
+// card's raw private-key operation, for 1024-bit keys.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include "pkcs11/secure_bytes.h"
+
+namespace p11 {
+
+// EMSA-PKCS1-v1_5 block type 1 around data (at most 117 bytes, else
+// CKR_DATA_LEN_RANGE).
+SecureBytes encodePkcs1Signature(const unsigned char* data, std::size_t length);
+// The DER DigestInfo of a digest made with md.
+Bytes digestInfo(const EVP_MD* md, const unsigned char* digest, std::size_t length);
+// EMSA-PSS encoding of an mHash (emBits 1023); CKR_MECHANISM_PARAM_INVALID
+// when hash and salt do not fit.
+SecureBytes encodePss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
+                      std::size_t saltLength);
+// EMSA-PSS verification of an encoded block (emBits 1023) against mHash.
+bool checkPss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
+              std::size_t saltLength, const Bytes& block);
+// Removes EME-PKCS1-v1_5 (type 2) padding without branching on secret data;
+// false when the block is not validly padded.
+bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message);
+
+}  // namespace p11

@@ -1,0 +1,241 @@
+// Slots are the reader ports the module is set to; a token is present when
+// its port opens.
+#include <openssl/rand.h>
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "pkcs11/card_files.h"
+#include "pkcs11/ck_error.h"
+#include "pkcs11/dal_adapter.h"
+#include "pkcs11/object_store.h"
+#include "pkcs11/session_calls.h"
+#include "vorn_dal_pelu7.h"
+
+namespace p11 {
+namespace {
+
+constexpr char kManufacturer[] = "PELU7 project";
+constexpr char kModel[] = "PELU7";
+constexpr char kDefaultLabel[] = "PELU7";
+constexpr std::size_t kSerialLength = 16;
+
+void padded(unsigned char* field, std::size_t size, const std::string& text) {
+  std::memset(field, ' ', size);
+  std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+std::string hex(const unsigned char* data, std::size_t length) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < length; ++i) {
+    out += digits[data[i] >> 4];
+    out += digits[data[i] & 0x0F];
+  }
+  return out;
+}
+
+// A token formatted by other programs has no serial of the module's: the
+// first key pair's modulus names it, or nothing does.
+std::string serialOfFirstKey() {
+  unsigned char modulus[kModulusBytes];
+  int length = 0;
+  if (VORN_DAL_GetPublicKey(1, modulus, &length) != 0 || length != static_cast<int>(kModulusBytes)) {
+    return std::string(kSerialLength, '0');
+  }
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(modulus, kModulusBytes, digest);
+  return hex(digest, kSerialLength / 2);
+}
+
+int sessionsOn(CK_SLOT_ID id, bool readWriteOnly) {
+  int count = 0;
+  for (const auto& [handle, session] : state().sessions) {
+    if (session.slot == id && (!readWriteOnly || session.readWrite)) ++count;
+  }
+  return count;
+}
+
+CK_FLAGS triesFlags(const PinTries& tries, CK_FLAGS countLow, CK_FLAGS finalTry, CK_FLAGS locked) {
+  if (tries.locked) return locked;
+  if (tries.left == 1) return finalTry;
+  return tries.left > 1 ? countLow : 0;
+}
+
+std::string trimmedLabel(const unsigned char* label) {
+  std::string text(reinterpret_cast<const char*>(label), 32);
+  text.erase(text.find_last_not_of(' ') + 1);
+  // NSS and OpenSC read ':' as a separator in token names.
+  std::replace(text.begin(), text.end(), ':', '-');
+  return text;
+}
+
+}  // namespace
+
+bool tokenPresent(const Slot& slot) {
+  if (openPortIndex() == slot.portIndex) return true;
+  return selectPort(slot.portIndex) == 0;
+}
+
+void refreshToken(Slot& slot) {
+  TokenSnapshot token;
+  int loggedIn = 0;
+  const int rc = VORN_DAL_IsLogin(VORN_DAL_USER, &loggedIn);
+  if (rc == VORN_DAL_ERR_OTHER) {
+    token.initialized = false;  // no login files: not formatted
+    token.label = kDefaultLabel;
+    token.serial = std::string(kSerialLength, '0');
+    slot.token = token;
+    return;
+  }
+  check(rc, DalScope::Slot);
+  token.initialized = true;
+  FileState infoState = FileState::Absent;
+  const auto info = readTokenInfo(&infoState);
+  token.writeProtected = infoState == FileState::Foreign || readIndex().state == FileState::Foreign;
+  token.label = info ? info->label : kDefaultLabel;
+  token.serial = info ? info->serial : serialOfFirstKey();
+  token.userPinSet = info ? info->userPinSet : true;
+  slot.token = token;
+}
+
+CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID* list, CK_ULONG* count) {
+  require(count != nullptr, CKR_ARGUMENTS_BAD);
+  std::vector<CK_SLOT_ID> ids;
+  for (const auto& slot : state().slots) {
+    if (tokenPresentOnly == CK_FALSE || sessionsOn(slot.id, false) > 0 || tokenPresent(slot)) ids.push_back(slot.id);
+  }
+  if (list == nullptr) {
+    *count = ids.size();
+    return CKR_OK;
+  }
+  if (*count < ids.size()) {
+    *count = ids.size();
+    return CKR_BUFFER_TOO_SMALL;
+  }
+  std::copy(ids.begin(), ids.end(), list);
+  *count = ids.size();
+  return CKR_OK;
+}
+
+CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info) {
+  require(info != nullptr, CKR_ARGUMENTS_BAD);
+  const Slot& slot = slotById(id);
+  *info = CK_SLOT_INFO{};
+  padded(info->slotDescription, sizeof info->slotDescription,
+         "PELU7 reader port USB" + std::to_string(slot.portIndex + 1));
+  padded(info->manufacturerID, sizeof info->manufacturerID, kManufacturer);
+  // With sessions open the token is there as far as this process knows; the
+  // port is not opened again for a polled call.
+  const bool present = sessionsOn(id, false) > 0 || tokenPresent(slot);
+  info->flags = CKF_HW_SLOT | CKF_REMOVABLE_DEVICE | (present ? CKF_TOKEN_PRESENT : 0);
+  info->hardwareVersion = {1, 0};
+  info->firmwareVersion = {1, 0};
+  return CKR_OK;
+}
+
+CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
+  require(info != nullptr, CKR_ARGUMENTS_BAD);
+  Slot& slot = slotById(id);
+  if (!slot.token || sessionsOn(id, false) == 0) {
+    CardAccess card(slot.portIndex, DalScope::Slot);
+    refreshToken(slot);
+  }
+  const TokenSnapshot& token = *slot.token;
+  *info = CK_TOKEN_INFO{};
+  padded(info->label, sizeof info->label, token.label);
+  padded(info->manufacturerID, sizeof info->manufacturerID, kManufacturer);
+  padded(info->model, sizeof info->model, kModel);
+  padded(info->serialNumber, sizeof info->serialNumber, token.serial);
+  padded(info->utcTime, sizeof info->utcTime, "");
+  info->flags = CKF_RNG | CKF_LOGIN_REQUIRED;
+  if (token.initialized) info->flags |= CKF_TOKEN_INITIALIZED;
+  if (token.initialized && token.userPinSet) info->flags |= CKF_USER_PIN_INITIALIZED;
+  if (token.writeProtected) info->flags |= CKF_WRITE_PROTECTED;
+  info->flags |= triesFlags(slot.userTries, CKF_USER_PIN_COUNT_LOW, CKF_USER_PIN_FINAL_TRY, CKF_USER_PIN_LOCKED);
+  info->flags |= triesFlags(slot.soTries, CKF_SO_PIN_COUNT_LOW, CKF_SO_PIN_FINAL_TRY, CKF_SO_PIN_LOCKED);
+  info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+  info->ulSessionCount = static_cast<CK_ULONG>(sessionsOn(id, false));
+  info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+  info->ulRwSessionCount = static_cast<CK_ULONG>(sessionsOn(id, true));
+  info->ulMaxPinLen = kMaxPinLength;
+  info->ulMinPinLen = kMinPinLength;
+  info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+  info->hardwareVersion = {1, 0};
+  info->firmwareVersion = {1, 0};
+  return CKR_OK;
+}
+
+CK_RV getMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count) {
+  require(count != nullptr, CKR_ARGUMENTS_BAD);
+  slotById(id);
+  const auto all = mechanisms();
+  if (list == nullptr) {
+    *count = all.size();
+    return CKR_OK;
+  }
+  if (*count < all.size()) {
+    *count = all.size();
+    return CKR_BUFFER_TOO_SMALL;
+  }
+  for (std::size_t i = 0; i < all.size(); ++i) list[i] = all[i].type;
+  *count = all.size();
+  return CKR_OK;
+}
+
+CK_RV getMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info) {
+  require(info != nullptr, CKR_ARGUMENTS_BAD);
+  slotById(id);
+  const Mechanism* mechanism = findMechanism(type);
+  require(mechanism != nullptr, CKR_MECHANISM_INVALID);
+  info->ulMinKeySize = kModulusBits;
+  info->ulMaxKeySize = kModulusBits;
+  info->flags = mechanism->flags;
+  return CKR_OK;
+}
+
+CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength, const unsigned char* label) {
+  require(soPin != nullptr && label != nullptr, CKR_ARGUMENTS_BAD);
+  Slot& slot = slotById(id);
+  require(sessionsOn(id, false) == 0, CKR_SESSION_EXISTS);
+  require(soPinLength >= kMinPinLength && soPinLength <= kMaxPinLength, CKR_PIN_LEN_RANGE);
+  const int pinLength = static_cast<int>(soPinLength);
+  CardAccess card(slot.portIndex, DalScope::Slot);
+  int loggedIn = 0;
+  const int formatted = VORN_DAL_IsLogin(VORN_DAL_SUPER_USER, &loggedIn);
+  if (formatted != VORN_DAL_ERR_OTHER) {
+    // The DAL's format asks for no PIN; on a formatted token the SO PIN is
+    // checked first, so that nobody else can wipe it.
+    check(formatted, DalScope::Slot);
+    const int rc = VORN_DAL_Login(VORN_DAL_SUPER_USER, soPin, pinLength);
+    if (rc > 0) slot.soTries.left = rc;
+    if (rc == VORN_DAL_ERR_SUPER_PIN_LOCKED) slot.soTries.locked = true;
+    check(rc, DalScope::Slot);
+  }
+  // The user PIN stays unknown until C_InitPIN sets it.
+  SecureBytes random(8);
+  require(RAND_bytes(random.data(), random.length()) == 1, CKR_FUNCTION_FAILED);
+  std::string text = hex(random.data(), random.size());
+  SecureBytes userPin(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  OPENSSL_cleanse(text.data(), text.size());
+  check(VORN_DAL_FormatDevice(soPin, pinLength, userPin.data(), userPin.length()), DalScope::Slot);
+  slot.soTries = PinTries{};
+  slot.userTries = PinTries{};
+  dropSlotObjects(id);
+
+  unsigned char serial[kSerialLength / 2];
+  require(RAND_bytes(serial, sizeof serial) == 1, CKR_FUNCTION_FAILED);
+  TokenInfoRecord info{trimmedLabel(label), hex(serial, sizeof serial), false};
+  check(VORN_DAL_Login(VORN_DAL_SUPER_USER, soPin, pinLength), DalScope::Slot);
+  writeTokenInfo(info);
+  VORN_DAL_Logout(VORN_DAL_SUPER_USER);
+  slot.login = kNobody;
+  refreshToken(slot);
+  return CKR_OK;
+}
+
+}  // namespace p11

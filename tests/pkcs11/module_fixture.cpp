@@ -1,0 +1,133 @@
+#include "module_fixture.h"
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+namespace p11test {
+
+CK_FUNCTION_LIST* module() {
+  static CK_FUNCTION_LIST* list = [] {
+    void* library = dlopen(PELU7_BUILD_DIR "/lib/libpelu7-pkcs11.so", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) throw std::runtime_error(dlerror());
+    auto getList = reinterpret_cast<CK_RV (*)(CK_FUNCTION_LIST_PTR_PTR)>(dlsym(library, "C_GetFunctionList"));
+    if (getList == nullptr) throw std::runtime_error("no C_GetFunctionList");
+    CK_FUNCTION_LIST* table = nullptr;
+    if (getList(&table) != CKR_OK) throw std::runtime_error("C_GetFunctionList failed");
+    return table;
+  }();
+  return list;
+}
+
+TempFolder::TempFolder() {
+  char pattern[] = "/tmp/pelu7-p11-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = made;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+int runTool(const std::string& tokenPath, const std::string& arguments) {
+  const std::string command = std::string(PELU7_BUILD_DIR "/bin/pelu7 --reader vtoken:") + tokenPath + " " +
+                              arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+CK_ATTRIBUTE attr(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
+  return CK_ATTRIBUTE{type, const_cast<void*>(value), length};
+}
+
+void ModuleTest::SetUp() {
+  p11 = module();
+  const std::string readers = inMemory_ ? "USB1=vtoken:" : "USB1=vtoken:" + tokenPath();
+  setenv("PELU7_READERS", readers.c_str(), 1);
+  setenv("PELU7_PKCS11_PORTS", "1", 1);
+  unsetenv("PELU7_APDU_TRACE");
+  ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+}
+
+void ModuleTest::TearDown() { p11->C_Finalize(nullptr); }
+
+void ModuleTest::restartModule() {
+  ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+  ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+}
+
+void ModuleTest::initToken(const std::string& label) {
+  unsigned char paddedLabel[32];
+  std::fill(std::begin(paddedLabel), std::end(paddedLabel), ' ');
+  std::copy(label.begin(), label.end(), paddedLabel);
+  Bytes so = bytesOf(kSoPin);
+  ASSERT_EQ(p11->C_InitToken(kSlot, so.data(), so.size(), paddedLabel), CKR_OK);
+  CK_SESSION_HANDLE session = openSession();
+  ASSERT_EQ(p11->C_Login(session, CKU_SO, so.data(), so.size()), CKR_OK);
+  Bytes user = bytesOf(kUserPin);
+  ASSERT_EQ(p11->C_InitPIN(session, user.data(), user.size()), CKR_OK);
+  ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
+}
+
+CK_SESSION_HANDLE ModuleTest::openSession(bool readWrite) {
+  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+  const CK_FLAGS flags = CKF_SERIAL_SESSION | (readWrite ? CKF_RW_SESSION : 0);
+  EXPECT_EQ(p11->C_OpenSession(kSlot, flags, nullptr, nullptr, &session), CKR_OK);
+  return session;
+}
+
+void ModuleTest::loginUser(CK_SESSION_HANDLE session) {
+  Bytes pin = bytesOf(kUserPin);
+  ASSERT_EQ(p11->C_Login(session, CKU_USER, pin.data(), pin.size()), CKR_OK);
+}
+
+KeyPair ModuleTest::generateKeyPair(CK_SESSION_HANDLE session, const std::string& id, const std::string& label) {
+  CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  CK_ULONG bits = 1024;
+  std::vector<CK_ATTRIBUTE> publicTemplate{attr(CKA_MODULUS_BITS, bits)};
+  std::vector<CK_ATTRIBUTE> privateTemplate;
+  if (!id.empty()) privateTemplate.push_back(attr(CKA_ID, id.data(), id.size()));
+  if (!label.empty()) privateTemplate.push_back(attr(CKA_LABEL, label.data(), label.size()));
+  KeyPair pair;
+  EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate.data(), publicTemplate.size(),
+                                   privateTemplate.data(), privateTemplate.size(), &pair.publicKey,
+                                   &pair.privateKey),
+            CKR_OK);
+  return pair;
+}
+
+std::vector<CK_OBJECT_HANDLE> ModuleTest::find(CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> pattern) {
+  std::vector<CK_OBJECT_HANDLE> found;
+  EXPECT_EQ(p11->C_FindObjectsInit(session, pattern.data(), pattern.size()), CKR_OK);
+  CK_OBJECT_HANDLE batch[8];
+  CK_ULONG count = 0;
+  do {
+    EXPECT_EQ(p11->C_FindObjects(session, batch, 8, &count), CKR_OK);
+    found.insert(found.end(), batch, batch + count);
+  } while (count == 8);
+  EXPECT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
+  return found;
+}
+
+std::vector<CK_OBJECT_HANDLE> ModuleTest::findClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass) {
+  return find(session, {attr(CKA_CLASS, objectClass)});
+}
+
+Bytes ModuleTest::attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+  CK_ATTRIBUTE query{type, nullptr, 0};
+  EXPECT_EQ(p11->C_GetAttributeValue(session, object, &query, 1), CKR_OK);
+  if (query.ulValueLen == CK_UNAVAILABLE_INFORMATION) return {};
+  Bytes value(query.ulValueLen);
+  query.pValue = value.data();
+  EXPECT_EQ(p11->C_GetAttributeValue(session, object, &query, 1), CKR_OK);
+  return value;
+}
+
+}  // namespace p11test

@@ -1,0 +1,78 @@
+// A fixture for the PKCS#11 module seen as applications see it: loaded with
+// dlopen, reached only through C_GetFunctionList, on a virtual token of its
+// own for every test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pkcs11/pkcs11_api.h"
+
+namespace p11test {
+
+using Bytes = std::vector<unsigned char>;
+
+// The module's function table (the library is loaded once per process).
+CK_FUNCTION_LIST* module();
+
+// A temporary folder removed with its files.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs the pelu7 tool on a token file as another program would; its exit status.
+int runTool(const std::string& tokenPath, const std::string& arguments);
+
+struct KeyPair {
+  CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
+  CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
+};
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kSoPin = "87654321";
+  static constexpr const char* kUserPin = "12345678";
+  static constexpr CK_SLOT_ID kSlot = 0;
+
+  // A file-backed token (tokenPath()), unless inMemory.
+  explicit ModuleTest(bool inMemory = false) : inMemory_(inMemory) {}
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string tokenPath() const { return folder_.file("token.vtoken"); }
+  // C_InitToken with kSoPin, then C_InitPIN with kUserPin.
+  void initToken(const std::string& label = "test token");
+  CK_SESSION_HANDLE openSession(bool readWrite = true);
+  void loginUser(CK_SESSION_HANDLE session);
+  KeyPair generateKeyPair(CK_SESSION_HANDLE session, const std::string& id = "",
+                          const std::string& label = "");
+  std::vector<CK_OBJECT_HANDLE> find(CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> pattern);
+  std::vector<CK_OBJECT_HANDLE> findClass(CK_SESSION_HANDLE session, CK_OBJECT_CLASS objectClass);
+  Bytes attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+  // Finalizes and initialises again: a fresh look at the token.
+  void restartModule();
+
+  CK_FUNCTION_LIST* p11 = nullptr;
+  TempFolder folder_;
+  bool inMemory_;
+};
+
+// A card-backed public key as OpenSSL sees it (for verification oracles).
+Bytes bytesOf(const std::string& text);
+CK_ATTRIBUTE attr(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length);
+template <class T>
+CK_ATTRIBUTE attr(CK_ATTRIBUTE_TYPE type, const T& value) {
+  return attr(type, &value, sizeof value);
+}
+
+}  // namespace p11test
