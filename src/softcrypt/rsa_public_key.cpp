@@ -1,5 +1,7 @@
 #include "softcrypt/rsa_public_key.h"
 
+#include "softcrypt/rsa_key_cache.h"
+
 #include <openssl/crypto.h>
 
 #include <cstring>
@@ -63,21 +65,21 @@ RsaHolder toRsaKey(const RsaPublicKeyBlock& block) noexcept {
 int rsaPublicEncrypt(const RsaPublicKeyBlock& block, const std::uint8_t* in, int inLen, std::uint8_t* out,
                      RsaPadding padding) noexcept {
   if (inLen < 0) return kRsaFailed;
-  RsaHolder rsa = toRsaKey(block);
-  if (!rsa) return kRsaFailed;
+  RSA* rsa = threadRsaKeyCache().find(block);
+  if (rsa == nullptr) return kRsaFailed;
   SOFTCRYPT_ALLOW_DEPRECATED_BEGIN
-  const int length = RSA_public_encrypt(inLen, in, out, rsa.get(), opensslPadding(padding));
+  const int length = RSA_public_encrypt(inLen, in, out, rsa, opensslPadding(padding));
   SOFTCRYPT_ALLOW_DEPRECATED_END
   return length > 0 ? length : kRsaFailed;
 }
 
 int rsaPublicRecover(const RsaPublicKeyBlock& block, const std::uint8_t* in, int inLen, std::uint8_t* out) noexcept {
   if (inLen < 0) return kRsaFailed;
-  RsaHolder rsa = toRsaKey(block);
-  if (!rsa) return kRsaFailed;
+  RSA* rsa = threadRsaKeyCache().find(block);
+  if (rsa == nullptr) return kRsaFailed;
   std::uint8_t work[kWorkBufferSize];
   SOFTCRYPT_ALLOW_DEPRECATED_BEGIN
-  const int length = RSA_public_decrypt(inLen, in, work, rsa.get(), RSA_PKCS1_PADDING);
+  const int length = RSA_public_decrypt(inLen, in, work, rsa, RSA_PKCS1_PADDING);
   SOFTCRYPT_ALLOW_DEPRECATED_END
   // A block that carries no data inside its padding is valid and recovers
   // zero bytes.
