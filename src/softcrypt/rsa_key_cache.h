@@ -8,11 +8,15 @@
 // exponent bytes), so that a repeated key is used as OpenSSL uses a key
 // object that it prepared once.
 //
-// The cache holds public keys only. It belongs to its thread (no lock, no
-// thread of its own), holds at most kRsaKeyCacheSize keys, evicting the one
-// least recently used, and frees every key when its thread ends (or, for the
-// main thread, at exit), before OpenSSL's own clean-up runs. A lookup that
-// finds its key allocates nothing.
+// The cache holds public keys only, at most kRsaKeyCacheSize of them,
+// evicting the one least recently used. A lookup that finds its key takes no
+// lock and allocates nothing. Each thread's cache lives in a slot of a
+// process-wide list that only grows (a slot is claimed with one atomic
+// exchange, without a lock, and the library starts no thread): when the
+// thread ends, its keys are freed and the slot is left for the next new
+// thread. When the library is unloaded, or at exit before OpenSSL's own
+// clean-up, every slot is freed; the thread-local part is a plain pointer,
+// so that nothing keeps the library loaded.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +41,9 @@ class RsaKeyCache {
   // next call of find on this cache.
   RSA* find(const RsaPublicKeyBlock& block) noexcept;
 
+  // Frees every cached key.
+  void clear() noexcept;
+
   // Whether the block's key is cached, without using it.
   bool holds(const RsaPublicKeyBlock& block) const noexcept;
   // How many keys are cached.
@@ -53,7 +60,9 @@ class RsaKeyCache {
   std::uint64_t uses_ = 0;
 };
 
-// The cache of the calling thread.
-RsaKeyCache& threadRsaKeyCache() noexcept;
+// The cache of the calling thread, made on its first use. Null when it
+// cannot be made (no memory) or once the library is being unloaded; the
+// caller then builds its key for the one call.
+RsaKeyCache* threadRsaKeyCache() noexcept;
 
 }  // namespace softcrypt

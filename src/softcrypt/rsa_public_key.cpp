@@ -25,6 +25,14 @@ BignumHolder fieldValue(const std::uint8_t (&field)[kRsaKeyFieldSize]) noexcept 
   return BignumHolder(BN_bin2bn(field + skip, static_cast<int>(kRsaKeyFieldSize - skip), nullptr));
 }
 
+// The key object of the block: the thread's cached one, or, without a
+// cache, one built into `own` for this call.
+RSA* preparedKey(const RsaPublicKeyBlock& block, RsaHolder& own) noexcept {
+  if (RsaKeyCache* cache = threadRsaKeyCache()) return cache->find(block);
+  own = toRsaKey(block);
+  return own.get();
+}
+
 int opensslPadding(RsaPadding padding) noexcept {
   return padding == RsaPadding::kNone ? RSA_NO_PADDING : RSA_PKCS1_PADDING;
 }
@@ -65,7 +73,8 @@ RsaHolder toRsaKey(const RsaPublicKeyBlock& block) noexcept {
 int rsaPublicEncrypt(const RsaPublicKeyBlock& block, const std::uint8_t* in, int inLen, std::uint8_t* out,
                      RsaPadding padding) noexcept {
   if (inLen < 0) return kRsaFailed;
-  RSA* rsa = threadRsaKeyCache().find(block);
+  RsaHolder ownKey;
+  RSA* rsa = preparedKey(block, ownKey);
   if (rsa == nullptr) return kRsaFailed;
   SOFTCRYPT_ALLOW_DEPRECATED_BEGIN
   const int length = RSA_public_encrypt(inLen, in, out, rsa, opensslPadding(padding));
@@ -75,7 +84,8 @@ int rsaPublicEncrypt(const RsaPublicKeyBlock& block, const std::uint8_t* in, int
 
 int rsaPublicRecover(const RsaPublicKeyBlock& block, const std::uint8_t* in, int inLen, std::uint8_t* out) noexcept {
   if (inLen < 0) return kRsaFailed;
-  RSA* rsa = threadRsaKeyCache().find(block);
+  RsaHolder ownKey;
+  RSA* rsa = preparedKey(block, ownKey);
   if (rsa == nullptr) return kRsaFailed;
   std::uint8_t work[kWorkBufferSize];
   SOFTCRYPT_ALLOW_DEPRECATED_BEGIN

@@ -8,6 +8,7 @@
 #include <openssl/rand.h>
 
 #include <cstdint>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -177,30 +178,44 @@ TEST(RsaKeyCache, Pkcs1PaddingOfACachedKeyIsDrawnFromOpenSslsGenerator) {
               int(kModulusBytes));
     EXPECT_EQ(out, expected) << "call " << call;
     EXPECT_GE(randomBytesDrawn, kModulusBytes - 3 - data.size()) << "call " << call;
-    EXPECT_TRUE(softcrypt::threadRsaKeyCache().holds(block));
+    ASSERT_NE(softcrypt::threadRsaKeyCache(), nullptr);
+    EXPECT_TRUE(softcrypt::threadRsaKeyCache()->holds(block));
   }
 }
 
 TEST(RsaKeyCache, EveryThreadHasItsOwnCache) {
   const RsaPublicKeyBlock mainKey = keyBlock(20);
-  RsaKeyCache& mainCache = softcrypt::threadRsaKeyCache();
-  ASSERT_NE(mainCache.find(mainKey), nullptr);
-  const RsaKeyCache* otherCache = nullptr;
+  RsaKeyCache* mainCache = softcrypt::threadRsaKeyCache();
+  ASSERT_NE(mainCache, nullptr);
+  ASSERT_NE(mainCache->find(mainKey), nullptr);
+  const auto fillOwnCache = [&](RsaKeyCache*& seen, bool& heldMainKey, std::size_t& size) {
+    seen = softcrypt::threadRsaKeyCache();
+    if (seen == nullptr) return;
+    heldMainKey = seen->holds(mainKey);
+    for (std::uint8_t i = 0; i <= kRsaKeyCacheSize; ++i) seen->find(keyBlock(static_cast<std::uint8_t>(30 + i)));
+    size = seen->size();
+  };
+  RsaKeyCache* otherCache = nullptr;
   bool otherHeldMainKey = true;
   std::size_t otherSize = 0;
-  std::thread other([&] {
-    RsaKeyCache& cache = softcrypt::threadRsaKeyCache();
-    otherCache = &cache;
-    otherHeldMainKey = cache.holds(mainKey);
-    for (std::uint8_t i = 0; i <= kRsaKeyCacheSize; ++i) cache.find(keyBlock(static_cast<std::uint8_t>(30 + i)));
-    otherSize = cache.size();
-  });
-  other.join();
-  EXPECT_NE(otherCache, &mainCache);
+  std::thread(fillOwnCache, std::ref(otherCache), std::ref(otherHeldMainKey), std::ref(otherSize)).join();
+  ASSERT_NE(otherCache, nullptr);
+  EXPECT_NE(otherCache, mainCache);
   EXPECT_FALSE(otherHeldMainKey);
   EXPECT_EQ(otherSize, kRsaKeyCacheSize);
   // Filling the other thread's cache evicted nothing here.
-  EXPECT_TRUE(mainCache.holds(mainKey));
+  EXPECT_TRUE(mainCache->holds(mainKey));
+
+  // The cache of a thread that ended was emptied; a later thread starts
+  // with an empty cache (possibly the same one, taken over).
+  RsaKeyCache* laterCache = nullptr;
+  bool laterHeldKeys = true;
+  std::thread([&] {
+    laterCache = softcrypt::threadRsaKeyCache();
+    if (laterCache != nullptr) laterHeldKeys = laterCache->size() != 0;
+  }).join();
+  ASSERT_NE(laterCache, nullptr);
+  EXPECT_FALSE(laterHeldKeys);
 }
 
 }  // namespace
