@@ -31,8 +31,8 @@ RSA* RsaKeyCache::find(const RsaPublicKeyBlock& block) noexcept {
   }
   RsaHolder built = toRsaKey(block);
   if (!built) return nullptr;
-  // A free entry if there is one (its lastUse is 0), else the least recently
-  // used key, which is freed here.
+  // A free entry if there is one, else the entry of the least recently used
+  // key, which is freed here.
   Entry* victim = &entries_[0];
   for (Entry& entry : entries_) {
     if (!entry.rsa) {
