@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "pelu7/card_layout.h"
 #include "pelu7/ssf33_context.h"
 #include "vorn_dal_pelu7.h"
 
@@ -51,6 +52,13 @@ std::shared_ptr<CardOperation> operation(std::string name, int minimumApdus, std
   return made;
 }
 
+std::shared_ptr<CardOperation> pinOperation(std::string name, int minimumApdus, std::vector<std::string> derivedPins,
+                                            std::function<int()> call) {
+  auto made = operation(std::move(name), minimumApdus, std::move(call));
+  made->derivedPins = std::move(derivedPins);
+  return made;
+}
+
 std::string sized(const char* name, int length) {
   char text[96];
   if (length >= 1024)
@@ -69,18 +77,21 @@ std::vector<std::shared_ptr<CardOperation>> cardOperations(const CardSession& se
   for (int length : {8, 1024})
     all.push_back(operation(sized("GenRand", length), challenges(length),
                             [&b, length] { return VORN_DAL_GenRand(unsigned(length), b.out.data()); }));
-  all.push_back(operation("Login user", 1, [] { return VORN_DAL_Login(VORN_DAL_USER, text(kUserPin), 8); }));
+  all.push_back(pinOperation("Login user", 1, {kUserPin},
+                             [] { return VORN_DAL_Login(VORN_DAL_USER, text(kUserPin), 8); }));
   all.push_back(operation("IsLogin user", 2, [] {
     int isLogin = 0;
     const int result = VORN_DAL_IsLogin(VORN_DAL_USER, &isLogin);
     return result != 0 ? result : isLogin == 1 ? 0 : -1;
   }));
-  all.push_back(operation("Logout", 1, [] { return VORN_DAL_Logout(VORN_DAL_USER); }));
-  all.push_back(operation("ChangePin user (same PIN)", 1, [] {
+  // Logging out presents the fixed logout PIN.
+  all.push_back(pinOperation("Logout", 1, {pelu7::kLogoutPinText}, [] { return VORN_DAL_Logout(VORN_DAL_USER); }));
+  all.push_back(pinOperation("ChangePin user (same PIN)", 1, {kUserPin, kUserPin}, [] {
     return VORN_DAL_ChangePin(VORN_DAL_USER, text(kUserPin), 8, text(kUserPin), 8);
   }));
-  // VERIFY of the super user's PIN, then UNBLOCK with the same user PIN.
-  all.push_back(operation("UnlockPin (same user PIN)", 2, [] {
+  // VERIFY of the super user's PIN, then UNBLOCK with the fixed unlock value
+  // and the same user PIN.
+  all.push_back(pinOperation("UnlockPin (same user PIN)", 2, {kSuperPin, pelu7::kUnlockPinText, kUserPin}, [] {
     return VORN_DAL_UnlockPin(text(kSuperPin), 8, text(kUserPin), 8);
   }));
 

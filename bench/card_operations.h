@@ -18,6 +18,9 @@ struct CardOperation {
   std::function<int()> call;     // one call of the export; its result
   std::function<void()> prepare; // the card state the call expects (outside any measurement)
   Recording recording;           // the commands of one call, once recorded
+  // The PIN texts whose derived values (SHA-1) the call must compute; the
+  // reference side derives them too before it sends the recorded commands.
+  std::vector<std::string> derivedPins;
 };
 
 std::vector<std::shared_ptr<CardOperation>> cardOperations(const CardSession& session);

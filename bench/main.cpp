@@ -1,6 +1,7 @@
 // pelu7_bench: the library against raw OpenSSL (software ciphers, RSA public
-// operations) and against the bare card traffic (card operations over the
-// in-process virtual token), ending with one summary table.
+// operations), against the bare card traffic (card operations over the
+// in-process virtual token) and against a bare POSIX semaphore (the lock),
+// ending with one summary table.
 //
 // Defaults keep the whole run short; any --benchmark_* flag given on the
 // command line overrides them.
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, arguments.data());
   if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 2;
 
-  if (!bench::registerCipherBenchmarks() || !bench::registerRsaBenchmarks() || !bench::registerCardBenchmarks()) {
+  if (!bench::registerCipherBenchmarks() || !bench::registerRsaBenchmarks() || !bench::registerCardBenchmarks() ||
+      !bench::registerLockBenchmarks()) {
     std::fprintf(stderr, "pelu7_bench: a check failed; no benchmark was run\n");
     return 1;
   }

@@ -132,4 +132,13 @@ void ReferenceRc4::apply(const unsigned char* in, std::size_t length, unsigned c
   BENCH_DEPRECATED_CALL(RC4(&state_, length, in, out))
 }
 
+void derivePinReference(const unsigned char* text, std::size_t length, unsigned char (&out)[8]) {
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA_CTX context;
+  BENCH_DEPRECATED_CALL(SHA1_Init(&context))
+  BENCH_DEPRECATED_CALL(SHA1_Update(&context, text, length))
+  BENCH_DEPRECATED_CALL(SHA1_Final(digest, &context))
+  std::memcpy(out, digest, sizeof out);
+}
+
 }  // namespace bench

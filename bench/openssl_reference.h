@@ -7,6 +7,7 @@
 #include <openssl/des.h>
 #include <openssl/rc2.h>
 #include <openssl/rc4.h>
+#include <openssl/sha.h>
 
 #include <cstddef>
 
@@ -45,6 +46,11 @@ class ReferenceBlockCipher {
   DES_key_schedule schedule3_;
   RC2_KEY rc2_;
 };
+
+// The value a PIN text is presented as: the first 8 bytes of its SHA-1
+// digest, with the digest state on the stack (the low-level calls, which
+// allocate nothing).
+void derivePinReference(const unsigned char* text, std::size_t length, unsigned char (&out)[8]);
 
 class ReferenceRc4 {
  public:

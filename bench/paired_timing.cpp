@@ -103,6 +103,8 @@ void registerPair(const std::string& name, PairSetUp setUp, double minTime) {
   if (minTime > 0) registered->MinTime(minTime);
 }
 
+void recordPairSamples(const std::string& name, PairSamples samples) { samplesByName()[name] = std::move(samples); }
+
 const PairSamples& pairSamples(const std::string& name) {
   static const PairSamples none;
   const auto found = samplesByName().find(name);

@@ -37,6 +37,10 @@ struct PairSamples {
 // it, for calls so long that the default would give only a few batches.
 void registerPair(const std::string& name, PairSetUp setUp, double minTime = 0);
 
+// Stores the samples of a comparison that a benchmark measured in its own
+// way (not by alternating batches), for the summary.
+void recordPairSamples(const std::string& name, PairSamples samples);
+
 // The samples of a comparison; empty when its benchmark did not run.
 const PairSamples& pairSamples(const std::string& name);
 

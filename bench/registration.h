@@ -1,4 +1,4 @@
-// The three groups of benchmarks. Each registers its paired benchmarks and
+// The four groups of benchmarks. Each registers its paired benchmarks and
 // its rows of the summary, after checks that run before any benchmark; false
 // means a comparison would not be meaningful (the two sides do not compute
 // the same thing, or the card could not be set up).
@@ -9,5 +9,6 @@ namespace bench {
 bool registerCipherBenchmarks();
 bool registerRsaBenchmarks();
 bool registerCardBenchmarks();
+bool registerLockBenchmarks();
 
 }  // namespace bench

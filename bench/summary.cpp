@@ -22,7 +22,9 @@ std::string valueText(Measure measure, std::optional<double> value) {
   if (!value) return "-";
   switch (measure) {
     case Measure::Throughput: return format("%.1f MiB/s", *value);
-    case Measure::TimePerCall: return format(*value < 10 ? "%.2f us" : "%.1f us", *value);
+    case Measure::TimePerCall:
+      if (*value >= 10000) return format("%.1f ms", *value / 1000);
+      return format(*value < 10 ? "%.2f us" : "%.1f us", *value);
     case Measure::Count: return format("%g", *value);
   }
   return "-";
@@ -75,13 +77,15 @@ Summary& summary() {
   return instance;
 }
 
-void Summary::addTimed(std::string operation, Measure measure, std::string pair, Goal goal, double bytesPerCall) {
+void Summary::addTimed(std::string operation, Measure measure, std::string pair, Goal goal, double bytesPerCall,
+                       std::string note) {
   SummaryRow row;
   row.operation = std::move(operation);
   row.measure = measure;
   row.goal = goal;
   row.pair = std::move(pair);
   row.bytesPerCall = bytesPerCall;
+  row.note = std::move(note);
   rows_.push_back(std::move(row));
 }
 

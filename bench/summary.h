@@ -51,7 +51,8 @@ struct SummaryRow {
 
 class Summary {
  public:
-  void addTimed(std::string operation, Measure measure, std::string pair, Goal goal, double bytesPerCall = 0);
+  void addTimed(std::string operation, Measure measure, std::string pair, Goal goal, double bytesPerCall = 0,
+                std::string note = {});
   void addCount(std::string operation, double ours, double reference, Goal goal, std::string note = {});
   void addSection(std::string title);
 

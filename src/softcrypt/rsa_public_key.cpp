@@ -1,5 +1,7 @@
 #include "softcrypt/rsa_public_key.h"
 
+#include "softcrypt/rsa_key_cache.h"
+
 #include <openssl/crypto.h>
 
 #include <cstring>
@@ -21,6 +23,14 @@ BignumHolder fieldValue(const std::uint8_t (&field)[kRsaKeyFieldSize]) noexcept 
   std::size_t skip = 0;
   while (skip < kRsaKeyFieldSize && field[skip] == 0) ++skip;
   return BignumHolder(BN_bin2bn(field + skip, static_cast<int>(kRsaKeyFieldSize - skip), nullptr));
+}
+
+// The key object of the block: the thread's cached one, or, without a
+// cache, one built into `own` for this call.
+RSA* preparedKey(const RsaPublicKeyBlock& block, RsaHolder& own) noexcept {
+  if (RsaKeyCache* cache = threadRsaKeyCache()) return cache->find(block);
+  own = toRsaKey(block);
+  return own.get();
 }
 
 int opensslPadding(RsaPadding padding) noexcept {
@@ -63,21 +73,23 @@ RsaHolder toRsaKey(const RsaPublicKeyBlock& block) noexcept {
 int rsaPublicEncrypt(const RsaPublicKeyBlock& block, const std::uint8_t* in, int inLen, std::uint8_t* out,
                      RsaPadding padding) noexcept {
   if (inLen < 0) return kRsaFailed;
-  RsaHolder rsa = toRsaKey(block);
-  if (!rsa) return kRsaFailed;
+  RsaHolder ownKey;
+  RSA* rsa = preparedKey(block, ownKey);
+  if (rsa == nullptr) return kRsaFailed;
   SOFTCRYPT_ALLOW_DEPRECATED_BEGIN
-  const int length = RSA_public_encrypt(inLen, in, out, rsa.get(), opensslPadding(padding));
+  const int length = RSA_public_encrypt(inLen, in, out, rsa, opensslPadding(padding));
   SOFTCRYPT_ALLOW_DEPRECATED_END
   return length > 0 ? length : kRsaFailed;
 }
 
 int rsaPublicRecover(const RsaPublicKeyBlock& block, const std::uint8_t* in, int inLen, std::uint8_t* out) noexcept {
   if (inLen < 0) return kRsaFailed;
-  RsaHolder rsa = toRsaKey(block);
-  if (!rsa) return kRsaFailed;
+  RsaHolder ownKey;
+  RSA* rsa = preparedKey(block, ownKey);
+  if (rsa == nullptr) return kRsaFailed;
   std::uint8_t work[kWorkBufferSize];
   SOFTCRYPT_ALLOW_DEPRECATED_BEGIN
-  const int length = RSA_public_decrypt(inLen, in, work, rsa.get(), RSA_PKCS1_PADDING);
+  const int length = RSA_public_decrypt(inLen, in, work, rsa, RSA_PKCS1_PADDING);
   SOFTCRYPT_ALLOW_DEPRECATED_END
   // A block that carries no data inside its padding is valid and recovers
   // zero bytes.

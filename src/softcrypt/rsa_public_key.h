@@ -1,10 +1,11 @@
 // RSA public-key operations in software over OpenSSL libcrypto, on a key built
 // from a caller's big-endian modulus and the fixed public exponent 65537.
 //
-// Each call builds an RsaPublicKeyBlock on the stack, turns it into one
-// OpenSSL RSA object, uses that object once and frees it. The operations
-// neither log nor touch the card; they return the length OpenSSL produced, or
-// kRsaFailed.
+// Each call builds an RsaPublicKeyBlock on the stack and takes the OpenSSL
+// RSA object of that key from the calling thread's cache of prepared keys
+// (rsa_key_cache.h), which builds it on first use. The results are those of
+// a key object built afresh. The operations neither log nor touch the card;
+// they return the length OpenSSL produced, or kRsaFailed.
 #pragma once
 
 #include <openssl/bn.h>
