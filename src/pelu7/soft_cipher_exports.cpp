@@ -6,6 +6,7 @@
 // calls the typed operation of softcrypt, which is noexcept and returns the
 // family's code. None of them touches the card.
 #include "pelu7/cipher_arguments.h"
+#include "pelu7/cipher_codes.h"
 #include "pelu7/log.h"
 #include "pelu7/ssf33_context.h"
 #include "softcrypt/block_cipher_ops.h"
@@ -27,7 +28,12 @@
 namespace {
 
 namespace args = pelu7::cipher_arguments;
+using pelu7::acquireCode;
+using pelu7::cipherCode;
+using pelu7::CipherFamily;
+using pelu7::kRc4AcquireRefused;
 using pelu7::logText;
+using pelu7::rc4Code;
 using softcrypt::contextOf;
 using softcrypt::DesContext;
 using softcrypt::Direction;
@@ -69,7 +75,7 @@ int VORN_DAL_CALL VORN_DAL_DesAcquireContext(const unsigned char* key, int keyLe
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::acquireDesContext(key, keyLen, iv, mode, option, ctxOut);
+  return acquireCode(softcrypt::acquireDesContext(key, keyLen, iv, mode, option, ctxOut), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesEncUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -79,7 +85,7 @@ int VORN_DAL_CALL VORN_DAL_DesEncUpdate(void* ctx, const unsigned char* inData, 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesEncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
@@ -88,7 +94,7 @@ int VORN_DAL_CALL VORN_DAL_DesEncFinal(void* ctx, unsigned char* outData, int* o
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::encryptFinal(*context, outData, *outDataLen);
+  return cipherCode(softcrypt::encryptFinal(*context, outData, *outDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesEncrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -98,7 +104,7 @@ int VORN_DAL_CALL VORN_DAL_DesEncrypt(void* ctx, const unsigned char* inData, un
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesDecUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -108,7 +114,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecUpdate(void* ctx, const unsigned char* inData, 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesDecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
@@ -117,7 +123,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecFinal(void* ctx, unsigned char* outData, int* o
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::decryptFinal(*context, outData, *outDataLen);
+  return cipherCode(softcrypt::decryptFinal(*context, outData, *outDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesDecrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -127,7 +133,7 @@ int VORN_DAL_CALL VORN_DAL_DesDecrypt(void* ctx, const unsigned char* inData, un
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesMacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
@@ -136,7 +142,7 @@ int VORN_DAL_CALL VORN_DAL_DesMacUpdate(void* ctx, const unsigned char* inData, 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::macUpdate(*context, inData, inDataLen);
+  return cipherCode(softcrypt::macUpdate(*context, inData, inDataLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesMacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
@@ -145,7 +151,7 @@ int VORN_DAL_CALL VORN_DAL_DesMacFinal(void* ctx, unsigned char* mac, unsigned i
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::macFinal(*context, mac, macLen);
+  return cipherCode(softcrypt::macFinal(*context, mac, macLen), CipherFamily::Des);
 }
 
 int VORN_DAL_CALL VORN_DAL_DesMac(void* ctx, const unsigned char* inData, unsigned int inDataLen, unsigned char* mac,
@@ -155,7 +161,7 @@ int VORN_DAL_CALL VORN_DAL_DesMac(void* ctx, const unsigned char* inData, unsign
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::mac(*context, inData, inDataLen, mac, macLen);
+  return cipherCode(softcrypt::mac(*context, inData, inDataLen, mac, macLen), CipherFamily::Des);
 }
 
 // RC2.
@@ -166,7 +172,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2AcquireContext(const unsigned char* key, int keyLe
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::acquireRc2Context(key, keyLen, iv, mode, option, ctxOut);
+  return acquireCode(softcrypt::acquireRc2Context(key, keyLen, iv, mode, option, ctxOut), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2EncUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -176,7 +182,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2EncUpdate(void* ctx, const unsigned char* inData, 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::encryptUpdate(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2EncFinal(void* ctx, unsigned char* outData, int* outDataLen) {
@@ -185,7 +191,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2EncFinal(void* ctx, unsigned char* outData, int* o
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::encryptFinal(*context, outData, *outDataLen);
+  return cipherCode(softcrypt::encryptFinal(*context, outData, *outDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -195,7 +201,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Encrypt(void* ctx, const unsigned char* inData, un
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::encrypt(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2DecUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -205,7 +211,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2DecUpdate(void* ctx, const unsigned char* inData, 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::decryptUpdate(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2DecFinal(void* ctx, unsigned char* outData, int* outDataLen) {
@@ -214,7 +220,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2DecFinal(void* ctx, unsigned char* outData, int* o
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::decryptFinal(*context, outData, *outDataLen);
+  return cipherCode(softcrypt::decryptFinal(*context, outData, *outDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2Decrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -224,7 +230,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Decrypt(void* ctx, const unsigned char* inData, un
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen);
+  return cipherCode(softcrypt::decrypt(*context, inData, inDataLen, outData, *outDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2MacUpdate(void* ctx, const unsigned char* inData, unsigned int inDataLen) {
@@ -233,7 +239,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2MacUpdate(void* ctx, const unsigned char* inData, 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::macUpdate(*context, inData, inDataLen);
+  return cipherCode(softcrypt::macUpdate(*context, inData, inDataLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2MacFinal(void* ctx, unsigned char* mac, unsigned int macLen) {
@@ -242,7 +248,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2MacFinal(void* ctx, unsigned char* mac, unsigned i
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::macFinal(*context, mac, macLen);
+  return cipherCode(softcrypt::macFinal(*context, mac, macLen), CipherFamily::Rc2);
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc2Mac(void* ctx, const unsigned char* inData, unsigned int inDataLen, unsigned char* mac,
@@ -252,7 +258,7 @@ int VORN_DAL_CALL VORN_DAL_Rc2Mac(void* ctx, const unsigned char* inData, unsign
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::mac(*context, inData, inDataLen, mac, macLen);
+  return cipherCode(softcrypt::mac(*context, inData, inDataLen, mac, macLen), CipherFamily::Rc2);
 }
 
 // RC4: the IV, mode and option arguments are not read.
@@ -263,7 +269,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4AcquireContext(const unsigned char* key, int keyLe
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::acquireRc4Context(key, keyLen, ctxOut);
+  return softcrypt::acquireRc4Context(key, keyLen, ctxOut) == softcrypt::AcquireResult::Ok ? 0 : kRc4AcquireRefused;
 }
 
 int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, unsigned int inDataLen,
@@ -273,7 +279,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, uns
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::rc4Update(*context, inData, inDataLen, outData, *outDataLen);
+  return rc4Code(softcrypt::rc4Update(*context, inData, inDataLen, outData, *outDataLen));
 }
 int VORN_DAL_CALL VORN_DAL_Rc4Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                       unsigned char* outData, int* outDataLen)
@@ -286,7 +292,8 @@ int VORN_DAL_CALL VORN_DAL_Rc4Final(void* ctx, unsigned char*, int* outDataLen) 
     logText(refused);
     return VORN_DAL_ERR_ARGUMENT;
   }
-  return softcrypt::rc4Final(*context, *outDataLen);
+  softcrypt::rc4Final(*context, *outDataLen);
+  return 0;
 }
 
 }  // extern "C"

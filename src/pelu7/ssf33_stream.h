@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "pelu7/cipher_codes.h"
 #include "pelu7/ssf33_context.h"
 #include "softcrypt/block_stream.h"
 #include "vorn_dal_pelu7.h"
@@ -76,24 +77,10 @@ inline Ssf33MacStream macStreamOf(Ssf33Context& context) noexcept {
   return {context.pending, context.pendingLen, context.macState};
 }
 
-// The SSF33 code of a streaming result. An encryption final with a whole block
-// pending (left there by decryption updates) is -200 in ECB and a data length
-// error in CBC.
+// The SSF33 code of a streaming result: the ECB and CBC columns of the
+// cipher code table.
 constexpr int ssf33Code(softcrypt::StreamResult result, int mode) noexcept {
-  using softcrypt::StreamResult;
-  switch (result) {
-    case StreamResult::Ok: return VORN_DAL_OK;
-    case StreamResult::BadMode: return VORN_DAL_ERR_MODE;
-    case StreamResult::EncryptFinalLength:
-      return mode == softcrypt::kModeEcb ? VORN_DAL_ERR_SSF33_ECB_FINAL : VORN_DAL_ERR_DATA_LENGTH;
-    case StreamResult::DecryptFinalLength:
-    case StreamResult::CiphertextLength:
-    case StreamResult::MacLength:
-    case StreamResult::OutputTooLong: return VORN_DAL_ERR_DATA_LENGTH;
-    case StreamResult::BadPadding: return VORN_DAL_ERR_PADDING;
-    case StreamResult::CipherFailed: return VORN_DAL_ERR_SSF33;
-  }
-  return VORN_DAL_ERR_OTHER;
+  return cipherCode(result, mode == softcrypt::kModeEcb ? CipherFamily::Ssf33Ecb : CipherFamily::Ssf33Cbc);
 }
 
 }  // namespace pelu7

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "softcrypt/cipher_codes.h"
+#include "softcrypt/cipher_results.h"
 #include "softcrypt/legacy_primitives.h"
 
 namespace softcrypt {
@@ -13,11 +13,11 @@ bool isDesKeyLength(int keyLen) noexcept { return keyLen == 8 || keyLen == 16 ||
 
 }  // namespace
 
-int acquireDesContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
-                      void** ctxOut) noexcept {
-  if (ctxOut == nullptr || !isDesKeyLength(keyLen)) return kDesAcquireRefused;
+AcquireResult acquireDesContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
+                                void** ctxOut) noexcept {
+  if (ctxOut == nullptr || !isDesKeyLength(keyLen)) return AcquireResult::Refused;
   DesContext* context = allocateContext<DesContext>();
-  if (context == nullptr) return kDesAcquireRefused;
+  if (context == nullptr) return AcquireResult::Refused;
 
   std::memcpy(context->key1, key, 8);
   legacy::desSetKey(context->key1, context->schedule1);
@@ -34,7 +34,7 @@ int acquireDesContext(const unsigned char* key, int keyLen, const unsigned char*
   context->mode = mode;
   context->option = option;
   *ctxOut = context;
-  return 0;
+  return AcquireResult::Ok;
 }
 
 void DesBlockCipher::ecbBlock(const unsigned char* in, unsigned char* out, bool encrypt) noexcept {

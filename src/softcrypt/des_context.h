@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "softcrypt/block_stream.h"
+#include "softcrypt/cipher_results.h"
 #include "softcrypt/context_storage.h"
 
 namespace softcrypt {
@@ -36,9 +37,9 @@ struct DesContext {
 // Key length 8 gives single DES, 16 two-key triple DES (key1 again as the
 // third key), 24 or more three-key triple DES from the first 24 bytes. Other
 // lengths are refused without reading the key. The IV is read only in CBC.
-// Returns 0 or kDesAcquireRefused; *ctxOut is written only on success.
-int acquireDesContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
-                      void** ctxOut) noexcept;
+// Returns AcquireResult::Ok or Refused; *ctxOut is written only on success.
+AcquireResult acquireDesContext(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
+                                void** ctxOut) noexcept;
 
 // Runs of blocks in the context's mode, and single-block encipherment for the MAC.
 class DesBlockCipher {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "softcrypt/cipher_codes.h"
+#include "softcrypt/cipher_results.h"
 #include "softcrypt/legacy_primitives.h"
 
 namespace softcrypt {
@@ -14,11 +14,11 @@ constexpr int kMaxEffectiveBits = 1024;
 
 }  // namespace
 
-int acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
-                      void** ctxOut) noexcept {
-  if (ctxOut == nullptr || keyLen <= 0) return kRc2AcquireRefused;
+AcquireResult acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
+                                void** ctxOut) noexcept {
+  if (ctxOut == nullptr || keyLen <= 0) return AcquireResult::Refused;
   Rc2Context* context = allocateContext<Rc2Context>();
-  if (context == nullptr) return kRc2AcquireRefused;
+  if (context == nullptr) return AcquireResult::Refused;
 
   const int keyBytes = keyLen < kMaxKeyBytes ? keyLen : kMaxKeyBytes;
   legacy::rc2SetKey(context->schedule, key, keyBytes,
@@ -27,7 +27,7 @@ int acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char*
   context->mode = mode;
   context->option = option;
   *ctxOut = context;
-  return 0;
+  return AcquireResult::Ok;
 }
 
 bool Rc2BlockCipher::run(Direction direction, RunSite, const unsigned char* in, unsigned char* out, std::size_t blocks,

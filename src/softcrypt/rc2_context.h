@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "softcrypt/block_stream.h"
+#include "softcrypt/cipher_results.h"
 #include "softcrypt/context_storage.h"
 
 namespace softcrypt {
@@ -27,9 +28,9 @@ struct Rc2Context {
 // Keys the context with keyLen bytes (at most 128 are used) and an effective
 // key length of 8 x keyLen bits, capped at 1024. A key length of 0 or below is
 // refused without reading the key. The IV is read only in CBC.
-// Returns 0 or kRc2AcquireRefused; *ctxOut is written only on success.
-int acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
-                      void** ctxOut) noexcept;
+// Returns AcquireResult::Ok or Refused; *ctxOut is written only on success.
+AcquireResult acquireRc2Context(const unsigned char* key, int keyLen, const unsigned char* iv, int mode, int option,
+                                void** ctxOut) noexcept;
 
 // Runs of blocks in the context's mode, and single-block encipherment for the MAC.
 class Rc2BlockCipher {

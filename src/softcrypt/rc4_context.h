@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "softcrypt/cipher_results.h"
 #include "softcrypt/context_storage.h"
 
 namespace softcrypt {
@@ -17,18 +18,18 @@ struct Rc4Context {
 };
 
 // Keys the context with keyLen bytes; a key length of 0 or below is refused
-// without reading the key. Returns 0 or kRc4AcquireRefused; *ctxOut is
+// without reading the key. Returns AcquireResult::Ok or Refused; *ctxOut is
 // written only on success.
-int acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexcept;
+AcquireResult acquireRc4Context(const unsigned char* key, int keyLen, void** ctxOut) noexcept;
 
 // XORs inLen bytes with the next keystream bytes (in == out is allowed); 0.
 // A length above INT_MAX, whose output length an int cannot report, is
-// refused with kRc4TooLong before anything is read or written.
-int rc4Update(Rc4Context& context, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
-              int& outLen) noexcept;
+// refused with Rc4Result::TooLong before anything is read or written.
+Rc4Result rc4Update(Rc4Context& context, const unsigned char* in, std::uint32_t inLen, unsigned char* out,
+                    int& outLen) noexcept;
 
 // Produces nothing: outLen 0; 0.
-int rc4Final(Rc4Context& context, int& outLen) noexcept;
+void rc4Final(Rc4Context& context, int& outLen) noexcept;
 
 }  // namespace softcrypt
 
