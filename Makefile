@@ -93,7 +93,11 @@ deb: deps build
 	$(call apt_install,dpkg-dev)
 	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)/deb
 
-demo: build
+# The demonstration alone on the terminal: the set-up and the build go to a
+# log that is shown only when they fail.
+demo:
+	@mkdir -p $(BUILD)
+	@$(MAKE) --no-print-directory build >$(BUILD)/demo-build.log 2>&1 || { cat $(BUILD)/demo-build.log; exit 1; }
 	@./tools/pelu7/demo.sh $(BUILD)
 
 # Only the benchmark program is built: at -O3 GCC 12 warns falsely (and
