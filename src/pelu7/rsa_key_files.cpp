@@ -4,6 +4,7 @@
 
 #include "pelu7/apdu.h"
 #include "pelu7/transport.h"
+#include "vorn_dal_pelu7.h"
 
 namespace pelu7 {
 namespace {
@@ -71,17 +72,25 @@ void fillPrivateKeyRecord(RsaPrivateKeyRecord& record, const std::uint8_t* p, co
   putElement(at, kCoefficientTag, qInv, kRsaPrimeSize);
 }
 
-int readKeyPairCounter(int& pairId) {
+int takeKeyPairIds(KeyPairIds& ids, int* pubKeyId, int* priKeyId, std::source_location site) {
   std::uint8_t counter[kCounterBytes];
-  const int result = PELU7_ReadFileBin(KeyPairCounterFile, 0, counter, kCounterBytes);
-  if (result == 0) pairId = counter[0] << 8 | counter[1];
-  return result;
-}
-
-int writeKeyPairCounter(int nextPairId) {
-  const std::uint8_t counter[kCounterBytes] = {static_cast<std::uint8_t>(nextPairId >> 8),
-                                               static_cast<std::uint8_t>(nextPairId)};
-  return PELU7_WriteFileBin(KeyPairCounterFile, 0, counter, kCounterBytes);
+  if (PELU7_ReadFileBin(KeyPairCounterFile, 0, counter, kCounterBytes) != 0) {
+    logText("******>PELU7_ReadFileBin", site);
+    return VORN_DAL_ERR_READ_FILE;
+  }
+  const int pairId = counter[0] << 8 | counter[1];
+  ids.publicFile = RsaPublicKeyFile(pairId);
+  ids.privateFile = RsaPrivateKeyFile(pairId);
+  *pubKeyId = ids.publicFile;
+  *priKeyId = ids.privateFile;
+  const int next = pairId + 2;
+  const std::uint8_t advanced[kCounterBytes] = {static_cast<std::uint8_t>(next >> 8), static_cast<std::uint8_t>(next)};
+  const int status = PELU7_WriteFileBin(KeyPairCounterFile, 0, advanced, kCounterBytes);
+  if (status != 0) {
+    logKeyFileWriteFailure(status, site);
+    return VORN_DAL_ERR_WRITE_FILE;
+  }
+  return 0;
 }
 
 int createRsaPublicKeyFile(int fileId) { return createKeyFile(fileId, kRsaPublicKeyFileData); }

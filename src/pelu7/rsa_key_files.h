@@ -43,10 +43,20 @@ void fillPublicKeyRecord(RsaPublicKeyRecord& record, const std::uint8_t* modulus
 void fillPrivateKeyRecord(RsaPrivateKeyRecord& record, const std::uint8_t* p, const std::uint8_t* q,
                           const std::uint8_t* dP, const std::uint8_t* dQ, const std::uint8_t* qInv);
 
-// Reads N from the counter file: 0, or the failing status word.
-int readKeyPairCounter(int& pairId);
-// Writes the next free pair id (modulo 65536): 0, or the failing status word.
-int writeKeyPairCounter(int nextPairId);
+// The file ids of one key pair.
+struct KeyPairIds {
+  int publicFile = 0;
+  int privateFile = 0;
+};
+
+// Takes the ids of the next pair on the card before any of its files exists:
+// reads N from the counter, hands N and N + 1 to the caller's outputs, then
+// writes N + 2 (modulo 65536). A refused counter write leaves the card as it
+// was, and a later failure uses up the two ids instead of leaving files behind
+// that would block every later pair. Failures are logged at the caller's
+// line: -128 (counter unreadable, outputs untouched) or -127; else 0.
+int takeKeyPairIds(KeyPairIds& ids, int* pubKeyId, int* priKeyId,
+                   std::source_location site = std::source_location::current());
 
 // CREATE FILE of a pair's key files: the card's status word.
 int createRsaPublicKeyFile(int fileId);

@@ -26,23 +26,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
     return VORN_DAL_ERR_ARGUMENT;
   }
 
-  int pairId = 0;
-  if (readKeyPairCounter(pairId) != 0) {
-    logText("******>PELU7_ReadFileBin");
-    return VORN_DAL_ERR_READ_FILE;
-  }
-  const int publicFile = RsaPublicKeyFile(pairId);
-  const int privateFile = RsaPrivateKeyFile(pairId);
-  *pubKeyId = publicFile;
-  *priKeyId = privateFile;
+  KeyPairIds ids;
+  if (int rc = takeKeyPairIds(ids, pubKeyId, priKeyId); rc != 0) return rc;
+  const int publicFile = ids.publicFile;
+  const int privateFile = ids.privateFile;
 
-  // The ids are taken before any file exists (see key pair generation).
-  int status = writeKeyPairCounter(pairId + 2);
-  if (status != 0) {
-    logKeyFileWriteFailure(status);
-    return VORN_DAL_ERR_WRITE_FILE;
-  }
-  status = createRsaPublicKeyFile(publicFile);
+  int status = createRsaPublicKeyFile(publicFile);
   if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     return VORN_DAL_ERR_CREATE_FILE;
