@@ -71,6 +71,16 @@ struct StreamCipherExports {
 inline constexpr StreamCipherExports kRc4Exports{"Rc4", VORN_DAL_Rc4AcquireContext, VORN_DAL_Rc4Update,
                                                  VORN_DAL_Rc4Final, VORN_DAL_Rc4Encrypt};
 
+// The acquire export of each software cipher family, by name.
+struct NamedAcquire {
+  const char* name;
+  VORN_DAL_FN_ACQUIRE acquire;
+};
+
+inline constexpr NamedAcquire kSoftAcquires[] = {{kDesExports.name, kDesExports.acquire},
+                                                 {kRc2Exports.name, kRc2Exports.acquire},
+                                                 {kRc4Exports.name, kRc4Exports.acquire}};
+
 // A software cipher context (DES, RC2 or RC4), released by the shared release
 // export when it goes out of scope.
 class SoftCipherContext {
