@@ -6,36 +6,23 @@
 #include <cstddef>
 
 #include "bench/openssl_reference.h"
+#include "cipher_exports.h"
 #include "vorn_dal_pelu7.h"
 
 namespace bench {
-
-// The exports of one block cipher family (DES or RC2).
-struct DalBlockFamily {
-  VORN_DAL_FN_ACQUIRE acquire;
-  VORN_DAL_FN_UPDATE encUpdate;
-  VORN_DAL_FN_FINAL encFinal;
-  VORN_DAL_FN_UPDATE decrypt;
-  VORN_DAL_FN_MAC mac;
-};
-
-inline constexpr DalBlockFamily kDalDes{VORN_DAL_DesAcquireContext, VORN_DAL_DesEncUpdate, VORN_DAL_DesEncFinal,
-                                        VORN_DAL_DesDecrypt, VORN_DAL_DesMac};
-inline constexpr DalBlockFamily kDalRc2{VORN_DAL_Rc2AcquireContext, VORN_DAL_Rc2EncUpdate, VORN_DAL_Rc2EncFinal,
-                                        VORN_DAL_Rc2Decrypt, VORN_DAL_Rc2Mac};
 
 struct BlockCipherCase {
   const char* name;
   BlockCipherKind kind;
   int keyLength;
-  const DalBlockFamily* dal;
+  const testsupport::CipherExports* dal;
 };
 
 inline const std::array<BlockCipherCase, 4> kBlockCiphers{{
-    {"DES", BlockCipherKind::Des, 8, &kDalDes},
-    {"3DES-2key", BlockCipherKind::TripleDesTwoKey, 16, &kDalDes},
-    {"3DES-3key", BlockCipherKind::TripleDesThreeKey, 24, &kDalDes},
-    {"RC2-128", BlockCipherKind::Rc2, 16, &kDalRc2},
+    {"DES", BlockCipherKind::Des, 8, &testsupport::kDesExports},
+    {"3DES-2key", BlockCipherKind::TripleDesTwoKey, 16, &testsupport::kDesExports},
+    {"3DES-3key", BlockCipherKind::TripleDesThreeKey, 24, &testsupport::kDesExports},
+    {"RC2-128", BlockCipherKind::Rc2, 16, &testsupport::kRc2Exports},
 }};
 
 inline constexpr unsigned char kCipherKey[24] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
@@ -53,18 +40,7 @@ struct ChainValue {
 inline const char* modeName(int mode) { return mode == kCbc ? "CBC" : "ECB"; }
 
 // A cipher context of the library, released on scope exit.
-class DalContext {
- public:
-  DalContext() = default;
-  ~DalContext() { VORN_DAL_DesReleaseCtx(handle_); }
-  DalContext(const DalContext&) = delete;
-  DalContext& operator=(const DalContext&) = delete;
-  void** out() { return &handle_; }
-  void* get() const { return handle_; }
-
- private:
-  void* handle_ = nullptr;
-};
+using DalContext = testsupport::SoftCipherContext;
 
 // Acquires a context of the case in the given mode; false when refused.
 inline bool acquire(const BlockCipherCase& cipher, int mode, DalContext& context) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "cipher_exports.h"
 #include "exact_buffer.h"
 #include "fuzz_check.h"
 #include "vorn_dal_pelu7.h"
@@ -19,31 +20,10 @@ namespace {
 constexpr unsigned kBlock = 8;
 using Bytes = std::vector<std::uint8_t>;
 
-using Acquire = int(VORN_DAL_CALL*)(const unsigned char*, int, const unsigned char*, int, int, void**);
-using Update = int(VORN_DAL_CALL*)(void*, const unsigned char*, unsigned int, unsigned char*, int*);
-using Final = int(VORN_DAL_CALL*)(void*, unsigned char*, int*);
-using MacUpdate = int(VORN_DAL_CALL*)(void*, const unsigned char*, unsigned int);
-using MacFinal = int(VORN_DAL_CALL*)(void*, unsigned char*, unsigned int);
-using Mac = int(VORN_DAL_CALL*)(void*, const unsigned char*, unsigned int, unsigned char*, unsigned int);
+using Family = testsupport::CipherExports;
+using Update = VORN_DAL_FN_UPDATE;
 
-struct Family {
-  const char* name;
-  Acquire acquire;
-  Update encUpdate, encrypt, decUpdate, decrypt;
-  Final encFinal, decFinal;
-  MacUpdate macUpdate;
-  MacFinal macFinal;
-  Mac mac;
-};
-
-const Family kFamilies[] = {
-    {"DES", VORN_DAL_DesAcquireContext, VORN_DAL_DesEncUpdate, VORN_DAL_DesEncrypt, VORN_DAL_DesDecUpdate,
-     VORN_DAL_DesDecrypt, VORN_DAL_DesEncFinal, VORN_DAL_DesDecFinal, VORN_DAL_DesMacUpdate, VORN_DAL_DesMacFinal,
-     VORN_DAL_DesMac},
-    {"RC2", VORN_DAL_Rc2AcquireContext, VORN_DAL_Rc2EncUpdate, VORN_DAL_Rc2Encrypt, VORN_DAL_Rc2DecUpdate,
-     VORN_DAL_Rc2Decrypt, VORN_DAL_Rc2EncFinal, VORN_DAL_Rc2DecFinal, VORN_DAL_Rc2MacUpdate, VORN_DAL_Rc2MacFinal,
-     VORN_DAL_Rc2Mac},
-};
+const Family* const kFamilies[] = {&testsupport::kDesExports, &testsupport::kRc2Exports};
 
 struct Setup {
   const Family* family;
@@ -54,20 +34,13 @@ struct Setup {
 };
 
 // A context released at scope exit.
-class Context {
+class Context : public testsupport::SoftCipherContext {
  public:
-  Context(Acquire acquire, const Setup& s) {
+  Context(VORN_DAL_FN_ACQUIRE acquire, const Setup& s) {
     ExactBuffer key(s.key), iv(s.iv);
-    const int code = acquire(key.data(), static_cast<int>(key.size()), iv.data(), s.mode, 0, &handle_);
-    FUZZ_CHECK(code == 0 && handle_ != nullptr, "acquire returned %d", code);
+    const int code = acquire(key.data(), static_cast<int>(key.size()), iv.data(), s.mode, 0, out());
+    FUZZ_CHECK(code == 0 && get() != nullptr, "acquire returned %d", code);
   }
-  ~Context() { VORN_DAL_DesReleaseCtx(handle_); }
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
-  void* get() const { return handle_; }
-
- private:
-  void* handle_ = nullptr;
 };
 
 unsigned wholeBlocks(unsigned length) { return length / kBlock * kBlock; }
@@ -250,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   Setup s;
-  s.family = &kFamilies[family];
+  s.family = kFamilies[family];
   static const unsigned kDesKeyLengths[] = {8, 16, 24};
   s.key = in.fixedBytes(family == 0 ? kDesKeyLengths[keyChoice % 3] : 1 + keyChoice % 128);
   s.iv = in.fixedBytes(kBlock);

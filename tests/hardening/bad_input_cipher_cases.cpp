@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hardening/bad_input.h"
+#include "support/cipher_exports.h"
 
 namespace hardening {
 namespace {
@@ -14,9 +15,11 @@ namespace {
 using testsupport::ScriptedCard;
 #define CALL HARDENING_CALL
 
-using Acquire = int(VORN_DAL_CALL*)(const unsigned char*, int, const unsigned char*, int, int, void**);
-using Update = int(VORN_DAL_CALL*)(void*, const unsigned char*, unsigned int, unsigned char*, int*);
-using Final = int(VORN_DAL_CALL*)(void*, unsigned char*, int*);
+using testsupport::kDesExports;
+using testsupport::kRc2Exports;
+using Acquire = VORN_DAL_FN_ACQUIRE;
+using Update = VORN_DAL_FN_UPDATE;
+using Final = VORN_DAL_FN_FINAL;
 
 const Bytes kIv(16, 0x1F);
 const Bytes kData(64, 0x3C);
@@ -32,59 +35,20 @@ int acquireAndRelease(Acquire acquire, int keyLen, Outputs& out, bool storeHandl
   return result;
 }
 
-struct SoftFamily {
-  const char* name;
-  Acquire acquire;
-  Update encUpdate;
-  Final encFinal;
-  Update encrypt;
-  Update decUpdate;
-  Final decFinal;
-  Update decrypt;
-  int (VORN_DAL_CALL* macFinal)(void*, unsigned char*, unsigned int);
-  int (VORN_DAL_CALL* mac)(void*, const unsigned char*, unsigned int, unsigned char*, unsigned int);
-  int acquireRefused;  // code of a refused acquire
-  int finalLength;     // code of a final without the right pending bytes
+// A family's exports with the code of a final without the right pending bytes.
+struct SoftFamily : testsupport::CipherExports {
+  int finalLength;
 };
 
-const SoftFamily kDes{"Des",
-                      VORN_DAL_DesAcquireContext,
-                      VORN_DAL_DesEncUpdate,
-                      VORN_DAL_DesEncFinal,
-                      VORN_DAL_DesEncrypt,
-                      VORN_DAL_DesDecUpdate,
-                      VORN_DAL_DesDecFinal,
-                      VORN_DAL_DesDecrypt,
-                      VORN_DAL_DesMacFinal,
-                      VORN_DAL_DesMac,
-                      VORN_DAL_ERR_KEY_OBJECT,
-                      VORN_DAL_ERR_OTHER};
-const SoftFamily kRc2{"Rc2",
-                      VORN_DAL_Rc2AcquireContext,
-                      VORN_DAL_Rc2EncUpdate,
-                      VORN_DAL_Rc2EncFinal,
-                      VORN_DAL_Rc2Encrypt,
-                      VORN_DAL_Rc2DecUpdate,
-                      VORN_DAL_Rc2DecFinal,
-                      VORN_DAL_Rc2Decrypt,
-                      VORN_DAL_Rc2MacFinal,
-                      VORN_DAL_Rc2Mac,
-                      VORN_DAL_ERR_OTHER,
-                      VORN_DAL_ERR_DATA_LENGTH};
+const SoftFamily kDes{{kDesExports}, VORN_DAL_ERR_OTHER};
+const SoftFamily kRc2{{kRc2Exports}, VORN_DAL_ERR_DATA_LENGTH};
 
 // A context of the family (16-byte key) in a mode, released at scope exit.
-class SoftContext {
+class SoftContext : public testsupport::SoftCipherContext {
  public:
   SoftContext(const SoftFamily& family, int mode) {
-    EXPECT_EQ(0, family.acquire(kIv.data(), 16, kIv.data(), mode, 0, &handle_));
+    EXPECT_EQ(0, family.acquire(kIv.data(), 16, kIv.data(), mode, 0, out()));
   }
-  ~SoftContext() { VORN_DAL_DesReleaseCtx(handle_); }
-  SoftContext(const SoftContext&) = delete;
-  SoftContext& operator=(const SoftContext&) = delete;
-  void* get() const { return handle_; }
-
- private:
-  void* handle_ = nullptr;
 };
 
 using Call = std::function<int(Outputs&, ScriptedCard&, BadInput&)>;
@@ -196,10 +160,7 @@ std::vector<BadInputCase> softCipherCases() {
     addKeyLengthCase(cases, "Rc4KeyOf" + std::to_string(keyLen) + "BytesAccepted", VORN_DAL_Rc4AcquireContext,
                      keyLen, 0);
   }
-  const std::pair<const char*, Acquire> acquires[] = {{"Des", VORN_DAL_DesAcquireContext},
-                                                      {"Rc2", VORN_DAL_Rc2AcquireContext},
-                                                      {"Rc4", VORN_DAL_Rc4AcquireContext}};
-  for (const auto& [name, acquire] : acquires) {
+  for (const auto& [name, acquire] : testsupport::kSoftAcquires) {
     cases.push_back({std::string(name) + "NoPlaceForTheHandle", TokenState::Fresh,
                      [acquire](Outputs& out, ScriptedCard&, BadInput&) {
                        return acquireAndRelease(acquire, 16, out, false);

@@ -9,11 +9,11 @@
 #include <climits>
 #include <functional>
 #include <optional>
-#include <tuple>
 #include <string>
 #include <vector>
 
 #include "hardening/bad_input.h"
+#include "support/cipher_exports.h"
 #include "pelu7/ssf33_context.h"
 #include "softcrypt/des_context.h"
 #include "softcrypt/rc2_context.h"
@@ -22,6 +22,10 @@
 namespace hardening {
 namespace {
 
+using testsupport::kDesExports;
+using testsupport::kRc2Exports;
+using testsupport::kRc4Exports;
+using testsupport::kSsf33Exports;
 using testsupport::ScriptedCard;
 
 enum class Kind { Des, Rc2, Rc4, Ssf33 };
@@ -50,10 +54,10 @@ std::size_t contextSize(Kind kind) {
 class KindContext {
  public:
   KindContext(Kind kind, ScriptedCard& card, BadInput& test) : kind_(kind) {
-    const auto acquire = kind == Kind::Des   ? VORN_DAL_DesAcquireContext
-                         : kind == Kind::Rc2 ? VORN_DAL_Rc2AcquireContext
-                         : kind == Kind::Rc4 ? VORN_DAL_Rc4AcquireContext
-                                             : VORN_DAL_SSF33AcquireContext;
+    const VORN_DAL_FN_ACQUIRE acquire = kind == Kind::Des   ? kDesExports.acquire
+                                        : kind == Kind::Rc2 ? kRc2Exports.acquire
+                                        : kind == Kind::Rc4 ? kRc4Exports.acquire
+                                                            : kSsf33Exports.acquire;
     EXPECT_EQ(0, acquire(kKey.data(), static_cast<int>(kKey.size()), kIv.data(), VORN_DAL_MODE_CBC, 0, &handle_));
     card.clear();
     test.forgetLog();
@@ -84,15 +88,14 @@ struct Op {
   bool writesMac;     // mac is needed
 };
 
-Op update(const std::string& name, int(VORN_DAL_CALL* fn)(void*, const unsigned char*, unsigned int, unsigned char*,
-                                                                int*)) {
+Op update(const std::string& name, VORN_DAL_FN_UPDATE fn) {
   return {name, [fn](void* ctx, const std::uint8_t* in, std::uint8_t* out, int* len) {
             return fn(ctx, in, kUpdateLen, out, len);
           },
           true, true, true, false};
 }
 
-Op final(const std::string& name, int(VORN_DAL_CALL* fn)(void*, unsigned char*, int*), bool writesOutput = true) {
+Op final(const std::string& name, VORN_DAL_FN_FINAL fn, bool writesOutput = true) {
   return {name, [fn](void* ctx, const std::uint8_t*, std::uint8_t* out, int* len) { return fn(ctx, out, len); },
           false, writesOutput, true, false};
 }
@@ -105,17 +108,16 @@ struct Family {
   std::string firstLog;  // a line the family writes before any check ("" for none)
 };
 
-template <class MacUpdate, class MacFinal, class Mac>
-std::vector<Op> blockOps(decltype(&VORN_DAL_DesEncUpdate) encUpdate, decltype(&VORN_DAL_DesEncFinal) encFinal,
-                         decltype(&VORN_DAL_DesEncrypt) encrypt, decltype(&VORN_DAL_DesDecUpdate) decUpdate,
-                         decltype(&VORN_DAL_DesDecFinal) decFinal, decltype(&VORN_DAL_DesDecrypt) decrypt,
-                         MacUpdate macUpdate, MacFinal macFinal, Mac mac) {
-  return {update("EncUpdate", encUpdate),
-          final("EncFinal", encFinal),
-          update("Encrypt", encrypt),
-          update("DecUpdate", decUpdate),
-          final("DecFinal", decFinal),
-          update("Decrypt", decrypt),
+std::vector<Op> blockOps(const testsupport::CipherExports& f) {
+  const VORN_DAL_FN_MAC_UPDATE macUpdate = f.macUpdate;
+  const VORN_DAL_FN_MAC_FINAL macFinal = f.macFinal;
+  const VORN_DAL_FN_MAC mac = f.mac;
+  return {update("EncUpdate", f.encUpdate),
+          final("EncFinal", f.encFinal),
+          update("Encrypt", f.encrypt),
+          update("DecUpdate", f.decUpdate),
+          final("DecFinal", f.decFinal),
+          update("Decrypt", f.decrypt),
           {"MacUpdate", [macUpdate](void* ctx, const std::uint8_t* in, std::uint8_t*, int*) {
              return macUpdate(ctx, in, kUpdateLen);
            },
@@ -131,24 +133,13 @@ std::vector<Op> blockOps(decltype(&VORN_DAL_DesEncUpdate) encUpdate, decltype(&V
 }
 
 std::vector<Family> families() {
-  std::vector<Op> ssf33 = blockOps(VORN_DAL_SSF33EncUpdate, VORN_DAL_SSF33EncFinal, VORN_DAL_SSF33Encrypt,
-                                   VORN_DAL_SSF33DecUpdate, VORN_DAL_SSF33DecFinal, VORN_DAL_SSF33Decrypt,
-                                   VORN_DAL_SSF33MacUpdate, VORN_DAL_SSF33MacFinal, VORN_DAL_SSF33Mac);
   return {
-      {"Des", Kind::Des, Kind::Ssf33,
-       blockOps(VORN_DAL_DesEncUpdate, VORN_DAL_DesEncFinal, VORN_DAL_DesEncrypt, VORN_DAL_DesDecUpdate,
-                VORN_DAL_DesDecFinal, VORN_DAL_DesDecrypt, VORN_DAL_DesMacUpdate, VORN_DAL_DesMacFinal,
-                VORN_DAL_DesMac),
-       ""},
-      {"Rc2", Kind::Rc2, Kind::Des,
-       blockOps(VORN_DAL_Rc2EncUpdate, VORN_DAL_Rc2EncFinal, VORN_DAL_Rc2Encrypt, VORN_DAL_Rc2DecUpdate,
-                VORN_DAL_Rc2DecFinal, VORN_DAL_Rc2Decrypt, VORN_DAL_Rc2MacUpdate, VORN_DAL_Rc2MacFinal,
-                VORN_DAL_Rc2Mac),
-       ""},
+      {kDesExports.name, Kind::Des, Kind::Ssf33, blockOps(kDesExports), ""},
+      {kRc2Exports.name, Kind::Rc2, Kind::Des, blockOps(kRc2Exports), ""},
       // RC4's final writes only the length 0, so it needs no output buffer.
-      {"Rc4", Kind::Rc4, Kind::Rc2, {update("Update", VORN_DAL_Rc4Update), final("Final", VORN_DAL_Rc4Final, false)},
-       ""},
-      {"Ssf33", Kind::Ssf33, Kind::Rc4, ssf33, ""},
+      {kRc4Exports.name, Kind::Rc4, Kind::Rc2,
+       {update("Update", kRc4Exports.update), final("Final", kRc4Exports.final, false)}, ""},
+      {kSsf33Exports.name, Kind::Ssf33, Kind::Rc4, blockOps(kSsf33Exports), ""},
   };
 }
 
@@ -206,18 +197,14 @@ std::vector<BadInputCase> handleCases() {
 
 // The acquire calls: a null key, a null IV in CBC (RC4 reads none), a null place for the handle.
 std::vector<BadInputCase> acquireCases() {
-  using Acquire = decltype(&VORN_DAL_DesAcquireContext);
-  const std::pair<const char*, Acquire> acquires[] = {{"Des", VORN_DAL_DesAcquireContext},
-                                                      {"Rc2", VORN_DAL_Rc2AcquireContext},
-                                                      {"Rc4", VORN_DAL_Rc4AcquireContext}};
   std::vector<BadInputCase> cases;
-  for (const auto& [name, acquire] : acquires) {
+  for (const auto& [name, acquire] : testsupport::kSoftAcquires) {
     cases.push_back({std::string(name) + "AcquireNoKey", TokenState::Fresh,
                      [acquire](Outputs& out, ScriptedCard&, BadInput&) {
                        return acquire(nullptr, 16, kIv.data(), VORN_DAL_MODE_ECB, 0, &out.context);
                      },
                      VORN_DAL_ERR_ARGUMENT, kNoCommand, std::vector<std::string>{"******>key"}});
-    if (acquire == VORN_DAL_Rc4AcquireContext) continue;
+    if (acquire == kRc4Exports.acquire) continue;
     cases.push_back({std::string(name) + "AcquireCbcWithoutIv", TokenState::Fresh,
                      [acquire](Outputs& out, ScriptedCard&, BadInput&) {
                        return acquire(kKey.data(), 16, nullptr, VORN_DAL_MODE_CBC, 0, &out.context);
@@ -227,7 +214,7 @@ std::vector<BadInputCase> acquireCases() {
   return cases;
 }
 
-using UpdateFn = decltype(&VORN_DAL_DesEncUpdate);
+using UpdateFn = VORN_DAL_FN_UPDATE;
 
 // A length whose output an int cannot report, on a context that first holds
 // `pending` bytes from the update `fill` (of the same direction).
@@ -247,10 +234,12 @@ std::vector<LengthRow> lengthRows() {
   constexpr unsigned kIntMax = INT_MAX;
   const int tooLong = VORN_DAL_ERR_DATA_LENGTH;
   std::vector<LengthRow> rows;
-  const std::tuple<std::string, Kind, UpdateFn, UpdateFn, UpdateFn, UpdateFn> blockFamilies[] = {
-      {"Des", Kind::Des, VORN_DAL_DesEncUpdate, VORN_DAL_DesEncrypt, VORN_DAL_DesDecUpdate, VORN_DAL_DesDecrypt},
-      {"Rc2", Kind::Rc2, VORN_DAL_Rc2EncUpdate, VORN_DAL_Rc2Encrypt, VORN_DAL_Rc2DecUpdate, VORN_DAL_Rc2Decrypt}};
-  for (const auto& [name, kind, encUpdate, encrypt, decUpdate, decrypt] : blockFamilies) {
+  const std::pair<const testsupport::CipherExports*, Kind> blockFamilies[] = {{&kDesExports, Kind::Des},
+                                                                              {&kRc2Exports, Kind::Rc2}};
+  for (const auto& [family, kind] : blockFamilies) {
+    const std::string name = family->name;
+    const UpdateFn encUpdate = family->encUpdate, encrypt = family->encrypt;
+    const UpdateFn decUpdate = family->decUpdate, decrypt = family->decrypt;
     // 3 pending + INT_MAX - 2 bytes: 2^31 bytes of whole blocks.
     rows.push_back({name + "EncUpdate", kind, encUpdate, 3, encUpdate, kIntMax - 2, tooLong, kNoCommand, kNoLog});
     // 2^31 - 8 bytes of whole blocks, then the padding block.

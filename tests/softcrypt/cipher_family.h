@@ -1,4 +1,4 @@
-// The DES and RC2 exports gathered per family, so that one test runs on both.
+// The DES and RC2 families with what these tests expect of them, so that one test runs on both.
 #ifndef SOFTCRYPT_TEST_CIPHER_FAMILY_H
 #define SOFTCRYPT_TEST_CIPHER_FAMILY_H
 
@@ -6,73 +6,24 @@
 #include <utility>
 
 #include "evp_oracle.h"
+#include "support/cipher_exports.h"
 #include "vorn_dal_pelu7.h"
 
 namespace softcrypt_test {
 
-struct CipherFamily {
-  const char* name;
-  VORN_DAL_FN_ACQUIRE acquire;
-  VORN_DAL_FN_UPDATE encUpdate;
-  VORN_DAL_FN_FINAL encFinal;
-  VORN_DAL_FN_UPDATE encrypt;
-  VORN_DAL_FN_UPDATE decUpdate;
-  VORN_DAL_FN_FINAL decFinal;
-  VORN_DAL_FN_UPDATE decrypt;
-  VORN_DAL_FN_MAC_UPDATE macUpdate;
-  VORN_DAL_FN_MAC_FINAL macFinal;
-  VORN_DAL_FN_MAC mac;
+// A family's exports with what the tests expect of it and its reference cipher.
+struct CipherFamily : testsupport::CipherExports {
   int finalLengthCode;  // decryption or encryption final with the wrong amount pending
   int acquireRefused;
   OracleCipher (*oracle)(const Bytes& key, int mode);
 };
 
-inline const CipherFamily kDes{"Des",
-                               VORN_DAL_DesAcquireContext,
-                               VORN_DAL_DesEncUpdate,
-                               VORN_DAL_DesEncFinal,
-                               VORN_DAL_DesEncrypt,
-                               VORN_DAL_DesDecUpdate,
-                               VORN_DAL_DesDecFinal,
-                               VORN_DAL_DesDecrypt,
-                               VORN_DAL_DesMacUpdate,
-                               VORN_DAL_DesMacFinal,
-                               VORN_DAL_DesMac,
-                               VORN_DAL_ERR_OTHER,
-                               VORN_DAL_ERR_KEY_OBJECT,
-                               desOracle};
-
-inline const CipherFamily kRc2{"Rc2",
-                               VORN_DAL_Rc2AcquireContext,
-                               VORN_DAL_Rc2EncUpdate,
-                               VORN_DAL_Rc2EncFinal,
-                               VORN_DAL_Rc2Encrypt,
-                               VORN_DAL_Rc2DecUpdate,
-                               VORN_DAL_Rc2DecFinal,
-                               VORN_DAL_Rc2Decrypt,
-                               VORN_DAL_Rc2MacUpdate,
-                               VORN_DAL_Rc2MacFinal,
-                               VORN_DAL_Rc2Mac,
-                               VORN_DAL_ERR_DATA_LENGTH,
-                               VORN_DAL_ERR_OTHER,
-                               rc2Oracle};
+inline const CipherFamily kDes{{testsupport::kDesExports}, VORN_DAL_ERR_OTHER, VORN_DAL_ERR_KEY_OBJECT, desOracle};
+inline const CipherFamily kRc2{{testsupport::kRc2Exports}, VORN_DAL_ERR_DATA_LENGTH, VORN_DAL_ERR_OTHER, rc2Oracle};
 
 inline std::ostream& operator<<(std::ostream& os, const CipherFamily* family) { return os << family->name; }
 
-// A context released by the shared release export when the test ends.
-class Context {
- public:
-  Context() = default;
-  Context(const Context&) = delete;
-  Context& operator=(const Context&) = delete;
-  ~Context() { VORN_DAL_DesReleaseCtx(handle_); }
-
-  void** out() { return &handle_; }
-  void* get() const { return handle_; }
-
- private:
-  void* handle_ = nullptr;
-};
+using Context = testsupport::SoftCipherContext;
 
 // Output of one call: its result code and the bytes it reported.
 struct CallOutput {
