@@ -1,16 +1,30 @@
 #!/bin/sh
 # Cross-builds OpenSSL's libcrypto for 32-bit Windows from Debian's source
 # package, static and with the legacy provider built in (no-module), and
-# caches the headers and libcrypto.a in $PELU7_WIN_CACHE/openssl-<version>/.
+# caches the headers and libcrypto.a in
+# $PELU7_WIN_CACHE/openssl-<version>-<checksum of the options>/.
 # The version is that of the host's libssl3, so both builds use the same
-# OpenSSL; when the archive no longer offers that source, the newest one.
+# OpenSSL; when the mirror does not serve that source, the newest it does.
 # Prints the cached prefix on the last line of stdout.
+#
+# no-pinshared: otherwise libcrypto's first initialisation pins the module
+# that holds it, which for a static link is the DLL linking it, and
+# FreeLibrary never unloads that DLL (nor runs its process-detach code).
+# The options are part of the cache entry's name, so that changing them
+# builds a new entry.
 set -eu
 . "$(dirname "$0")/env.sh"
 
-version=$(dpkg-query -W -f='${Version}' libssl3 2>/dev/null || true)
-if [ -n "$version" ] && [ -f "$PELU7_WIN_CACHE/openssl-$version/lib/libcrypto.a" ]; then
-  echo "$PELU7_WIN_CACHE/openssl-$version"
+OPTIONS="no-shared no-module no-asm no-tests no-pinshared"
+tag=$(echo "$OPTIONS" | cksum | cut -c1-8)
+entry() { echo "$PELU7_WIN_CACHE/openssl-$1-$tag"; }
+
+# Which cache entry serves this host's libssl3 is written down once chosen,
+# so that a warm run needs neither the network nor apt.
+hostversion=$(dpkg-query -W -f='${Version}\n' libssl3 2>/dev/null | head -n 1 || true)
+choice="$PELU7_WIN_CACHE/openssl-for-libssl3-$hostversion-$tag"
+if [ -f "$choice" ] && [ -f "$(cat "$choice")/lib/libcrypto.a" ]; then
+  cat "$choice"
   exit 0
 fi
 
@@ -38,19 +52,29 @@ fi
 apt-get update -qq
 rm -f /etc/apt/sources.list.d/pelu7-openssl-src.list
 
-available=$(apt-cache showsrc openssl | sed -n 's/^Version: //p' | sort -u)
-if [ -z "$version" ] || ! echo "$available" | grep -qxF "$version"; then
-  version=$(echo "$available" | sort -V | tail -n 1)
-fi
-prefix="$PELU7_WIN_CACHE/openssl-$version"
-if [ -f "$prefix/lib/libcrypto.a" ]; then echo "$prefix"; exit 0; fi
+# The host's version first, then the others newest first; the first whose
+# files the mirror serves is built (a security archive may list a source it
+# no longer serves).
+available=$(apt-cache showsrc openssl | sed -n 's/^Version: //p' | sort -u -V -r)
+candidates=$( (echo "$available" | grep -xF "${hostversion:-none}" || true
+               echo "$available" | grep -vxF "${hostversion:-none}" || true) )
+cd "$work"
+version=""
+for v in $candidates; do
+  if [ -f "$(entry "$v")/lib/libcrypto.a" ]; then version=$v; break; fi
+  if apt-get source -qq --download-only "openssl=$v" >/dev/null 2>&1; then version=$v; break; fi
+  echo "openssl $v: source not served, trying the next version" >&2
+  rm -f openssl_*
+done
+if [ -z "$version" ]; then echo "no openssl source package could be fetched" >&2; exit 1; fi
+prefix=$(entry "$version")
+if [ -f "$prefix/lib/libcrypto.a" ]; then echo "$prefix" > "$choice"; echo "$prefix"; exit 0; fi
 
 echo "Cross-building libcrypto from Debian's openssl $version" >&2
-cd "$work"
-apt-get source -qq --download-only "openssl=$version" >/dev/null 2>&1
 dpkg-source -x --no-check openssl_*.dsc src >/dev/null
 cd src
-./Configure mingw no-shared no-module no-asm no-tests \
+# shellcheck disable=SC2086
+./Configure mingw $OPTIONS \
   --cross-compile-prefix=$PELU7_WIN_HOST- --prefix="$prefix" --openssldir="$prefix/ssl" >/dev/null
 nice -n 10 make -s -j2 build_generated >/dev/null
 nice -n 10 make -s -j2 libcrypto.a >/dev/null
@@ -63,7 +87,8 @@ mkdir -p "$staging/include" "$staging/lib"
 cp -r include/openssl "$staging/include/"
 rm -f "$staging/include/openssl/"*.in
 cp libcrypto.a "$staging/lib/"
-echo "$version" > "$staging/VERSION"
+echo "$version $OPTIONS" > "$staging/VERSION"
 chmod -R a+rX "$staging"
 mv -T "$staging" "$prefix" 2>/dev/null || rm -rf "$staging"
+echo "$prefix" > "$choice"
 echo "$prefix"

@@ -18,13 +18,20 @@ int __stdcall Probe_Sha1(const unsigned char *data, int len, char *hexOut) {
   return 0;
 }
 
-// Opens USB<portIndex>, sends one command and closes the port again. Returns
-// the echoed first command byte, or a negative value where a step failed.
+// Opens USB<portIndex>, resets the card, sends one command and closes the
+// port again. Returns the echoed first command byte, or a negative value
+// where a step failed.
 int __stdcall Probe_OpenPort(int portIndex) {
   char port[16];
   std::snprintf(port, sizeof port, "USB%d", portIndex);
   int handle = CT_open(port, 1, 0);
   if (handle < 0) return -101;
+  unsigned char atrLen = 0;
+  unsigned char atr[33];
+  if (ICC_reset(handle, &atrLen, atr) != 0x9000) {
+    CT_close(handle);
+    return -102;
+  }
   const unsigned char command[] = {0x5A, 0x84, 0x00, 0x00, 0x08};
   unsigned char response[500];
   unsigned char responseLen = 0;

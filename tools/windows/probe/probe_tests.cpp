@@ -21,23 +21,48 @@ class ProbeDll : public ::testing::Test {
     if (module_ != nullptr) FreeLibrary(module_);
   }
   FARPROC find(const char *name) const { return GetProcAddress(module_, name); }
+  // The export as a pointer of the given type (through void (*)(), the type
+  // GCC accepts as a go-between for function pointers).
+  template <typename Fn>
+  Fn findAs(const char *name) const {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(find(name)));
+  }
 
   HMODULE module_ = nullptr;
 };
 
-// Calls fn(args) and returns how far the stack pointer moved across the call:
-// 0 when caller and callee agree on who removes the arguments. Kept out of
-// line with a frame pointer (locals stay reachable through EBP even when the
-// callee leaves ESP wrong) and with each caller clean-up done right after its
-// call, not deferred past the second reading.
-template <typename Fn, typename... Args>
-__attribute__((noinline, optimize("no-omit-frame-pointer", "no-defer-pop"))) std::intptr_t stackDrift(Fn fn, int *result, Args... args) {
-  std::uintptr_t before = 0;
-  std::uintptr_t after = 0;
-  asm volatile("movl %%esp, %0" : "=r"(before));
-  *result = fn(args...);
-  asm volatile("movl %%esp, %0" : "=r"(after));
-  return static_cast<std::intptr_t>(after - before);
+// Pushes the 4-byte words args[0..count) as a __stdcall caller does (last
+// first), calls fn, and returns how far ESP moved across the call: 0 when the
+// callee removed exactly the arguments it was given. ESP is put back from a
+// saved copy afterwards, so a callee that removes too many or too few
+// arguments is measured, not crashed into.
+std::intptr_t stackDrift(void (*fn)(), const std::uint32_t *args, int count, int *result) {
+  int rc;
+  std::intptr_t drift;
+  asm volatile(
+      "movl %%esp, %%esi\n\t"
+      "1:\n\t"
+      "testl %%ecx, %%ecx\n\t"
+      "jz 2f\n\t"
+      "pushl -4(%%edi,%%ecx,4)\n\t"
+      "decl %%ecx\n\t"
+      "jmp 1b\n"
+      "2:\n\t"
+      "call *%%ebx\n\t"
+      "movl %%esp, %%edx\n\t"
+      "subl %%esi, %%edx\n\t"
+      "movl %%esi, %%esp"
+      : "=&a"(rc), "=&d"(drift), "+c"(count)
+      : "b"(fn), "D"(args)
+      : "esi", "memory", "cc");
+  *result = rc;
+  return drift;
+}
+
+template <typename... Words>
+std::intptr_t stackDrift(FARPROC fn, int *result, Words... words) {
+  const std::uint32_t args[] = {static_cast<std::uint32_t>(words)..., 0};
+  return stackDrift(reinterpret_cast<void (*)()>(fn), args, sizeof...(words), result);
 }
 
 TEST_F(ProbeDll, ExportsThePlainAndTheDecoratedNameOnly) {
@@ -55,8 +80,9 @@ struct Sha1Case {
 };
 
 TEST_F(ProbeDll, Sha1KnownAnswersFromTheStaticLibcrypto) {
-  auto sha1 = reinterpret_cast<Sha1Fn>(find("Probe_Sha1"));
+  auto sha1 = findAs<Sha1Fn>("Probe_Sha1");
   ASSERT_NE(sha1, nullptr);
+  FARPROC sha1Raw = find("Probe_Sha1");
   const Sha1Case cases[] = {
       {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
       {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
@@ -67,22 +93,28 @@ TEST_F(ProbeDll, Sha1KnownAnswersFromTheStaticLibcrypto) {
   for (const auto &c : cases) {
     char hex[41] = {};
     int rc = -1;
-    EXPECT_EQ(stackDrift(sha1, &rc, reinterpret_cast<const unsigned char *>(c.input.data()),
-                         static_cast<int>(c.input.size()), hex),
+    EXPECT_EQ(stackDrift(sha1Raw, &rc, reinterpret_cast<std::uintptr_t>(c.input.data()), c.input.size(),
+                         reinterpret_cast<std::uintptr_t>(hex)),
               0);
     EXPECT_EQ(rc, 0);
     EXPECT_STREQ(hex, c.digest) << "input of " << c.input.size() << " bytes";
+    char typedHex[41] = {};
+    EXPECT_EQ(sha1(reinterpret_cast<const unsigned char *>(c.input.data()), static_cast<int>(c.input.size()),
+                   typedHex),
+              0);
+    EXPECT_STREQ(typedHex, c.digest);
   }
 }
 
 TEST_F(ProbeDll, ReachesTheDriverImportedAtLinkTime) {
-  auto openPort = reinterpret_cast<OpenPortFn>(find("_Probe_OpenPort@4"));
+  FARPROC openPort = find("_Probe_OpenPort@4");
   ASSERT_NE(openPort, nullptr);
   int rc = 0;
   EXPECT_EQ(stackDrift(openPort, &rc, 1), 0);
   EXPECT_EQ(rc, 0x5A);
   EXPECT_EQ(stackDrift(openPort, &rc, 2), 0);
   EXPECT_EQ(rc, -101);
+  EXPECT_EQ(findAs<OpenPortFn>("_Probe_OpenPort@4")(1), 0x5A);
   // The driver came in with the probe DLL, not by a LoadLibrary of ours.
   EXPECT_NE(GetModuleHandleA("TKRDR.dll"), nullptr);
 }
@@ -95,14 +127,15 @@ TEST_F(ProbeDll, FreeLibraryUnloadsTheDriverWithIt) {
   EXPECT_EQ(GetModuleHandleA("TKRDR.dll"), nullptr);
 }
 
-// A cdecl pointer to a stdcall function leaves the arguments on the stack
-// twice removed: the drift check must see that, or it proves nothing.
-TEST_F(ProbeDll, StackDriftCheckSeesAWrongConvention) {
-  using WrongFn = int(__cdecl *)(int);
-  auto wrong = reinterpret_cast<WrongFn>(find("_Probe_OpenPort@4"));
-  ASSERT_NE(wrong, nullptr);
+// A caller that passes one argument too many (or a callee that removes too
+// few) leaves ESP off by 4 per word: the drift check must see it, or its
+// zeros above prove nothing.
+TEST_F(ProbeDll, StackDriftCheckSeesAWrongArgumentCount) {
+  FARPROC openPort = find("_Probe_OpenPort@4");
+  ASSERT_NE(openPort, nullptr);
   int rc = 0;
-  EXPECT_EQ(stackDrift(wrong, &rc, 1), 4);
+  EXPECT_EQ(stackDrift(openPort, &rc, 1, 0), -4);
+  EXPECT_EQ(rc, 0x5A);
 }
 
 }  // namespace
