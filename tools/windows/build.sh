@@ -19,7 +19,14 @@ pelu7_timed "googletest" sh "$here/build_gtest.sh" > "$out"
 gtest=$(tail -n 1 "$out")
 echo "[windows] libcrypto: $openssl; GoogleTest: $gtest" >&2
 pelu7_timed "wine prefix" sh "$here/wine_prefix.sh"
-pelu7_timed "probe configure" cmake -S "$here/probe" -B "$build/probe" \
+# A build tree configured against other cache entries (a new library version)
+# would keep the old paths that find_package stored: configure it afresh.
+fresh=""
+if [ -f "$build/probe/CMakeCache.txt" ] &&
+   ! grep -qxF "PELU7_WIN_PREFIXES:STRING=$openssl;$gtest" "$build/probe/CMakeCache.txt"; then
+  fresh=--fresh
+fi
+pelu7_timed "probe configure" cmake $fresh -S "$here/probe" -B "$build/probe" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
   "-DPELU7_WIN_PREFIXES=$openssl;$gtest"

@@ -10,12 +10,17 @@
 # no-pinshared: otherwise libcrypto's first initialisation pins the module
 # that holds it, which for a static link is the DLL linking it, and
 # FreeLibrary never unloads that DLL (nor runs its process-detach code).
+# no-atexit: otherwise libcrypto registers its clean-up with msvcrt's
+# process-wide _onexit, which mingw does not run at FreeLibrary: a process
+# that unloaded the DLL crashes at exit, calling into the unmapped DLL. A
+# DLL that wants libcrypto's memory back calls OPENSSL_cleanup() itself on
+# process detach.
 # The options are part of the cache entry's name, so that changing them
 # builds a new entry.
 set -eu
 . "$(dirname "$0")/env.sh"
 
-OPTIONS="no-shared no-module no-asm no-tests no-pinshared"
+OPTIONS="no-shared no-module no-asm no-tests no-pinshared no-atexit"
 tag=$(echo "$OPTIONS" | cksum | cut -c1-8)
 entry() { echo "$PELU7_WIN_CACHE/openssl-$1-$tag"; }
 

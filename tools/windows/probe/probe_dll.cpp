@@ -3,11 +3,21 @@
 // sends it one command. Both are __stdcall; probe_dll.def names their exports.
 #include "tkrdr.h"
 
+#include <openssl/crypto.h>
 #include <openssl/sha.h>
+#include <windows.h>
 
 #include <cstdio>
 
 extern "C" {
+
+// At FreeLibrary (reserved is null) libcrypto's memory is given back, since
+// the library registers no exit handler of its own; at process exit the
+// system takes it.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) OPENSSL_cleanup();
+  return TRUE;
+}
 
 // Writes SHA-1(data) as 40 lower-case hex digits and a terminating zero.
 int __stdcall Probe_Sha1(const unsigned char *data, int len, char *hexOut) {
