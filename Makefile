@@ -109,3 +109,18 @@ bench: deps
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# The 32-bit Windows build with mingw-w64, tested under Wine: installs the
+# toolchain and Wine (as root), cross-builds libcrypto and GoogleTest once
+# into a cache outside the clone (see tools/windows/env.sh), makes the Wine
+# prefix once, then configures and builds $(BUILD_WIN). windows-test runs its
+# tests under Wine.
+BUILD_WIN ?= build-win
+
+.PHONY: windows windows-test
+
+windows:
+	@JOBS=$(JOBS) sh tools/windows/build.sh $(BUILD_WIN)
+
+windows-test: windows
+	cd $(BUILD_WIN)/probe && ctest --output-on-failure --timeout 300
