@@ -4,7 +4,7 @@
 // key), which a card reset clears.
 #pragma once
 
-#include "vtoken/secure_bytes.h"
+#include "common/secure_buffer.h"
 
 #include <array>
 #include <cstddef>
@@ -13,6 +13,8 @@
 #include <optional>
 
 namespace vtoken {
+
+using common::SecureBytes;
 
 inline constexpr std::uint16_t kMfId = 0x3F00;
 
