@@ -1,4 +1,4 @@
-#include "pelu7/lock_holder.h"
+#include "lock_holder.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace pelu7 {
+namespace platform::posix {
 namespace {
 
 // Fields of /proc/PID/stat after the command name, counted from the state.
@@ -132,4 +132,4 @@ Liveness sessionLiveness(int observerFd, std::uint64_t session) {
   return range.l_type == F_UNLCK ? Liveness::kEnded : Liveness::kAlive;
 }
 
-}  // namespace pelu7
+}  // namespace platform::posix

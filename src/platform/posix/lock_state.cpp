@@ -1,4 +1,4 @@
-#include "pelu7/lock_state.h"
+#include "lock_state.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 
-namespace pelu7 {
+namespace platform::posix {
 namespace {
 
 constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
@@ -147,7 +147,7 @@ StateGuard::StateGuard(SharedLockState& state, std::chrono::milliseconds limit) 
   }
   int result = pthread_mutex_clocklock(&state_.guard, CLOCK_MONOTONIC, &deadline);
   // The previous owner died during a transition. Every transition leaves the
-  // state readable at each step (see lock.cpp), so it is consistent again.
+  // state readable at each step (see named_lock.cpp), so it is consistent again.
   if (result == EOWNERDEAD) {
     result = pthread_mutex_consistent(&state_.guard);
     if (result != 0) pthread_mutex_unlock(&state_.guard);
@@ -171,4 +171,4 @@ void announceRelease(SharedLockState& state) {
 
 void wakeOneWaiter(SharedLockState& state) { futex(&state.wakeSequence, FUTEX_WAKE, 1, nullptr); }
 
-}  // namespace pelu7
+}  // namespace platform::posix
