@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace platform::posix {
 namespace {
@@ -115,23 +116,19 @@ std::string lockObjectName(const std::string& prefix, uid_t uid) {
 }
 
 bool openLockObject(const char* name, LockObject& object) {
-  const int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode);
-  if (fd < 0) return false;
+  File file(shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode));
+  if (!file) return false;
   // The file lock serialises creation and initialisation; it goes away when
   // released, or when a creator dies half-way.
-  SharedLockState* state = prepareObject(fd);
-  if (state == nullptr) {
-    close(fd);
-    return false;
-  }
+  SharedLockState* state = prepareObject(fdOf(file));
+  if (state == nullptr) return false;
   object.state = state;
-  object.fd = fd;
+  object.file = std::move(file);
   return true;
 }
 
 void closeLockObject(LockObject& object) {
   if (object.state != nullptr) munmap(object.state, sizeof(SharedLockState));
-  if (object.fd >= 0) close(object.fd);
   object = LockObject{};
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "lock_holder.h"
+#include "native_file.h"
 
 namespace platform::posix {
 
@@ -46,7 +47,8 @@ std::string lockObjectName(const std::string& prefix, uid_t uid);
 // description (which carries the handle's session lock).
 struct LockObject {
   SharedLockState* state = nullptr;
-  int fd = -1;
+  File file;
+  int fd() const { return fdOf(file); }
 };
 
 // Opens or creates the named object, reserves its memory and maps its state.

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "posix/unique_fd.h"
+#include "native_file.h"
 
 namespace platform {
 
@@ -21,7 +21,7 @@ char folderOverride[PATH_MAX];
 // Opens the log file for appending. The folder must exist as a real
 // directory (it is never created), and the file itself is never reached
 // through a symbolic link. Works on fixed buffers: logging allocates nothing.
-posix::UniqueFd openLogFile(const char* path) {
+File openLogFile(const char* path) {
   char folder[PATH_MAX];
   const char* name = kLogFileName;
   if (folderOverride[0] != '\0') {
@@ -35,15 +35,15 @@ posix::UniqueFd openLogFile(const char* path) {
   }
   struct stat st {};
   if (lstat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return {};
-  const posix::UniqueFd dir(open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const File dir(open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir) return {};
   // Never blocks (a FIFO put in the file's place would hold every failing
   // call) and writes only into a regular file of its own: a FIFO, a device or
   // a hard link to some other file gets no line.
-  posix::UniqueFd file(
-      openat(dir.get(), name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+  File file(
+      openat(posix::fdOf(dir), name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
   if (!file) return {};
-  if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return {};
+  if (fstat(posix::fdOf(file), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return {};
   return file;
 }
 
@@ -51,9 +51,9 @@ posix::UniqueFd openLogFile(const char* path) {
 
 void appendLogLine(const char* path, const char* line, std::size_t length) noexcept {
   if (path == nullptr || length == 0) return;
-  const posix::UniqueFd file = openLogFile(path);
+  const File file = openLogFile(path);
   if (!file) return;
-  const ssize_t ignored = write(file.get(), line, length);
+  const ssize_t ignored = write(posix::fdOf(file), line, length);
   (void)ignored;
 }
 

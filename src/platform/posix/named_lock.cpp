@@ -98,7 +98,7 @@ NamedLock* allocateHandle() {
 // whose session is gone is over.
 Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, const ProcessRecord& self) {
   if (handle.session != 0 && handle.session == state.session) return Liveness::kAlive;
-  const Liveness session = sessionLiveness(handle.object.fd, state.session);
+  const Liveness session = sessionLiveness(handle.object.fd(), state.session);
   if (session == Liveness::kAlive) return Liveness::kAlive;
   const Liveness process = processLiveness(state.holder, self);
   if (process == Liveness::kEnded && session == Liveness::kEnded) return Liveness::kEnded;
@@ -106,7 +106,7 @@ Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, c
 }
 
 void endHandleSession(NamedLock& handle) {
-  if (handle.session != 0) endSession(handle.object.fd, handle.session);
+  if (handle.session != 0) endSession(handle.object.fd(), handle.session);
   handle.session = 0;
 }
 
@@ -124,7 +124,7 @@ Attempt tryTake(NamedLock& handle, SharedLockState& state, const ProcessRecord& 
   }
   const std::uint64_t next = state.session >= kLastSession ? 1 : state.session + 1;
   endHandleSession(handle);  // left over from a lock that another handle released
-  if (!beginSession(handle.object.fd, next)) return Attempt::kFailed;
+  if (!beginSession(handle.object.fd(), next)) return Attempt::kFailed;
   handle.session = next;
   state.holder = self;
   state.session = next;
