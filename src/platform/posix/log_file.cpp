@@ -12,6 +12,7 @@
 
 namespace platform {
 
+const char kLogFolder[] = "/var/log/dal";
 const char kLogFilePath[] = "/var/log/dal/dal_pelu7.txt";
 
 namespace {

@@ -10,7 +10,8 @@
 
 namespace platform {
 
-// The log file's path on this platform.
+// The log file's folder and path on this platform.
+extern const char kLogFolder[];
 extern const char kLogFilePath[];
 // Its name within the folder, the same everywhere.
 inline constexpr const char* kLogFileName = "dal_pelu7.txt";
