@@ -9,7 +9,7 @@
 
 #include "bench/allocation_counter.h"
 #include "pelu7/connection.h"
-#include "pelu7/log.h"
+#include "platform/log_file.h"
 #include "vorn_dal_pelu7.h"
 
 namespace bench {
@@ -49,9 +49,9 @@ bool provision(CardSession& session) {
   // Some calls log on every call; thousands of benchmark lines have no place
   // in the machine's diagnostic log.
   std::error_code error;
-  if (std::filesystem::is_directory(pelu7::kLogFolder, error)) {
-    std::fprintf(stderr, "pelu7_bench: %s exists; the benchmark's log lines are not written\n", pelu7::kLogFolder);
-    pelu7::testing::setLogFolder(kNoLogFolder);
+  if (std::filesystem::is_directory(platform::kLogFolder, error)) {
+    std::fprintf(stderr, "pelu7_bench: %s exists; the benchmark's log lines are not written\n", platform::kLogFolder);
+    platform::testing::setLogFolder(kNoLogFolder);
   }
   if (!step("VORN_DAL_Initialize", VORN_DAL_Initialize())) return false;
   if (!step("VORN_DAL_FormatDevice", VORN_DAL_FormatDevice(text(kSuperPin), 8, text(kUserPin), 8))) return false;

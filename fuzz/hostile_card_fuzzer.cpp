@@ -17,6 +17,7 @@
 #include "hostile_card.h"
 #include "hostile_card_steps.h"
 #include "pelu7/log.h"
+#include "platform/log_file.h"
 #include "vorn_dal_pelu7.h"
 
 namespace fuzzing {
@@ -207,7 +208,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/pelu7-fuzz-log-XXXXXX";
   if (mkdtemp(folder) != nullptr) {
     logFolder() = folder;
-    pelu7::testing::setLogFolder(folder);
+    platform::testing::setLogFolder(folder);
   }
   tkrdr::setCommandHook(&hostileCard());
   return 0;
@@ -220,6 +221,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ssf33Release();
   hostileCard().detach();
   VORN_DAL_Finalize();
-  if (!logFolder().empty()) unlink((logFolder() + "/" + pelu7::kLogFileName).c_str());
+  if (!logFolder().empty()) unlink((logFolder() + "/" + platform::kLogFileName).c_str());
   return 0;
 }

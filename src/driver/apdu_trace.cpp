@@ -25,15 +25,11 @@ void appendHex(std::string& out, std::uint8_t byte) {
 // Opens the trace file for appending: created 0600, no symbolic link, and
 // O_NONBLOCK so that a FIFO planted at the path cannot stall the open.
 int openTraceFile(const char* path) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                      S_IRUSR | S_IWUSR);
-  if (fd < 0) return -1;
+  platform::File file(open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, S_IRUSR | S_IWUSR));
+  if (!file) return -1;
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  if (fstat(static_cast<int>(file.handle()), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<int>(file.release());
 }
 
 void warnSecretsOnce(const char* path) {
@@ -57,10 +53,6 @@ std::unique_ptr<ApduTrace> ApduTrace::fromEnvironment() {
   if (fd < 0) return nullptr;
   if (showSecrets) warnSecretsOnce(path);
   return std::make_unique<ApduTrace>(fd, showSecrets);
-}
-
-ApduTrace::~ApduTrace() {
-  if (fd_ >= 0) close(fd_);
 }
 
 void ApduTrace::record(std::span<const std::uint8_t> command, const CardAnswer& answer) {
@@ -97,7 +89,7 @@ void ApduTrace::writeLine(const std::string& line) {
   const std::string text = line + '\n';
   std::size_t written = 0;
   while (written < text.size()) {
-    const ssize_t n = write(fd_, text.data() + written, text.size() - written);
+    const ssize_t n = write(static_cast<int>(file_.handle()), text.data() + written, text.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;  // the trace is best effort; the exchange goes on
     written += static_cast<std::size_t>(n);

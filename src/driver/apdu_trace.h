@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver/test_seam.h"
+#include "platform/file.h"
 #include "driver/trace_redaction.h"
 
 namespace tkrdr {
@@ -22,10 +23,10 @@ class ApduTrace {
   // regular file.
   static std::unique_ptr<ApduTrace> fromEnvironment();
 
-  ApduTrace(int fd, bool showSecrets) : fd_(fd), showSecrets_(showSecrets) {}
+  // Takes ownership of the open trace file `fd` (-1: none).
+  ApduTrace(int fd, bool showSecrets) : file_(fd), showSecrets_(showSecrets) {}
   ApduTrace(const ApduTrace&) = delete;
   ApduTrace& operator=(const ApduTrace&) = delete;
-  ~ApduTrace();
 
   // Writes the command line and the answer line. Not thread-safe: the
   // caller serialises the exchanges of its handle.
@@ -39,7 +40,7 @@ class ApduTrace {
  private:
   void writeLine(const std::string& line);
 
-  int fd_;
+  platform::File file_;
   bool showSecrets_;
   SecretTracker secrets_;
 };

@@ -24,21 +24,7 @@
 #ifndef TKRDR_H
 #define TKRDR_H
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define TKRDR_CALL __stdcall
-#else
-#define TKRDR_CALL
-#endif
-
-#if defined(_WIN32)
-#define TKRDR_EXPORT
-#else
-#define TKRDR_EXPORT __attribute__((visibility("default")))
-#endif
-
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "platform/reader_driver.h"
 
 #define TKRDR_SW_NO_HANDLE   0xF001
 #define TKRDR_SW_NO_SERVICE  0xF002
@@ -47,24 +33,22 @@ extern "C" {
 #define TKRDR_SW_BAD_ARGS    0xF005
 #define TKRDR_SW_STORAGE     0xF006
 
-/* Opens the named port; mode and reserved are passed as 1 and 0. Returns a
- * handle (>= 0) or -1 when the port cannot be opened. */
-TKRDR_EXPORT int TKRDR_CALL CT_open(const char *portName, int mode, int reserved);
-
-/* Closes a handle; returns 0, or -1 for a handle that is not open. */
-TKRDR_EXPORT int TKRDR_CALL CT_close(int handle);
-
-/* Resets the card (cold reset). Writes the answer-to-reset (at most 33 bytes)
- * and its length when the pointers are not null. Returns the status word 90 00 on success. */
-TKRDR_EXPORT int TKRDR_CALL ICC_reset(int handle, unsigned char *atrLen, unsigned char *atr);
-
-/* Sends one command APDU and returns the status word; the response data
- * (at most 255 bytes) goes to resp and its count to *respLen. */
-TKRDR_EXPORT int TKRDR_CALL ICC_tsi_api(int handle, int cmdLen, const unsigned char *cmd,
-                                        unsigned char *respLen, unsigned char *resp);
-
-#ifdef __cplusplus
-}
-#endif
+/* The four functions, declared in platform/reader_driver.h:
+ *
+ * CT_open(portName, mode, reserved): opens the named port; mode and reserved
+ * are passed as 1 and 0. Returns a handle (>= 0) or -1 when the port cannot
+ * be opened.
+ *
+ * CT_close(handle): closes a handle; returns 0, or -1 for a handle that is
+ * not open.
+ *
+ * ICC_reset(handle, atrLen, atr): resets the card (cold reset). Writes the
+ * answer-to-reset (at most 33 bytes) and its length when the pointers are not
+ * null. Returns the status word 90 00 on success.
+ *
+ * ICC_tsi_api(handle, cmdLen, cmd, respLen, resp): sends one command APDU and
+ * returns the status word; the response data (at most 255 bytes) goes to resp
+ * and its count to *respLen.
+ */
 
 #endif /* TKRDR_H */

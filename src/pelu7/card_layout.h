@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "card/vocabulary.h"
+#include "common/secure_buffer.h"
 
 namespace pelu7 {
 
@@ -67,14 +68,7 @@ inline constexpr char kUnlockPinText[] = "73018264";
 inline constexpr unsigned kPinValueSize = 8;
 
 // A derived PIN value or key on the stack, wiped when it goes out of scope.
-template <std::size_t N>
-struct SecretBytes {
-  std::uint8_t bytes[N] = {};
-  SecretBytes() = default;
-  SecretBytes(const SecretBytes&) = delete;
-  SecretBytes& operator=(const SecretBytes&) = delete;
-  ~SecretBytes() { OPENSSL_cleanse(bytes, N); }
-};
+using common::SecretBytes;
 using PinValue = SecretBytes<kPinValueSize>;
 
 // Objects that formatting installs in the key file with WRITE KEY: type byte

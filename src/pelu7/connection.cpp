@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "driver/tkrdr.h"
+#include "platform/unload.h"
 
 namespace pelu7 {
 
@@ -25,18 +26,12 @@ void closeReader() {
   }
 }
 
-// Closes an open port when the library is unloaded (or the process exits).
-// Made on the first successful open, after the driver's own state exists, so
-// that it is destroyed before the driver's.
-struct CloseOnUnload {
-  ~CloseOnUnload() { closeReader(); }
-};
-
 int openPort(const char* name) {
   readerHandle = CT_open(name, kOpenMode, kOpenReserved);
-  if (readerHandle != kNoReader) {
-    static CloseOnUnload closeOnUnload;
-  }
+  // An open port is closed when the library is unloaded (or the process
+  // exits). Registered on the first successful open, after the driver's own
+  // state exists, so that it runs before the driver's state is torn down.
+  if (readerHandle != kNoReader) platform::runAtUnload(closeReader);
   return readerHandle;
 }
 

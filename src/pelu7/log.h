@@ -9,15 +9,12 @@
 
 namespace pelu7 {
 
-// The folder of the log file; nothing is logged while it does not exist.
-inline constexpr const char* kLogFolder = "/var/log/dal";
-inline constexpr const char* kLogFileName = "dal_pelu7.txt";
-
 // The one source name that every line carries: all lines come from this
 // library, told apart by the line numbers of their call sites.
 inline constexpr const char* kLogSourceName = "vorn_dal_pelu7";
 
-// The one path that every call site passes.
+// The one path that every call site passes: the platform's log file, which
+// is written only while its folder exists.
 extern const char* const logFilePath;
 
 // Shared formatting buffer for messages that carry a value.
@@ -46,10 +43,5 @@ inline void logStatus(const char* text, int value, std::source_location site = s
 inline void logFormatted(const char* format, int value, std::source_location site = std::source_location::current()) {
   LogFormatted(kLogSourceName, lineOf(site), format, value);
 }
-
-namespace testing {
-// Redirects the log folder (tests only); an empty string restores the default.
-void setLogFolder(const std::string& folder);
-}  // namespace testing
 
 }  // namespace pelu7

@@ -11,9 +11,11 @@
 #include <optional>
 
 #include "card/vocabulary.h"
-#include "vtoken/secure_bytes.h"
+#include "common/secure_buffer.h"
 
 namespace vtoken {
+
+using common::SecureBytes;
 
 // File ids, file types of CREATE FILE and key object types of WRITE KEY.
 using card::kFileTypeKeyFile;

@@ -7,7 +7,7 @@
 // modulus is p * q; the public exponent is always 65537.
 #pragma once
 
-#include "vtoken/secure_bytes.h"
+#include "common/secure_buffer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +15,8 @@
 #include <vector>
 
 namespace vtoken {
+
+using common::SecureBytes;
 
 inline constexpr std::size_t kModulusLength = 128;
 inline constexpr std::size_t kRsaElementLength = 64;

@@ -14,7 +14,7 @@
 #pragma once
 
 #include "vtoken/card_state.h"
-#include "vtoken/secure_bytes.h"
+#include "common/secure_buffer.h"
 
 #include <cstdint>
 #include <span>
@@ -22,6 +22,8 @@
 #include <string>
 
 namespace vtoken {
+
+using common::SecureBytes;
 
 struct EncodedState {
   SecureBytes eeprom;

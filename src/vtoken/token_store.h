@@ -28,6 +28,9 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "platform/file.h"
 
 namespace vtoken {
 
@@ -46,13 +49,13 @@ class TokenStore {
   // Holds the exclusive lock until destroyed.
   class Lock {
    public:
-    explicit Lock(int fd) : fd_(fd) {}
+    explicit Lock(platform::File file) : file_(std::move(file)) {}
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
     ~Lock();
 
    private:
-    int fd_;
+    platform::File file_;
   };
 
   const std::string& path() const { return path_; }

@@ -9,9 +9,9 @@
 #include <optional>
 #include <thread>
 
-#include "pelu7/lock.h"
-#include "pelu7/lock_holder.h"
-#include "pelu7/lock_state.h"
+#include "platform/named_lock.h"
+#include "platform/posix/lock_holder.h"
+#include "platform/posix/lock_state.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -89,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, KilledHolderTest,
 TEST(LockGuardTest, AProcessKilledWhileHoldingTheGuardDoesNotBlockOthers) {
   locktest::PrivateLockObject object;
   ChildProcess dying([&](Channel& test) {
-    pelu7::LockObject shared;
-    if (!pelu7::openLockObject(object.name().c_str(), shared) || pthread_mutex_lock(&shared.state->guard) != 0)
+    platform::posix::LockObject shared;
+    if (!platform::posix::openLockObject(object.name().c_str(), shared) || pthread_mutex_lock(&shared.state->guard) != 0)
       return 1;
     test.send('G');
     test.receive();
@@ -123,18 +123,18 @@ enum class Holder {
 struct HolderCase {
   const char* name;
   Holder holder;
-  pelu7::Liveness liveness;
+  platform::posix::Liveness liveness;
 };
 
 void PrintTo(const HolderCase& scenario, std::ostream* out) { *out << scenario.name; }
 
 class HolderLivenessTest : public ::testing::TestWithParam<HolderCase> {};
 
-using pelu7::Liveness;
+using platform::posix::Liveness;
 
 // Child: sends its own process record, then waits for the test or exits.
 int reportRecord(Channel& test, bool stay) {
-  const pelu7::ProcessRecord self = pelu7::currentProcess();
+  const platform::posix::ProcessRecord self = platform::posix::currentProcess();
   test.sendBytes(&self, sizeof self);
   if (stay) test.receive();
   return 0;
@@ -142,9 +142,9 @@ int reportRecord(Channel& test, bool stay) {
 
 TEST_P(HolderLivenessTest, ProcessLiveness) {
   const HolderCase& scenario = GetParam();
-  const pelu7::ProcessRecord observer = pelu7::currentProcess();
+  const platform::posix::ProcessRecord observer = platform::posix::currentProcess();
   ASSERT_NE(0u, observer.startTime) << "needs /proc";
-  pelu7::ProcessRecord holder = observer;
+  platform::posix::ProcessRecord holder = observer;
   std::optional<ChildProcess> child;
   auto startChild = [&](const std::function<int(Channel&)>& body) {
     child.emplace(body);
@@ -191,11 +191,11 @@ TEST_P(HolderLivenessTest, ProcessLiveness) {
       ASSERT_TRUE(locktest::waitUntilState(child->pid(), child->pid(), 'Z', [] { return false; }));
       break;
     case Holder::kNoProcess:
-      holder = pelu7::ProcessRecord{};
+      holder = platform::posix::ProcessRecord{};
       holder.pidNamespace = observer.pidNamespace;
       break;
   }
-  EXPECT_EQ(scenario.liveness, pelu7::processLiveness(holder, observer));
+  EXPECT_EQ(scenario.liveness, platform::posix::processLiveness(holder, observer));
 }
 
 INSTANTIATE_TEST_SUITE_P(

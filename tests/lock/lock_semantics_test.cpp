@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "pelu7/lock.h"
-#include "pelu7/lock_state.h"
+#include "platform/named_lock.h"
+#include "platform/posix/lock_state.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -208,7 +208,7 @@ TEST_F(LockTest, NullHandles) {
 TEST_F(LockTest, AFailedAllocationIsLoggedAndLeavesTheCallersPointer) {
   int sentinel = 0;
   void* lock = &sentinel;
-  pelu7::testing::failNextLockHandleAllocation();
+  platform::testing::failNextLockHandleAllocation();
   EXPECT_EQ(VORN_DAL_ERR_CREATE_LOCK, VORN_DAL_CreateMutex(&lock));
   EXPECT_EQ(&sentinel, lock);
   EXPECT_EQ(std::vector<std::string>{"******>malloc"}, logTexts());
@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
     Objects, LockObjectTest,
     ::testing::Values(ExistingObject{"None", {}, 0},
                       // a creator that died before it finished
-                      ExistingObject{"ZeroFilled", std::vector<unsigned char>(sizeof(pelu7::SharedLockState), 0), 0},
+                      ExistingObject{"ZeroFilled", std::vector<unsigned char>(sizeof(platform::posix::SharedLockState), 0), 0},
                       ExistingObject{"TooLong", std::vector<unsigned char>(4096, 0), VORN_DAL_ERR_CREATE_LOCK},
                       ExistingObject{"ForeignContent", std::vector<unsigned char>(4096, 0x5A), VORN_DAL_ERR_CREATE_LOCK},
                       ExistingObject{"CutShort", std::vector<unsigned char>(8, 0), VORN_DAL_ERR_CREATE_LOCK}),

@@ -7,9 +7,9 @@
 
 #include <chrono>
 
-#include "pelu7/lock.h"
-#include "pelu7/lock_holder.h"
-#include "pelu7/lock_state.h"
+#include "platform/named_lock.h"
+#include "platform/posix/lock_holder.h"
+#include "platform/posix/lock_state.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
-using pelu7::SharedLockState;
+using platform::posix::SharedLockState;
 
 constexpr int kNotRun = 1;  // an operation that was not reached
 
@@ -33,7 +33,7 @@ struct Tampering {
 void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
 
 // A record of a holder, with a session that no process holds.
-void recordHolder(SharedLockState& state, const pelu7::ProcessRecord& holder) {
+void recordHolder(SharedLockState& state, const platform::posix::ProcessRecord& holder) {
   state.holder = holder;
   state.session += 1000;
   state.held = 1;
@@ -61,7 +61,7 @@ const Tampering kTamperings[] = {
      0, VORN_DAL_ERR_LOCK, VORN_DAL_ERR_LOCK},
     {"HolderInAnotherPidNamespace",
      [](const std::string&, SharedLockState& state) {
-       pelu7::ProcessRecord holder = pelu7::currentProcess();
+       platform::posix::ProcessRecord holder = platform::posix::currentProcess();
        holder.pidNamespace += 1;
        recordHolder(state, holder);
      },
@@ -70,7 +70,7 @@ const Tampering kTamperings[] = {
     // process that took over a recycled id.
     {"HolderWithoutStartTime",
      [](const std::string&, SharedLockState& state) {
-       pelu7::ProcessRecord holder = pelu7::currentProcess();
+       platform::posix::ProcessRecord holder = platform::posix::currentProcess();
        holder.startTime = 0;
        recordHolder(state, holder);
      },
@@ -85,16 +85,16 @@ class TamperedObjectTest : public testsupport::DalTest, public ::testing::WithPa
 TEST_P(TamperedObjectTest, CreateAndLock) {
   const Tampering& tampering = GetParam();
   if (tampering.needsRoot && geteuid() != 0) GTEST_SKIP() << "needs root to chown";
-  pelu7::LockObject shared;
-  ASSERT_TRUE(pelu7::openLockObject(object_.name().c_str(), shared));
+  platform::posix::LockObject shared;
+  ASSERT_TRUE(platform::posix::openLockObject(object_.name().c_str(), shared));
   tampering.tamper(object_.path(), *shared.state);
-  pelu7::closeLockObject(shared);
+  platform::posix::closeLockObject(shared);
   if (HasFatalFailure()) return;
 
   // In a child, so that a lock call that never returns fails the test (after
   // the harness's minute) instead of hanging the run.
   ChildProcess child([](Channel& test) {
-    pelu7::testing::setUncheckedHoldLimit(std::chrono::milliseconds(100));
+    platform::posix::testing::setUncheckedHoldLimit(std::chrono::milliseconds(100));
     void* lock = nullptr;
     int results[3] = {VORN_DAL_CreateMutex(&lock), kNotRun, kNotRun};
     if (results[0] == 0) {

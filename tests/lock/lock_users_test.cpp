@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "pelu7/lock.h"
+#include "platform/named_lock.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 

@@ -15,8 +15,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "pelu7/lock.h"
-#include "pelu7/lock_state.h"
+#include "platform/named_lock.h"
+#include "platform/posix/lock_state.h"
 #include "vorn_dal_pelu7.h"
 
 namespace locktest {
@@ -183,11 +183,11 @@ PrivateLockObject::PrivateLockObject() {
   static int counter = 0;
   prefix_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
   shm_unlink(name().c_str());
-  pelu7::testing::setLockObjectPrefix(prefix_);
+  platform::testing::setLockObjectPrefix(prefix_);
 }
 
 PrivateLockObject::~PrivateLockObject() {
-  pelu7::testing::setLockObjectPrefix("");
+  platform::testing::setLockObjectPrefix("");
   // The objects of the users that the tests switched to end in ".UID".
   const std::string stem = prefix_.substr(1) + ".";
   if (DIR* folder = opendir("/dev/shm")) {
@@ -200,6 +200,6 @@ PrivateLockObject::~PrivateLockObject() {
 
 std::string PrivateLockObject::name() const { return nameFor(geteuid()); }
 
-std::string PrivateLockObject::nameFor(uid_t uid) const { return pelu7::lockObjectName(prefix_, uid); }
+std::string PrivateLockObject::nameFor(uid_t uid) const { return platform::posix::lockObjectName(prefix_, uid); }
 
 }  // namespace locktest

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "pelu7/log.h"
+#include "platform/log_file.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pcsctest {
@@ -46,7 +47,7 @@ void PcscTest::SetUp() {
   VORN_DAL_Finalize();
   setenv("PELU7_READERS", ("USB1=pcsc:" + readerName()).c_str(), 1);
   unsetenv("PELU7_APDU_TRACE");
-  pelu7::testing::setLogFolder(dir_.path());
+  platform::testing::setLogFolder(dir_.path());
   insertToken();
 }
 
@@ -58,7 +59,7 @@ void PcscTest::TearDown() {
   if (token_.attached()) {
     EXPECT_TRUE(token_.detach(readerName())) << toolLog();
   }
-  pelu7::testing::setLogFolder("");
+  platform::testing::setLogFolder("");
 }
 
 void PcscTest::insertToken() {

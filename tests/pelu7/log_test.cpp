@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pelu7/log.h"
+#include "platform/log_file.h"
 #include "support/dal_fixture.h"
 
 namespace {
@@ -31,9 +32,9 @@ std::string readAll(const std::string& path) {
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override { pelu7::testing::setLogFolder(dir_.path()); }
-  void TearDown() override { pelu7::testing::setLogFolder(""); }
-  std::string logFile() const { return dir_.file(pelu7::kLogFileName); }
+  void SetUp() override { platform::testing::setLogFolder(dir_.path()); }
+  void TearDown() override { platform::testing::setLogFolder(""); }
+  std::string logFile() const { return dir_.file(platform::kLogFileName); }
   TempDir dir_;
 };
 
@@ -89,7 +90,7 @@ TEST_F(LogTest, NullPathWritesNothing) {
 
 TEST_F(LogTest, MissingFolderIsNeverCreated) {
   const std::string missing = dir_.file("absent");
-  pelu7::testing::setLogFolder(missing);
+  platform::testing::setLogFolder(missing);
   pelu7::logText("lost");
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
@@ -105,9 +106,9 @@ TEST_F(LogTest, SymbolicLinkAsFolderIsNotFollowed) {
   TempDir real;
   const std::string link = dir_.file("linked");
   ASSERT_EQ(symlink(real.path().c_str(), link.c_str()), 0);
-  pelu7::testing::setLogFolder(link);
+  platform::testing::setLogFolder(link);
   pelu7::logText("must not land in the link target");
-  EXPECT_FALSE(std::filesystem::exists(real.file(pelu7::kLogFileName)));
+  EXPECT_FALSE(std::filesystem::exists(real.file(platform::kLogFileName)));
 }
 
 // A log file that is not a regular file of its own gets no line, and the

@@ -9,6 +9,7 @@
 
 #include "driver/test_seam.h"
 #include "pelu7/log.h"
+#include "platform/log_file.h"
 
 namespace testsupport {
 
@@ -51,18 +52,18 @@ void DalTest::SetUp() {
   tkrdr::resetInMemoryTokens();
   setenv("PELU7_READERS", "USB1=vtoken:", 1);
   unsetenv("PELU7_APDU_TRACE");
-  pelu7::testing::setLogFolder(dir_.path());
+  platform::testing::setLogFolder(dir_.path());
 }
 
 void DalTest::TearDown() {
   VORN_DAL_Finalize();
   tkrdr::resetInMemoryTokens();
-  pelu7::testing::setLogFolder("");
+  platform::testing::setLogFolder("");
 }
 
 std::vector<std::string> DalTest::logLines() const {
   std::vector<std::string> lines;
-  std::ifstream in(dir_.file(pelu7::kLogFileName));
+  std::ifstream in(dir_.file(platform::kLogFileName));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -76,7 +77,7 @@ std::vector<std::string> DalTest::logTexts() const {
   return texts;
 }
 
-void DalTest::clearLog() const { std::remove(dir_.file(pelu7::kLogFileName).c_str()); }
+void DalTest::clearLog() const { std::remove(dir_.file(platform::kLogFileName).c_str()); }
 
 void DalTest::formatToken() {
   const auto super = bytes(kSuperPin);

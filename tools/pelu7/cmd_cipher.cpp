@@ -118,7 +118,7 @@ KeySetup keySetup(const ParsedArgs& args, const Algorithm& alg, bool forMac) {
 
 void acquire(const Algorithm& alg, const KeySetup& setup, Context& ctx, Session& session) {
   if (alg.onToken) session.open();
-  check(alg.acquire(setup.key.data(), setup.key.length(), setup.iv.empty() ? nullptr : setup.iv.data(), setup.mode,
+  check(alg.acquire(setup.key.data(), lengthOf(setup.key), setup.iv.empty() ? nullptr : setup.iv.data(), setup.mode,
                     0, ctx.out()),
         "start the cipher");
 }

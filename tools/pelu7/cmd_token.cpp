@@ -89,7 +89,7 @@ int runFormat(const ParsedArgs& args, Session& session) {
   const SecureBytes superPin = readPin(args, kFormatSuperPin, true);
   const SecureBytes userPin = readPin(args, kFormatUserPin, true);
   session.open();
-  check(VORN_DAL_FormatDevice(superPin.data(), superPin.length(), userPin.data(), userPin.length()), "format");
+  check(VORN_DAL_FormatDevice(superPin.data(), lengthOf(superPin), userPin.data(), lengthOf(userPin)), "format");
   std::cout << "token formatted; nobody is logged in\n";
   return kExitOk;
 }
@@ -105,7 +105,7 @@ int runLogin(const ParsedArgs& args, Session& session) {
   const int role = roleArgument(args);
   const SecureBytes pin = readPin(args, role == VORN_DAL_USER ? kUserPin : kSuperPin);
   session.open();
-  check(VORN_DAL_Login(role, pin.data(), pin.length()), role == VORN_DAL_USER ? "login as user" : "login as super user");
+  check(VORN_DAL_Login(role, pin.data(), lengthOf(pin)), role == VORN_DAL_USER ? "login as user" : "login as super user");
   std::cout << "logged in as " << roleName(role) << "\n";
   return kExitOk;
 }
@@ -124,7 +124,7 @@ int runChangePin(const ParsedArgs& args, Session& session) {
   const SecureBytes oldPin = readPin(args, user ? kUserPin : kSuperPin);
   const SecureBytes newPin = readPin(args, user ? kNewUserPin : kNewSuperPin, true);
   session.open();
-  check(VORN_DAL_ChangePin(role, oldPin.data(), oldPin.length(), newPin.data(), newPin.length()),
+  check(VORN_DAL_ChangePin(role, oldPin.data(), lengthOf(oldPin), newPin.data(), lengthOf(newPin)),
         user ? "change user PIN" : "change super-user PIN");
   std::cout << (user ? "user" : "super-user") << " PIN changed\n";
   return kExitOk;
@@ -135,7 +135,7 @@ int runUnblockPin(const ParsedArgs& args, Session& session) {
   const SecureBytes superPin = readPin(args, kSuperPin);
   const SecureBytes newPin = readPin(args, kNewUserPin, true);
   session.open();
-  check(VORN_DAL_UnlockPin(superPin.data(), superPin.length(), newPin.data(), newPin.length()), "unblock user PIN");
+  check(VORN_DAL_UnlockPin(superPin.data(), lengthOf(superPin), newPin.data(), lengthOf(newPin)), "unblock user PIN");
   std::cout << "user PIN unblocked and replaced; the super user is logged in\n";
   return kExitOk;
 }

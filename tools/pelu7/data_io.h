@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "cli_args.h"
-#include "secure_bytes.h"
+#include "common/secure_buffer.h"
 
 namespace pelu7tool {
+
+using common::SecureBytes;
+
+// The length of a secret as the library's int length arguments take it.
+inline int lengthOf(const SecureBytes& bytes) { return static_cast<int>(bytes.size()); }
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -5,9 +5,11 @@
 #include <string_view>
 
 #include "cli_args.h"
-#include "secure_bytes.h"
+#include "common/secure_buffer.h"
 
 namespace pelu7tool {
+
+using common::SecureBytes;
 
 // Which PIN is asked for, and the options that can supply it.
 struct PinRole {

@@ -67,7 +67,7 @@ void component(const EVP_PKEY* key, const char* name, SecureBytes& out) {
   BIGNUM* raw = nullptr;
   if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) throw ToolError(std::string("the key has no ") + name);
   BnPtr value(raw, BN_clear_free);
-  if (BN_bn2binpad(value.get(), out.data(), out.length()) != out.length()) {
+  if (BN_bn2binpad(value.get(), out.data(), lengthOf(out)) != lengthOf(out)) {
     throw ToolError(std::string("the key's ") + name + " does not fit a 1024-bit key");
   }
 }

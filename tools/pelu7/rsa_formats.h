@@ -8,9 +8,11 @@
 #include <string>
 
 #include "data_io.h"
-#include "secure_bytes.h"
+#include "common/secure_buffer.h"
 
 namespace pelu7tool {
+
+using common::SecureBytes;
 
 inline constexpr std::size_t kModulusBytes = 128;
 inline constexpr std::size_t kPrimeBytes = 64;
@@ -23,12 +25,12 @@ std::string publicKeyPem(std::span<const std::uint8_t, kModulusBytes> modulus);
 // The components of a 1024-bit RSA private key with exponent 65537, as
 // fixed-length big-endian numbers.
 struct RsaKeyComponents {
-  SecureBytes n{kModulusBytes};
-  SecureBytes p{kPrimeBytes};
-  SecureBytes q{kPrimeBytes};
-  SecureBytes dP{kPrimeBytes};
-  SecureBytes dQ{kPrimeBytes};
-  SecureBytes qInv{kPrimeBytes};
+  SecureBytes n = SecureBytes(kModulusBytes);
+  SecureBytes p = SecureBytes(kPrimeBytes);
+  SecureBytes q = SecureBytes(kPrimeBytes);
+  SecureBytes dP = SecureBytes(kPrimeBytes);
+  SecureBytes dQ = SecureBytes(kPrimeBytes);
+  SecureBytes qInv = SecureBytes(kPrimeBytes);
 };
 
 // Reads a private key file (PEM, or DER) into components. ToolError when the

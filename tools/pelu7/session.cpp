@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "data_io.h"
 #include "pin_input.h"
 #include "tool_errors.h"
 
@@ -102,7 +103,7 @@ void loginIfAsked(const ParsedArgs& args, Session& session) {
   const int role = parseRole(*who);
   const SecureBytes pin = readPin(args, role == VORN_DAL_USER ? kUserPin : kSuperPin);
   session.open();
-  check(VORN_DAL_Login(role, pin.data(), pin.length()), role == VORN_DAL_USER ? "login as user" : "login as super user");
+  check(VORN_DAL_Login(role, pin.data(), lengthOf(pin)), role == VORN_DAL_USER ? "login as user" : "login as super user");
 }
 
 }  // namespace pelu7tool

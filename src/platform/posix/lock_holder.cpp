@@ -1,4 +1,6 @@
-#include "pelu7/lock_holder.h"
+#include "lock_holder.h"
+
+#include "native_file.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace pelu7 {
+namespace platform::posix {
 namespace {
 
 // Fields of /proc/PID/stat after the command name, counted from the state.
@@ -27,15 +29,17 @@ struct ProcessStatus {
 // Reads the state, thread count and start time of a process. False with errno
 // set when it cannot be read.
 bool readProcessStatus(const char* path, ProcessStatus& status) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[1024];
   ssize_t length;
-  do {
-    length = read(fd, text, sizeof text - 1);
-  } while (length < 0 && errno == EINTR);
-  const int readError = errno;
-  close(fd);
+  char text[1024];
+  int readError;
+  {
+    const File file(open(path, O_RDONLY | O_CLOEXEC));
+    if (!file) return false;
+    do {
+      length = read(fdOf(file), text, sizeof text - 1);
+    } while (length < 0 && errno == EINTR);
+    readError = errno;
+  }
   if (length <= 0) {
     errno = length < 0 ? readError : ESRCH;
     return false;
@@ -132,4 +136,4 @@ Liveness sessionLiveness(int observerFd, std::uint64_t session) {
   return range.l_type == F_UNLCK ? Liveness::kEnded : Liveness::kAlive;
 }
 
-}  // namespace pelu7
+}  // namespace platform::posix

@@ -1,4 +1,4 @@
-// The state of the lock "SemVornDal" in shared memory (see lock.h for the
+// The state of the named lock in shared memory (see named_lock.cpp for the
 // design): the object that holds it, the guard around its transitions, and
 // the futex that waiters sleep on.
 #pragma once
@@ -10,12 +10,13 @@
 #include <cstdint>
 #include <string>
 
-#include "pelu7/lock_holder.h"
+#include "lock_holder.h"
+#include "native_file.h"
 
-namespace pelu7 {
+namespace platform::posix {
 
-// The object of user `uid` is kLockObjectPrefix followed by "." and the uid.
-inline constexpr const char* kLockObjectPrefix = "/SemVornDal";
+// The object of user `uid` is a prefix ("/" and the lock's name) followed by
+// "." and the uid.
 inline constexpr mode_t kLockObjectMode = 0600;
 // How long a waiter sleeps before it looks at the holder again.
 inline constexpr std::chrono::seconds kRecoverySlice{1};
@@ -46,7 +47,8 @@ std::string lockObjectName(const std::string& prefix, uid_t uid);
 // description (which carries the handle's session lock).
 struct LockObject {
   SharedLockState* state = nullptr;
-  int fd = -1;
+  File file;
+  int fd() const { return fdOf(file); }
 };
 
 // Opens or creates the named object, reserves its memory and maps its state.
@@ -79,4 +81,10 @@ bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::mil
 void announceRelease(SharedLockState& state);
 void wakeOneWaiter(SharedLockState& state);
 
-}  // namespace pelu7
+namespace testing {
+// Waits for a holder that cannot be checked, or for the guard, only `limit`
+// instead of kUncheckedHoldLimit; zero restores it (tests only).
+void setUncheckedHoldLimit(std::chrono::milliseconds limit);
+}  // namespace testing
+
+}  // namespace platform::posix

@@ -1,4 +1,4 @@
-#include "pelu7/lock_state.h"
+#include "lock_state.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,8 +12,9 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
-namespace pelu7 {
+namespace platform::posix {
 namespace {
 
 constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
@@ -115,23 +116,19 @@ std::string lockObjectName(const std::string& prefix, uid_t uid) {
 }
 
 bool openLockObject(const char* name, LockObject& object) {
-  const int fd = shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode);
-  if (fd < 0) return false;
+  File file(shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode));
+  if (!file) return false;
   // The file lock serialises creation and initialisation; it goes away when
   // released, or when a creator dies half-way.
-  SharedLockState* state = prepareObject(fd);
-  if (state == nullptr) {
-    close(fd);
-    return false;
-  }
+  SharedLockState* state = prepareObject(fdOf(file));
+  if (state == nullptr) return false;
   object.state = state;
-  object.fd = fd;
+  object.file = std::move(file);
   return true;
 }
 
 void closeLockObject(LockObject& object) {
   if (object.state != nullptr) munmap(object.state, sizeof(SharedLockState));
-  if (object.fd >= 0) close(object.fd);
   object = LockObject{};
 }
 
@@ -147,7 +144,7 @@ StateGuard::StateGuard(SharedLockState& state, std::chrono::milliseconds limit) 
   }
   int result = pthread_mutex_clocklock(&state_.guard, CLOCK_MONOTONIC, &deadline);
   // The previous owner died during a transition. Every transition leaves the
-  // state readable at each step (see lock.cpp), so it is consistent again.
+  // state readable at each step (see named_lock.cpp), so it is consistent again.
   if (result == EOWNERDEAD) {
     result = pthread_mutex_consistent(&state_.guard);
     if (result != 0) pthread_mutex_unlock(&state_.guard);
@@ -171,4 +168,4 @@ void announceRelease(SharedLockState& state) {
 
 void wakeOneWaiter(SharedLockState& state) { futex(&state.wakeSequence, FUTEX_WAKE, 1, nullptr); }
 
-}  // namespace pelu7
+}  // namespace platform::posix

@@ -1,11 +1,11 @@
-// Who holds the lock "SemVornDal": the record of the process that took it, and
+// Who holds the named lock: the record of the process that took it, and
 // the holder's session, a kernel lock that lives as long as any process that
-// shares the holder's handle (see lock.h for the design).
+// shares the holder's handle (see named_lock.cpp for the design).
 #pragma once
 
 #include <cstdint>
 
-namespace pelu7 {
+namespace platform::posix {
 
 // A process, as far as the lock can tell processes apart. Zero fields are
 // unknown (no /proc).
@@ -39,4 +39,4 @@ void endSession(int objectFd, std::uint64_t session);
 // session lock. kUnknown when the kernel refused the question.
 Liveness sessionLiveness(int observerFd, std::uint64_t session);
 
-}  // namespace pelu7
+}  // namespace platform::posix

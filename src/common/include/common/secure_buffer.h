@@ -1,5 +1,10 @@
-// Byte buffers that wipe their memory (OPENSSL_cleanse) before giving it back,
-// for everything that may hold key material, PIN values or private key files.
+// Buffers for PIN values, keys and private key files, wiped (OPENSSL_cleanse)
+// before their memory is given back.
+//
+//   SecureBytes     a byte vector on the heap whose allocator wipes every
+//                   block it frees, so a reallocation leaves no stray copy;
+//   SecretBytes<N>  N bytes in place (on the stack), for code that must not
+//                   allocate, wiped when it goes out of scope.
 #pragma once
 
 #include <openssl/crypto.h>
@@ -9,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-namespace vtoken {
+namespace common {
 
 template <typename T>
 struct CleansingAllocator {
@@ -33,4 +38,13 @@ struct CleansingAllocator {
 
 using SecureBytes = std::vector<std::uint8_t, CleansingAllocator<std::uint8_t>>;
 
-}  // namespace vtoken
+template <std::size_t N>
+struct SecretBytes {
+  std::uint8_t bytes[N] = {};
+  SecretBytes() = default;
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+  ~SecretBytes() { OPENSSL_cleanse(bytes, N); }
+};
+
+}  // namespace common

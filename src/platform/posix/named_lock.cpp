@@ -1,0 +1,238 @@
+// The named lock on POSIX systems (behaviour in platform/named_lock.h).
+//
+// One lock per user. Each user has a lock object of their own, named after
+// the effective user id: for the name "SemVornDal" the POSIX shared-memory
+// object "/SemVornDal.UID" (/dev/shm/SemVornDal.UID). All
+// processes of one user that see the same /dev/shm share it; processes of
+// different users (root included) never share a lock, and no user can keep
+// another from creating theirs. The object holds the held flag, the holder's
+// record and session, a wake-up counter that waiters sleep on (a futex) and a
+// robust process-shared mutex that guards the state for the few instructions
+// of each transition. It stays in /dev/shm after the last handle is destroyed
+// (it takes one page); the next creator reuses it.
+//
+// Which object is trusted. Only a plain object owned by the calling user,
+// with mode 0600 (an unfinished empty one may be narrower, from the umask),
+// the expected size, and a state of this layout. Anything else is refused with
+// -190 rather than trusted or reset: whoever could write the object could
+// hold or corrupt the lock. Another user can only make a user's lock
+// unavailable by creating an object under that user's name in /dev/shm first,
+// on purpose; CreateMutex then returns -190 (it does not wait or fall back to
+// a name that the processes of one user might not agree on).
+//
+// A full /dev/shm. The object's memory is reserved (posix_fallocate) before
+// it is first written, so CreateMutex returns -190 instead of dying of SIGBUS.
+//
+// Who holds it. Taking the lock records the holding process (process id,
+// start time from /proc/PID/stat, PID namespace) and begins a session: the
+// handle's own open file description of the object takes an OFD write lock
+// on one byte numbered by the session. A child forked while the lock is held
+// inherits that description, and the kernel keeps the session's lock until
+// every process that shares it has closed it or ended. The holder counts as
+// at work while its process lives (whatever became of its handle) or while
+// its session lives (a forked child still working under the lock after the
+// parent has ended). A child that closes the inherited handle, or execs
+// (the descriptor is close-on-exec), leaves the session.
+//
+// A holder that ended. A waiter sleeps at most kRecoverySlice at a time and
+// then looks at the holder again: when the holder's process has surely ended
+// (no such process, a zombie, or another process under the same id) and its
+// session is gone, it takes the lock over. So the lock comes free at most
+// about one slice after its last worker ends, and at once for a process that
+// starts to wait later. A lock that was released and re-taken is never taken
+// over by mistake: the session number moves on with every take.
+//
+// A holder that cannot be checked: one in another PID namespace, or a record
+// without a start time, whose session is not alive. It is treated as held for
+// kUncheckedHoldLimit (5 s) of one LockMutex call, which then returns -191; the
+// same goes for a guard that does not come free within that limit (an object
+// tampered with by its own user). LockMutex never waits for ever on what it
+// cannot check. A holder process that lives is waited for as long as it
+// lives, as a Windows semaphore would be.
+#include "platform/named_lock.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+#include "lock_holder.h"
+#include "lock_state.h"
+
+namespace platform {
+
+// What a lock handle points to: the caller's own view of the shared object,
+// and the session this handle began and has not ended yet (0: none). The
+// session field is read and written only under the state's guard.
+class NamedLock {
+ public:
+  posix::LockObject object;
+  std::uint64_t session = 0;
+};
+
+namespace posix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::atomic<bool> failNextAllocation{false};
+std::string lockObjectPrefix;  // empty: "/" and the name asked for
+std::atomic<milliseconds::rep> uncheckedHoldLimitMs{milliseconds(kUncheckedHoldLimit).count()};
+
+milliseconds uncheckedHoldLimit() { return milliseconds(uncheckedHoldLimitMs.load()); }
+
+NamedLock* allocateHandle() {
+  if (failNextAllocation.exchange(false)) return nullptr;
+  return new (std::nothrow) NamedLock;
+}
+
+// Whether the current holder of a held lock may still be at work. The
+// holder's session keeps it alive while any process that shares the holding
+// handle lives (a child forked under the lock outlives its parent); so does
+// the holder process itself while it lives (it may have closed the handle
+// it took the lock with). Only a holder whose process has surely ended and
+// whose session is gone is over.
+Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, const ProcessRecord& self) {
+  if (handle.session != 0 && handle.session == state.session) return Liveness::kAlive;
+  const Liveness session = sessionLiveness(handle.object.fd(), state.session);
+  if (session == Liveness::kAlive) return Liveness::kAlive;
+  const Liveness process = processLiveness(state.holder, self);
+  if (process == Liveness::kEnded && session == Liveness::kEnded) return Liveness::kEnded;
+  return process == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
+}
+
+void endHandleSession(NamedLock& handle) {
+  if (handle.session != 0) endSession(handle.object.fd(), handle.session);
+  handle.session = 0;
+}
+
+enum class Attempt { kTaken, kHeld, kHeldUnchecked, kFailed };
+
+// Takes the lock for the calling process through `handle` (under the guard),
+// or reports why it must wait. The session and holder record are written
+// before the held flag, so a process that dies half-way through leaves a
+// state that reads correctly.
+Attempt tryTake(NamedLock& handle, SharedLockState& state, const ProcessRecord& self) {
+  if (state.held != 0) {
+    const Liveness holder = holderLiveness(handle, state, self);
+    if (holder == Liveness::kAlive) return Attempt::kHeld;
+    if (holder == Liveness::kUnknown) return Attempt::kHeldUnchecked;
+  }
+  const std::uint64_t next = state.session >= kLastSession ? 1 : state.session + 1;
+  endHandleSession(handle);  // left over from a lock that another handle released
+  if (!beginSession(handle.object.fd(), next)) return Attempt::kFailed;
+  handle.session = next;
+  state.holder = self;
+  state.session = next;
+  state.held = 1;
+  return Attempt::kTaken;
+}
+
+void release(SharedLockState& state) {
+  state.held = 0;
+  state.holder = ProcessRecord{};
+  announceRelease(state);
+}
+
+std::string objectPrefixFor(const char* name) { return lockObjectPrefix.empty() ? "/" + std::string(name) : lockObjectPrefix; }
+
+}  // namespace
+
+namespace testing {
+void setUncheckedHoldLimit(milliseconds limit) {
+  uncheckedHoldLimitMs = (limit.count() > 0 ? limit : milliseconds(kUncheckedHoldLimit)).count();
+}
+}  // namespace testing
+
+}  // namespace posix
+
+namespace testing {
+void failNextLockHandleAllocation() { posix::failNextAllocation = true; }
+void setLockObjectPrefix(const std::string& prefix) { posix::lockObjectPrefix = prefix; }
+}  // namespace testing
+
+using namespace posix;
+
+NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
+  NamedLock* handle = allocateHandle();
+  if (handle == nullptr) return NamedLockOpening::kOutOfMemory;
+  bool opened = false;
+  try {
+    opened = openLockObject(lockObjectName(objectPrefixFor(name), geteuid()).c_str(), handle->object);
+  } catch (...) {  // the name could not be allocated
+  }
+  if (!opened) {
+    delete handle;
+    return NamedLockOpening::kUnavailable;
+  }
+  lock = handle;
+  return NamedLockOpening::kOpened;
+}
+
+bool lockNamedLock(NamedLock& handle) noexcept {
+  SharedLockState& state = *handle.object.state;
+  const ProcessRecord self = currentProcess();
+  const milliseconds limit = uncheckedHoldLimit();
+  // Since when the same session has been held by a holder that cannot be
+  // checked; such a holder is waited for only up to the limit.
+  bool unchecked = false;
+  Clock::time_point uncheckedSince{};
+  std::uint64_t uncheckedSession = 0;
+  for (;;) {
+    std::uint32_t seen = 0;
+    {
+      StateGuard guard(state, limit);
+      if (!guard.ok()) return false;
+      const Attempt attempt = tryTake(handle, state, self);
+      if (attempt == Attempt::kTaken) return true;
+      if (attempt == Attempt::kFailed) return false;
+      if (attempt == Attempt::kHeldUnchecked) {
+        if (!unchecked || uncheckedSession != state.session) {
+          unchecked = true;
+          uncheckedSince = Clock::now();
+          uncheckedSession = state.session;
+        } else if (Clock::now() - uncheckedSince >= limit) {
+          return false;
+        }
+      } else {
+        unchecked = false;
+      }
+      seen = state.wakeSequence;
+    }
+    // Woken by a release, or after a while to look at the holder again.
+    milliseconds timeout = kRecoverySlice;
+    if (unchecked) {
+      const auto left = std::chrono::ceil<milliseconds>(uncheckedSince + limit - Clock::now());
+      timeout = std::clamp(left, milliseconds(1), timeout);
+    }
+    if (!waitForRelease(state, seen, timeout)) return false;
+  }
+}
+
+bool unlockNamedLock(NamedLock& handle) noexcept {
+  SharedLockState& state = *handle.object.state;
+  {
+    StateGuard guard(state, uncheckedHoldLimit());
+    if (!guard.ok()) return false;
+    // Whoever holds it, and also when nobody does: a free lock stays free.
+    release(state);
+    endHandleSession(handle);
+  }
+  wakeOneWaiter(state);
+  return true;
+}
+
+void closeNamedLock(NamedLock* handle) noexcept {
+  if (handle == nullptr) return;
+  // Only this handle goes. A lock held through it stays held: its session
+  // ends with the handle's open file (unless a forked child shares it), but
+  // the record of the holding process keeps the lock while that process lives.
+  closeLockObject(handle->object);
+  delete handle;
+}
+
+}  // namespace platform
