@@ -1,4 +1,4 @@
-#include "driver/apdu_trace.h"
+#include "apdu_trace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -6,8 +6,8 @@
 // time, or the handle is null; 0 otherwise. CreateMutex returns -190 when the
 // handle cannot be allocated (logging "******>malloc") or the lock cannot be
 // opened, reserved, mapped or trusted.
+#include "log.h"
 #include "platform/named_lock.h"
-#include "pelu7/log.h"
 #include "vorn_dal_pelu7.h"
 
 namespace {
