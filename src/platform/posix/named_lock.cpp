@@ -138,7 +138,12 @@ void release(SharedLockState& state) {
   announceRelease(state);
 }
 
-std::string objectPrefixFor(const char* name) { return lockObjectPrefix.empty() ? "/" + std::string(name) : lockObjectPrefix; }
+std::string objectPrefixFor(const char* name) {
+  if (!lockObjectPrefix.empty()) return lockObjectPrefix;
+  std::string prefix(1, '/');
+  prefix.append(name);
+  return prefix;
+}
 
 }  // namespace
 
