@@ -18,8 +18,10 @@ namespace platform::posix {
 // The object of user `uid` is a prefix ("/" and the lock's name) followed by
 // "." and the uid.
 inline constexpr mode_t kLockObjectMode = 0600;
-// How long a waiter sleeps before it looks at the holder again.
-inline constexpr std::chrono::seconds kRecoverySlice{1};
+// How long a waiter sleeps before it looks at the holder again: a holder
+// that ends without releasing is taken over within about this time. A look
+// costs a few microseconds (one /proc file and one file-lock query).
+inline constexpr std::chrono::milliseconds kRecoverySlice{100};
 // How long a holder that cannot be checked, or a guard that does not come
 // free, is waited for before LockMutex and UnLockMutex give up with -191. The
 // guard is held for a few instructions only, and a holder is unchecked only
@@ -36,8 +38,14 @@ struct SharedLockState {
   pthread_mutex_t guard;       // robust, process-shared; held only during a transition
   std::uint32_t wakeSequence;  // futex word, advanced by every release
   std::uint32_t held;          // 0 or 1
-  std::uint64_t session;       // the session of the current or last holder (lock_holder.h)
+  std::uint64_t session;       // the session of the handle of the current or last holder (lock_holder.h)
   ProcessRecord holder;
+  std::uint64_t lastSession;   // the session last given to a handle
+  // Whether a waiter may sleep on wakeSequence: set by a waiter before it
+  // sleeps, and by a take that followed a sleep (other sleepers may remain);
+  // cleared by the release that wakes one. A release that finds it clear
+  // makes no system call.
+  std::uint32_t sleepers;
 };
 
 // The name of the lock object of user `uid` under `prefix`.
@@ -80,6 +88,11 @@ bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::mil
 // Advances the wake sequence (under the guard) and wakes one waiter (after it).
 void announceRelease(SharedLockState& state);
 void wakeOneWaiter(SharedLockState& state);
+
+// Gives the handle whose open file description is `objectFd` a session of its
+// own and begins it; 0 when no session could be begun. It needs no guard, so
+// that a handle can be made while the guard is stuck.
+std::uint64_t beginHandleSession(SharedLockState& state, int objectFd);
 
 namespace testing {
 // Waits for a holder that cannot be checked, or for the guard, only `limit`

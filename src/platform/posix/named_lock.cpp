@@ -23,16 +23,24 @@
 // A full /dev/shm. The object's memory is reserved (posix_fallocate) before
 // it is first written, so CreateMutex returns -190 instead of dying of SIGBUS.
 //
-// Who holds it. Taking the lock records the holding process (process id,
-// start time from /proc/PID/stat, PID namespace) and begins a session: the
-// handle's own open file description of the object takes an OFD write lock
-// on one byte numbered by the session. A child forked while the lock is held
-// inherits that description, and the kernel keeps the session's lock until
-// every process that shares it has closed it or ended. The holder counts as
-// at work while its process lives (whatever became of its handle) or while
-// its session lives (a forked child still working under the lock after the
-// parent has ended). A child that closes the inherited handle, or execs
-// (the descriptor is close-on-exec), leaves the session.
+// Who holds it. Each handle begins a session when it is opened: its own open
+// file description of the object takes an OFD write lock on one byte
+// numbered by the session, and keeps it for the handle's life. A child
+// forked from a process with the handle inherits that description, and the
+// kernel keeps the session's lock until every process that shares it has
+// closed it or ended. Taking the lock records the holding process (process
+// id, start time from /proc/PID/stat, PID namespace; looked up once per
+// process and again after a fork) and the session of the handle it took the
+// lock through. The holder counts as at work while its process lives
+// (whatever became of its handle) or while its session lives (a forked child
+// still working under the lock after the parent has ended). A child that
+// closes the inherited handle, or execs (the descriptor is close-on-exec),
+// leaves the session.
+//
+// The cost of a take and a release. Neither makes a system call when nobody
+// waits: the guard is a robust mutex taken with an atomic instruction, the
+// process record is cached, the session lock is taken once per handle, and a
+// release wakes a waiter only when one has said that it sleeps.
 //
 // A holder that ended. A waiter sleeps at most kRecoverySlice at a time and
 // then looks at the holder again: when the holder's process has surely ended
@@ -40,7 +48,13 @@
 // session is gone, it takes the lock over. So the lock comes free at most
 // about one slice after its last worker ends, and at once for a process that
 // starts to wait later. A lock that was released and re-taken is never taken
-// over by mistake: the session number moves on with every take.
+// over by mistake: the record names the new holder's process and session.
+//
+// A dead holder that took the lock through a description that the waiter
+// shares (a relative forked with the same handle) cannot be told apart from
+// one whose forked child still works under the lock: the kernel does not
+// report a description's own lock to it. Such a holder is treated as one
+// that cannot be checked.
 //
 // A holder that cannot be checked: one in another PID namespace, or a record
 // without a start time, whose session is not alive. It is treated as held for
@@ -65,8 +79,7 @@
 namespace platform {
 
 // What a lock handle points to: the caller's own view of the shared object,
-// and the session this handle began and has not ended yet (0: none). The
-// session field is read and written only under the state's guard.
+// and the session that its open file description holds for its life.
 class NamedLock {
  public:
   posix::LockObject object;
@@ -97,7 +110,9 @@ NamedLock* allocateHandle() {
 // it took the lock with). Only a holder whose process has surely ended and
 // whose session is gone is over.
 Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, const ProcessRecord& self) {
-  if (handle.session != 0 && handle.session == state.session) return Liveness::kAlive;
+  if (handle.session == state.session) {  // taken through this very description
+    return processLiveness(state.holder, self) == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
+  }
   const Liveness session = sessionLiveness(handle.object.fd(), state.session);
   if (session == Liveness::kAlive) return Liveness::kAlive;
   const Liveness process = processLiveness(state.holder, self);
@@ -105,37 +120,35 @@ Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, c
   return process == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
 }
 
-void endHandleSession(NamedLock& handle) {
-  if (handle.session != 0) endSession(handle.object.fd(), handle.session);
-  handle.session = 0;
-}
-
-enum class Attempt { kTaken, kHeld, kHeldUnchecked, kFailed };
+enum class Attempt { kTaken, kHeld, kHeldUnchecked };
 
 // Takes the lock for the calling process through `handle` (under the guard),
 // or reports why it must wait. The session and holder record are written
 // before the held flag, so a process that dies half-way through leaves a
-// state that reads correctly.
+// state that reads correctly. The caller reads the process record only when
+// the lock is free or must be looked at: in the uncontended case it is the
+// cached one anyway.
 Attempt tryTake(NamedLock& handle, SharedLockState& state, const ProcessRecord& self) {
   if (state.held != 0) {
     const Liveness holder = holderLiveness(handle, state, self);
     if (holder == Liveness::kAlive) return Attempt::kHeld;
     if (holder == Liveness::kUnknown) return Attempt::kHeldUnchecked;
   }
-  const std::uint64_t next = state.session >= kLastSession ? 1 : state.session + 1;
-  endHandleSession(handle);  // left over from a lock that another handle released
-  if (!beginSession(handle.object.fd(), next)) return Attempt::kFailed;
-  handle.session = next;
   state.holder = self;
-  state.session = next;
+  state.session = handle.session;
   state.held = 1;
   return Attempt::kTaken;
 }
 
-void release(SharedLockState& state) {
+// Frees the lock (under the guard); true when a waiter may sleep and must be
+// woken.
+bool release(SharedLockState& state) {
   state.held = 0;
   state.holder = ProcessRecord{};
   announceRelease(state);
+  const bool wake = state.sleepers != 0;
+  state.sleepers = 0;
+  return wake;
 }
 
 std::string objectPrefixFor(const char* name) {
@@ -170,7 +183,9 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
     opened = openLockObject(lockObjectName(objectPrefixFor(name), geteuid()).c_str(), handle->object);
   } catch (...) {  // the name could not be allocated
   }
-  if (!opened) {
+  if (opened) handle->session = beginHandleSession(*handle->object.state, handle->object.fd());
+  if (!opened || handle->session == 0) {
+    closeLockObject(handle->object);
     delete handle;
     return NamedLockOpening::kUnavailable;
   }
@@ -180,21 +195,26 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
 
 bool lockNamedLock(NamedLock& handle) noexcept {
   SharedLockState& state = *handle.object.state;
-  const ProcessRecord self = currentProcess();
+  const ProcessRecord self = thisProcess();
   const milliseconds limit = uncheckedHoldLimit();
   // Since when the same session has been held by a holder that cannot be
   // checked; such a holder is waited for only up to the limit.
   bool unchecked = false;
   Clock::time_point uncheckedSince{};
   std::uint64_t uncheckedSession = 0;
+  bool slept = false;
   for (;;) {
     std::uint32_t seen = 0;
     {
       StateGuard guard(state, limit);
       if (!guard.ok()) return false;
       const Attempt attempt = tryTake(handle, state, self);
-      if (attempt == Attempt::kTaken) return true;
-      if (attempt == Attempt::kFailed) return false;
+      if (attempt == Attempt::kTaken) {
+        // The release that woke this waiter cleared the flag; others may
+        // still sleep, so this holder's release wakes the next one.
+        if (slept) state.sleepers = 1;
+        return true;
+      }
       if (attempt == Attempt::kHeldUnchecked) {
         if (!unchecked || uncheckedSession != state.session) {
           unchecked = true;
@@ -207,6 +227,7 @@ bool lockNamedLock(NamedLock& handle) noexcept {
         unchecked = false;
       }
       seen = state.wakeSequence;
+      state.sleepers = 1;
     }
     // Woken by a release, or after a while to look at the holder again.
     milliseconds timeout = kRecoverySlice;
@@ -215,19 +236,20 @@ bool lockNamedLock(NamedLock& handle) noexcept {
       timeout = std::clamp(left, milliseconds(1), timeout);
     }
     if (!waitForRelease(state, seen, timeout)) return false;
+    slept = true;
   }
 }
 
 bool unlockNamedLock(NamedLock& handle) noexcept {
   SharedLockState& state = *handle.object.state;
+  bool wake = false;
   {
     StateGuard guard(state, uncheckedHoldLimit());
     if (!guard.ok()) return false;
     // Whoever holds it, and also when nobody does: a free lock stays free.
-    release(state);
-    endHandleSession(handle);
+    wake = release(state);
   }
-  wakeOneWaiter(state);
+  if (wake) wakeOneWaiter(state);
   return true;
 }
 
