@@ -171,7 +171,9 @@ bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::mil
 }
 
 void announceRelease(SharedLockState& state) {
-  std::atomic_ref<std::uint32_t>(state.wakeSequence).fetch_add(1, std::memory_order_release);
+  // Written under the guard only; atomic because the kernel reads it at once.
+  std::atomic_ref<std::uint32_t> sequence(state.wakeSequence);
+  sequence.store(sequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 void wakeOneWaiter(SharedLockState& state) { futex(&state.wakeSequence, FUTEX_WAKE, 1, nullptr); }

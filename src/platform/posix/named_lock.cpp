@@ -143,8 +143,8 @@ Attempt tryTake(NamedLock& handle, SharedLockState& state, const ProcessRecord& 
 // Frees the lock (under the guard); true when a waiter may sleep and must be
 // woken.
 bool release(SharedLockState& state) {
+  // The record of the last holder stays: a free lock is not looked at.
   state.held = 0;
-  state.holder = ProcessRecord{};
   announceRelease(state);
   const bool wake = state.sleepers != 0;
   state.sleepers = 0;
