@@ -74,8 +74,8 @@ bool trustworthy(const struct stat& info) {
 bool adoptState(SharedLockState& state) {
   const std::uint32_t magic = std::atomic_ref<std::uint32_t>(state.magic).load(std::memory_order_acquire);
   if (magic == 0) return initialiseState(state);
-  return magic == kLockMagic && state.version == kLockVersion && state.held <= 1 && state.session <= kLastSession &&
-         state.lastSession <= kLastSession && state.sleepers <= 1;
+  return magic == kLockMagic && state.version == kLockVersion && state.owner != kSleeping &&
+         state.lastSession <= kLastSession && state.session <= kLastSession;
 }
 
 // Checks, completes and maps the object under the creation lock; nullptr when
@@ -166,25 +166,19 @@ StateGuard::~StateGuard() {
 
 bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout) {
   const timespec slice = toTimespec(timeout);
-  if (futex(&state.wakeSequence, FUTEX_WAIT, seen, &slice) == 0) return true;
+  if (futex(&state.owner, FUTEX_WAIT, seen, &slice) == 0) return true;
   return errno == EAGAIN || errno == ETIMEDOUT || errno == EINTR;
 }
 
-void announceRelease(SharedLockState& state) {
-  // Written under the guard only; atomic because the kernel reads it at once.
-  std::atomic_ref<std::uint32_t> sequence(state.wakeSequence);
-  sequence.store(sequence.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-}
+void wakeOneWaiter(SharedLockState& state) { futex(&state.owner, FUTEX_WAKE, 1, nullptr); }
 
-void wakeOneWaiter(SharedLockState& state) { futex(&state.wakeSequence, FUTEX_WAKE, 1, nullptr); }
-
-std::uint64_t beginHandleSession(SharedLockState& state, int objectFd) {
+std::uint32_t beginHandleSession(SharedLockState& state, int objectFd) {
   // A number whose byte is still locked (a handle that outlived a wrap of the
   // numbers) is skipped; a few tries at most are ever needed.
-  std::atomic_ref<std::uint64_t> last(state.lastSession);
+  std::atomic_ref<std::uint32_t> last(state.lastSession);
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::uint64_t seen = last.load(std::memory_order_relaxed);
-    std::uint64_t next = 0;
+    std::uint32_t seen = last.load(std::memory_order_relaxed);
+    std::uint32_t next = 0;
     do {
       next = seen >= kLastSession ? 1 : seen + 1;
     } while (!last.compare_exchange_weak(seen, next, std::memory_order_relaxed));

@@ -30,22 +30,28 @@ inline constexpr std::chrono::milliseconds kRecoverySlice{100};
 inline constexpr std::chrono::seconds kUncheckedHoldLimit{5};
 
 // The highest session number; the next one after it is 1 again.
-inline constexpr std::uint64_t kLastSession = (std::uint64_t{1} << 62) - 1;
+inline constexpr std::uint32_t kLastSession = 0x7FFFFFFF;
+// The bit of the owner word that says a waiter may sleep on it.
+inline constexpr std::uint32_t kSleeping = 0x80000000;
 
 struct SharedLockState {
   std::uint32_t magic;
   std::uint32_t version;
-  pthread_mutex_t guard;       // robust, process-shared; held only during a transition
-  std::uint32_t wakeSequence;  // futex word, advanced by every release
-  std::uint32_t held;          // 0 or 1
-  std::uint64_t session;       // the session of the handle of the current or last holder (lock_holder.h)
+  // Robust and process-shared; serialises the waiters' looks at the holder
+  // and their take-overs. A take of a free lock and a release do without it.
+  pthread_mutex_t guard;
+  // The futex word: 0 when free, else the session of the handle that holds
+  // the lock (lock_holder.h), with kSleeping when a waiter may sleep on it.
+  // A take sets it with one compare-and-swap, a release clears it with one
+  // exchange and wakes a waiter only when kSleeping was set. A waiter that
+  // took the lock after a sleep keeps kSleeping (other waiters may sleep).
+  std::uint32_t owner;
+  std::uint32_t lastSession;  // the session last given to a handle
+  // The holder's process, recorded by the taker just after it took the lock;
+  // `session` says which take the record belongs to (written last).
+  std::uint32_t session;
+  std::uint32_t reserved;
   ProcessRecord holder;
-  std::uint64_t lastSession;   // the session last given to a handle
-  // Whether a waiter may sleep on wakeSequence: set by a waiter before it
-  // sleeps, and by a take that followed a sleep (other sleepers may remain);
-  // cleared by the release that wakes one. A release that finds it clear
-  // makes no system call.
-  std::uint32_t sleepers;
 };
 
 // The name of the lock object of user `uid` under `prefix`.
@@ -81,18 +87,17 @@ class StateGuard {
   bool locked_;
 };
 
-// Sleeps until the wake sequence moves on from `seen`, a release wakes this
+// Sleeps until the owner word moves on from `seen`, a release wakes this
 // waiter, or `timeout` has passed. False on an operating-system error.
 bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout);
 
-// Advances the wake sequence (under the guard) and wakes one waiter (after it).
-void announceRelease(SharedLockState& state);
+// Wakes one waiter that sleeps on the owner word.
 void wakeOneWaiter(SharedLockState& state);
 
 // Gives the handle whose open file description is `objectFd` a session of its
 // own and begins it; 0 when no session could be begun. It needs no guard, so
 // that a handle can be made while the guard is stuck.
-std::uint64_t beginHandleSession(SharedLockState& state, int objectFd);
+std::uint32_t beginHandleSession(SharedLockState& state, int objectFd);
 
 namespace testing {
 // Waits for a holder that cannot be checked, or for the guard, only `limit`

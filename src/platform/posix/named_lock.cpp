@@ -83,7 +83,7 @@ namespace platform {
 class NamedLock {
  public:
   posix::LockObject object;
-  std::uint64_t session = 0;
+  std::uint32_t session = 0;
 };
 
 namespace posix {
@@ -103,52 +103,60 @@ NamedLock* allocateHandle() {
   return new (std::nothrow) NamedLock;
 }
 
-// Whether the current holder of a held lock may still be at work. The
-// holder's session keeps it alive while any process that shares the holding
-// handle lives (a child forked under the lock outlives its parent); so does
-// the holder process itself while it lives (it may have closed the handle
-// it took the lock with). Only a holder whose process has surely ended and
-// whose session is gone is over.
-Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, const ProcessRecord& self) {
-  if (handle.session == state.session) {  // taken through this very description
-    return processLiveness(state.holder, self) == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
+std::atomic_ref<std::uint32_t> ownerWord(SharedLockState& state) { return std::atomic_ref<std::uint32_t>(state.owner); }
+
+// Records the calling process as the holder that took the lock in `session`.
+// Each field is stored on its own (a waiter may read them at the same time);
+// the session goes last, so a record whose session matches the owner word is
+// whole unless a later take of the same session is writing it.
+void recordHolder(SharedLockState& state, std::uint32_t session, const ProcessRecord& self) {
+  std::atomic_ref<std::int32_t>(state.holder.pid).store(self.pid, std::memory_order_relaxed);
+  std::atomic_ref<std::uint64_t>(state.holder.startTime).store(self.startTime, std::memory_order_relaxed);
+  std::atomic_ref<std::uint64_t>(state.holder.pidNamespace).store(self.pidNamespace, std::memory_order_relaxed);
+  std::atomic_ref<std::uint32_t>(state.session).store(session, std::memory_order_release);
+}
+
+// The record of the holder of `session`; false when the taker has not
+// written it (yet, or ever: it died in between).
+bool recordedHolder(SharedLockState& state, std::uint32_t session, ProcessRecord& holder) {
+  if (std::atomic_ref<std::uint32_t>(state.session).load(std::memory_order_acquire) != session) return false;
+  holder.pid = std::atomic_ref<std::int32_t>(state.holder.pid).load(std::memory_order_relaxed);
+  holder.startTime = std::atomic_ref<std::uint64_t>(state.holder.startTime).load(std::memory_order_relaxed);
+  holder.pidNamespace = std::atomic_ref<std::uint64_t>(state.holder.pidNamespace).load(std::memory_order_relaxed);
+  return true;
+}
+
+// Whether the holder of `session` may still be at work. The holder's
+// session keeps it alive while any process that shares the holding handle
+// lives (a child forked under the lock outlives its parent); so does the
+// holder process itself while it lives (it may have closed the handle it
+// took the lock with). Only a holder whose process has surely ended and
+// whose session is gone is over; a taker that died before it wrote its
+// record is over once its session is gone.
+Liveness holderLiveness(NamedLock& handle, std::uint32_t session, const ProcessRecord& self) {
+  SharedLockState& state = *handle.object.state;
+  ProcessRecord holder;
+  const bool recorded = recordedHolder(state, session, holder);
+  if (session == handle.session) {
+    // Taken through this very description, whose own lock the kernel does
+    // not report to it: only a live holder process tells anything.
+    return recorded && processLiveness(holder, self) == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
   }
-  const Liveness session = sessionLiveness(handle.object.fd(), state.session);
-  if (session == Liveness::kAlive) return Liveness::kAlive;
-  const Liveness process = processLiveness(state.holder, self);
-  if (process == Liveness::kEnded && session == Liveness::kEnded) return Liveness::kEnded;
+  const Liveness sessionState = sessionLiveness(handle.object.fd(), session);
+  if (sessionState == Liveness::kAlive) return Liveness::kAlive;
+  if (!recorded) return sessionState;
+  const Liveness process = processLiveness(holder, self);
+  if (process == Liveness::kEnded && sessionState == Liveness::kEnded) return Liveness::kEnded;
   return process == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
 }
 
-enum class Attempt { kTaken, kHeld, kHeldUnchecked };
-
-// Takes the lock for the calling process through `handle` (under the guard),
-// or reports why it must wait. The session and holder record are written
-// before the held flag, so a process that dies half-way through leaves a
-// state that reads correctly. The caller reads the process record only when
-// the lock is free or must be looked at: in the uncontended case it is the
-// cached one anyway.
-Attempt tryTake(NamedLock& handle, SharedLockState& state, const ProcessRecord& self) {
-  if (state.held != 0) {
-    const Liveness holder = holderLiveness(handle, state, self);
-    if (holder == Liveness::kAlive) return Attempt::kHeld;
-    if (holder == Liveness::kUnknown) return Attempt::kHeldUnchecked;
-  }
-  state.holder = self;
-  state.session = handle.session;
-  state.held = 1;
-  return Attempt::kTaken;
-}
-
-// Frees the lock (under the guard); true when a waiter may sleep and must be
-// woken.
-bool release(SharedLockState& state) {
-  // The record of the last holder stays: a free lock is not looked at.
-  state.held = 0;
-  announceRelease(state);
-  const bool wake = state.sleepers != 0;
-  state.sleepers = 0;
-  return wake;
+// Takes a free lock; `sleeping` keeps kSleeping set for the waiters that may
+// still sleep.
+bool tryTakeFree(NamedLock& handle, bool sleeping) {
+  std::uint32_t expected = 0;
+  return ownerWord(*handle.object.state)
+      .compare_exchange_strong(expected, handle.session | (sleeping ? kSleeping : 0), std::memory_order_acquire,
+                               std::memory_order_relaxed);
 }
 
 std::string objectPrefixFor(const char* name) {
@@ -195,39 +203,54 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
 
 bool lockNamedLock(NamedLock& handle) noexcept {
   SharedLockState& state = *handle.object.state;
+  if (tryTakeFree(handle, false)) {
+    recordHolder(state, handle.session, thisProcess());
+    return true;
+  }
   const ProcessRecord self = thisProcess();
   const milliseconds limit = uncheckedHoldLimit();
   // Since when the same session has been held by a holder that cannot be
   // checked; such a holder is waited for only up to the limit.
   bool unchecked = false;
   Clock::time_point uncheckedSince{};
-  std::uint64_t uncheckedSession = 0;
+  std::uint32_t uncheckedSession = 0;
   bool slept = false;
   for (;;) {
     std::uint32_t seen = 0;
     {
       StateGuard guard(state, limit);
       if (!guard.ok()) return false;
-      const Attempt attempt = tryTake(handle, state, self);
-      if (attempt == Attempt::kTaken) {
-        // The release that woke this waiter cleared the flag; others may
-        // still sleep, so this holder's release wakes the next one.
-        if (slept) state.sleepers = 1;
-        return true;
+      seen = ownerWord(state).load(std::memory_order_acquire);
+      const std::uint32_t session = seen & ~kSleeping;
+      if (seen == 0) {
+        if (tryTakeFree(handle, slept)) break;
+        continue;
       }
-      if (attempt == Attempt::kHeldUnchecked) {
-        if (!unchecked || uncheckedSession != state.session) {
+      const Liveness holder = holderLiveness(handle, session, self);
+      if (holder == Liveness::kEnded) {
+        // Take over, keeping the word's kSleeping for the waiters.
+        if (ownerWord(state).compare_exchange_strong(seen, handle.session | (seen & kSleeping),
+                                                     std::memory_order_acquire, std::memory_order_relaxed))
+          break;
+        continue;
+      }
+      if (holder == Liveness::kUnknown) {
+        if (!unchecked || uncheckedSession != session) {
           unchecked = true;
           uncheckedSince = Clock::now();
-          uncheckedSession = state.session;
+          uncheckedSession = session;
         } else if (Clock::now() - uncheckedSince >= limit) {
           return false;
         }
       } else {
         unchecked = false;
       }
-      seen = state.wakeSequence;
-      state.sleepers = 1;
+      // Tell the releaser to wake someone before sleeping; the word changed
+      // in between when this fails.
+      if ((seen & kSleeping) == 0) {
+        if (!ownerWord(state).compare_exchange_strong(seen, seen | kSleeping, std::memory_order_relaxed)) continue;
+        seen |= kSleeping;
+      }
     }
     // Woken by a release, or after a while to look at the holder again.
     milliseconds timeout = kRecoverySlice;
@@ -238,18 +261,15 @@ bool lockNamedLock(NamedLock& handle) noexcept {
     if (!waitForRelease(state, seen, timeout)) return false;
     slept = true;
   }
+  recordHolder(state, handle.session, self);
+  return true;
 }
 
 bool unlockNamedLock(NamedLock& handle) noexcept {
+  // Whoever holds it, and also when nobody does: a free lock stays free. The
+  // record of the last holder stays: a free lock is not looked at.
   SharedLockState& state = *handle.object.state;
-  bool wake = false;
-  {
-    StateGuard guard(state, uncheckedHoldLimit());
-    if (!guard.ok()) return false;
-    // Whoever holds it, and also when nobody does: a free lock stays free.
-    wake = release(state);
-  }
-  if (wake) wakeOneWaiter(state);
+  if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
   return true;
 }
 
