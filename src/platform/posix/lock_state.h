@@ -1,6 +1,6 @@
 // The state of the named lock in shared memory (see named_lock.cpp for the
-// design): the object that holds it, the guard around its transitions, and
-// the futex that waiters sleep on.
+// design): the object that holds it, the owner word that waiters sleep on
+// (a futex), and the guard around the waiters' looks at the holder.
 #pragma once
 
 #include <pthread.h>

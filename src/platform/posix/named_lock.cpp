@@ -5,11 +5,13 @@
 // object "/SemVornDal.UID" (/dev/shm/SemVornDal.UID). All
 // processes of one user that see the same /dev/shm share it; processes of
 // different users (root included) never share a lock, and no user can keep
-// another from creating theirs. The object holds the held flag, the holder's
-// record and session, a wake-up counter that waiters sleep on (a futex) and a
-// robust process-shared mutex that guards the state for the few instructions
-// of each transition. It stays in /dev/shm after the last handle is destroyed
-// (it takes one page); the next creator reuses it.
+// another from creating theirs. The object holds the owner word (the
+// holder's session, which waiters also sleep on as a futex), the holder's
+// record, the last session given out, and a robust process-shared mutex that
+// serialises the waiters' looks at the holder. It stays in /dev/shm after
+// the last handle is destroyed (it takes one page); the next creator reuses
+// it. An object of an older layout (an older build's, left in /dev/shm) is
+// refused like a damaged one.
 //
 // Which object is trusted. Only a plain object owned by the calling user,
 // with mode 0600 (an unfinished empty one may be narrower, from the umask),
@@ -38,9 +40,11 @@
 // leaves the session.
 //
 // The cost of a take and a release. Neither makes a system call when nobody
-// waits: the guard is a robust mutex taken with an atomic instruction, the
-// process record is cached, the session lock is taken once per handle, and a
-// release wakes a waiter only when one has said that it sleeps.
+// waits: a take of a free lock is one compare-and-swap of the owner word
+// and a few stores of the cached process record, a release one exchange; the
+// session lock is taken once per handle, and a release wakes a waiter only
+// when one has marked the word before it sleeps. Only a take that finds the
+// lock held takes the guard and looks at the holder.
 //
 // A holder that ended. A waiter sleeps at most kRecoverySlice at a time and
 // then looks at the holder again: when the holder's process has surely ended
