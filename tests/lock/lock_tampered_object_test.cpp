@@ -71,6 +71,14 @@ const Tampering kTamperings[] = {
        recordHolder(state, holder);
      },
      0, VORN_DAL_ERR_LOCK, 0},
+    // A taker that ended between taking the owner word and recording itself:
+    // its session is gone, so the lock is taken over.
+    {"OwnerThatNeverRecordedItself",
+     [](const std::string&, SharedLockState& state) {
+       recordHolder(state, platform::posix::currentProcess());
+       state.session = 0;
+     },
+     0, 0, 0},
     // A live process id without the start time that tells it from a
     // process that took over a recycled id.
     {"HolderWithoutStartTime",
