@@ -20,7 +20,10 @@ namespace {
 constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
 // Layout version and size: a process built with another layout (another
 // pthread ABI) refuses the object instead of misreading it.
-constexpr std::uint32_t kLockVersion = (3u << 16) | sizeof(SharedLockState);
+// The layout's number is also part of the object's name, so that an object
+// an older build left in /dev/shm is never met by this one.
+constexpr std::uint32_t kLockLayout = 3;
+constexpr std::uint32_t kLockVersion = (kLockLayout << 16) | sizeof(SharedLockState);
 
 // flock on the object, released on scope exit. It must be released
 // explicitly: the handle keeps the open file, and with it the lock, alive.
@@ -127,7 +130,7 @@ int lockBy(pthread_mutex_t& guard, std::chrono::milliseconds limit) {
 }  // namespace
 
 std::string lockObjectName(const std::string& prefix, uid_t uid) {
-  return prefix + "." + std::to_string(uid);
+  return prefix + "." + std::to_string(uid) + ".v" + std::to_string(kLockLayout);
 }
 
 bool openLockObject(const char* name, LockObject& object) {

@@ -1,8 +1,8 @@
 // The named lock on POSIX systems (behaviour in platform/named_lock.h).
 //
 // One lock per user. Each user has a lock object of their own, named after
-// the effective user id: for the name "SemVornDal" the POSIX shared-memory
-// object "/SemVornDal.UID" (/dev/shm/SemVornDal.UID). All
+// the effective user id and the object's layout: for the name "SemVornDal"
+// the POSIX shared-memory object "/SemVornDal.UID.v3" (/dev/shm/...). All
 // processes of one user that see the same /dev/shm share it; processes of
 // different users (root included) never share a lock, and no user can keep
 // another from creating theirs. The object holds the owner word (the
@@ -10,8 +10,10 @@
 // record, the last session given out, and a robust process-shared mutex that
 // serialises the waiters' looks at the holder. It stays in /dev/shm after
 // the last handle is destroyed (it takes one page); the next creator reuses
-// it. An object of an older layout (an older build's, left in /dev/shm) is
-// refused like a damaged one.
+// it. A build with another layout uses another name, so an object an older
+// build left in /dev/shm does not stand in the way after an upgrade (the two
+// builds then do not exclude each other); an object of the right name but a
+// wrong layout is refused like a damaged one.
 //
 // Which object is trusted. Only a plain object owned by the calling user,
 // with mode 0600 (an unfinished empty one may be narrower, from the umask),
