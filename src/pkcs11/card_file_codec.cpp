@@ -108,15 +108,17 @@ std::optional<IndexRecord> decodeIndexRecord(const unsigned char* in) {
 }
 
 Bytes encodePayload(const Payload& payload) {
-  Bytes out(kPayloadHeader, 0);
+  // One allocation of the whole file, then each part copied into its place.
+  Bytes out(kPayloadHeader + payload.value.size() + payload.application.size() + payload.objectId.size(), 0);
   std::memcpy(out.data(), kPayloadMagic, 4);
   out[4] = kVersion;
   put32(&out[8], static_cast<std::uint32_t>(payload.value.size()));
   put16(&out[12], payload.application.size());
   put16(&out[14], payload.objectId.size());
-  out.insert(out.end(), payload.value.begin(), payload.value.end());
-  out.insert(out.end(), payload.application.begin(), payload.application.end());
-  out.insert(out.end(), payload.objectId.begin(), payload.objectId.end());
+  auto at = out.begin() + kPayloadHeader;
+  at = std::copy(payload.value.begin(), payload.value.end(), at);
+  at = std::copy(payload.application.begin(), payload.application.end(), at);
+  std::copy(payload.objectId.begin(), payload.objectId.end(), at);
   return out;
 }
 
