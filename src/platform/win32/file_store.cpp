@@ -21,7 +21,6 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 FileError openError(DWORD error) {
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileError{FileProblem::kNotFound, {}, 0};
   if (error == ERROR_CANT_ACCESS_FILE || error == ERROR_CANT_RESOLVE_FILENAME) {
     return FileError{FileProblem::kSymbolicLink, {}, 0};
   }
@@ -30,25 +29,30 @@ FileError openError(DWORD error) {
 
 // Opens `path` itself, never what a reparse point (a symbolic link, a
 // junction) at the path leads to; examine() then refuses the reparse point.
-FileError openPath(const std::string& path, DWORD access, DWORD disposition, File& file) {
+// The error of the open, 0 when `file` holds the opened file.
+DWORD openPath(const std::string& path, DWORD access, DWORD disposition, File& file) {
   const std::wstring wide = widePath(path);
-  if (wide.empty()) return FileError{FileProblem::kNotFound, {}, 0};
+  if (wide.empty()) return ERROR_INVALID_NAME;
   const HANDLE handle = CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return openError(GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   file.reset(toFileHandle(handle));
-  return {};
+  return 0;
 }
 
 }  // namespace
 
 FileError openForReading(const std::string& path, File& file) {
-  return openPath(path, GENERIC_READ, OPEN_EXISTING, file);
+  const DWORD error = openPath(path, GENERIC_READ, OPEN_EXISTING, file);
+  if (error == 0) return {};
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileError{FileProblem::kNotFound, {}, 0};
+  return openError(error);
 }
 
 FileError openLockFile(const std::string& path, File& file) {
   // OPEN_ALWAYS opens what is there as it is and creates only where nothing is.
-  return openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, file);
+  const DWORD error = openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, file);
+  return error == 0 ? FileError{} : openError(error);
 }
 
 FileError examine(const File& file, std::uint64_t& size) {
