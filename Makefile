@@ -124,5 +124,7 @@ BUILD_WIN ?= build-win
 windows:
 	@JOBS=$(JOBS) sh tools/windows/build.sh $(BUILD_WIN)
 
+# With the Linux tool built, the tool test also exchanges token files with it.
 windows-test: windows
-	@. tools/windows/env.sh && cd $(BUILD_WIN) && ctest --output-on-failure --timeout 300
+	@. tools/windows/env.sh && export PELU7_LINUX_TOOL=$(CURDIR)/$(BUILD)/bin/pelu7 && \
+	  cd $(BUILD_WIN) && ctest --output-on-failure --timeout 300

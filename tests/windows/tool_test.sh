@@ -47,4 +47,15 @@ grep -q "BEGIN PUBLIC KEY" "$folder/pub.pem" || fail "key export"
 
 pelu7 errmsg -190 | grep -q . || fail "errmsg"
 "$run" "$bin/pelu7.exe" vtoken show "$token" | tr -d '\r' | grep -qi "key" || fail "vtoken show"
+# Token files are the same on both systems: with the Linux tool at hand
+# (PELU7_LINUX_TOOL, set by `make test`), a token made here is read there,
+# and one made and formatted there is logged into here.
+if [ -n "${PELU7_LINUX_TOOL:-}" ] && [ -x "$PELU7_LINUX_TOOL" ]; then
+  "$PELU7_LINUX_TOOL" vtoken show "$folder/a.vtoken" | grep -qi "key" || fail "the Linux tool cannot read the token"
+  "$PELU7_LINUX_TOOL" --reader "vtoken:$folder/b.vtoken" format --so-pin-env SO_PIN --pin-env USER_PIN >/dev/null ||
+    fail "the Linux tool cannot format a token"
+  token='C:\pelu7-tool-test\b.vtoken'
+  pelu7 login --pin-env USER_PIN >/dev/null || fail "a token made on Linux does not log in here"
+  echo "token files: Linux and Windows read each other's"
+fi
 echo "pelu7.exe: all commands passed"
