@@ -1,4 +1,4 @@
-#include "driver/apdu_trace.h"
+#include "apdu_trace.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -9,9 +9,9 @@
 #include <span>
 #include <string>
 
-#include "driver/test_seam.h"
 #include "platform/file.h"
-#include "driver/trace_redaction.h"
+#include "test_seam.h"
+#include "trace_redaction.h"
 
 namespace tkrdr {
 

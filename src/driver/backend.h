@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "driver/test_seam.h"
+#include "test_seam.h"
 
 namespace tkrdr {
 

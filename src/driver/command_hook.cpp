@@ -1,4 +1,4 @@
-#include "driver/command_hook.h"
+#include "command_hook.h"
 
 #include <atomic>
 

@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "driver/test_seam.h"
+#include "test_seam.h"
 
 namespace tkrdr {
 

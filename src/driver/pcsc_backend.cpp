@@ -1,4 +1,4 @@
-#include "driver/pcsc_backend.h"
+#include "pcsc_backend.h"
 
 #include <winscard.h>
 
@@ -18,9 +18,9 @@
 #endif
 
 #include "card/vocabulary.h"
-#include "driver/pcsc_status.h"
-#include "driver/response_chaining.h"
 #include "driver/tkrdr.h"
+#include "pcsc_status.h"
+#include "response_chaining.h"
 
 namespace tkrdr {
 namespace {

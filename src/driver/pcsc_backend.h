@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/backend.h"
+#include "backend.h"
 
 namespace tkrdr {
 

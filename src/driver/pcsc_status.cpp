@@ -1,4 +1,4 @@
-#include "driver/pcsc_status.h"
+#include "pcsc_status.h"
 
 #include "driver/tkrdr.h"
 

@@ -1,10 +1,10 @@
-#include "driver/port_map.h"
+#include "port_map.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <unordered_set>
 
-#include "driver/pcsc_backend.h"
+#include "pcsc_backend.h"
 
 namespace tkrdr {
 namespace {

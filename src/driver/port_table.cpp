@@ -1,4 +1,4 @@
-#include "driver/port_table.h"
+#include "port_table.h"
 
 #include <unistd.h>
 

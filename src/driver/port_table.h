@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/apdu_trace.h"
-#include "driver/backend.h"
+#include "apdu_trace.h"
+#include "backend.h"
 
 namespace tkrdr {
 

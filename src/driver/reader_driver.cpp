@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "card/vocabulary.h"
-#include "driver/command_hook.h"
-#include "driver/pcsc_backend.h"
-#include "driver/port_map.h"
-#include "driver/port_table.h"
+#include "command_hook.h"
 #include "driver/tkrdr.h"
-#include "driver/vtoken_backend.h"
+#include "pcsc_backend.h"
+#include "port_map.h"
+#include "port_table.h"
+#include "vtoken_backend.h"
 
 namespace tkrdr {
 namespace {

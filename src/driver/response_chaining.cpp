@@ -1,4 +1,4 @@
-#include "driver/response_chaining.h"
+#include "response_chaining.h"
 
 #include <algorithm>
 #include <array>

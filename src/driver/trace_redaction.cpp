@@ -1,4 +1,4 @@
-#include "driver/trace_redaction.h"
+#include "trace_redaction.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "driver/vtoken_backend.h"
+#include "vtoken_backend.h"
 
 #include <cstdio>
 #include <exception>

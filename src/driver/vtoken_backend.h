@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/backend.h"
+#include "backend.h"
 
 namespace tkrdr {
 

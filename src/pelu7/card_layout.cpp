@@ -1,4 +1,4 @@
-#include "pelu7/card_layout.h"
+#include "card_layout.h"
 
 #include <openssl/crypto.h>
 #include <openssl/sha.h>

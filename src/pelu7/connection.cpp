@@ -1,6 +1,6 @@
 // Opening and closing the reader port. The port is opened lazily by the first
 // call that needs the card and stays open until Finalize or library unload.
-#include "pelu7/connection.h"
+#include "connection.h"
 
 #include <cstdio>
 

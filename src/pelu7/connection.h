@@ -3,7 +3,7 @@
 
 #include <source_location>
 
-#include "pelu7/log.h"
+#include "log.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pelu7 {

@@ -1,10 +1,10 @@
-#include "pelu7/external_auth.h"
+#include "external_auth.h"
 
 #include <cstdint>
 
-#include "pelu7/card_layout.h"
-#include "pelu7/log.h"
-#include "pelu7/transport.h"
+#include "card_layout.h"
+#include "log.h"
+#include "transport.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pelu7 {

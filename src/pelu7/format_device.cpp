@@ -2,11 +2,11 @@
 // build the library's layout with the caller's PINs, then reset the card.
 #include <cstdint>
 
+#include "card_layout.h"
+#include "connection.h"
 #include "driver/tkrdr.h"
-#include "pelu7/card_layout.h"
-#include "pelu7/connection.h"
-#include "pelu7/external_auth.h"
-#include "pelu7/transport.h"
+#include "external_auth.h"
+#include "transport.h"
 
 namespace pelu7 {
 namespace {

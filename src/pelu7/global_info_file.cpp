@@ -1,9 +1,9 @@
 // The global information file: one transparent file of opaque caller data,
 // readable by anybody and writable while the user is logged in.
-#include "pelu7/card_layout.h"
-#include "pelu7/connection.h"
-#include "pelu7/file_ranges.h"
-#include "pelu7/transport.h"
+#include "card_layout.h"
+#include "connection.h"
+#include "file_ranges.h"
+#include "transport.h"
 
 using namespace pelu7;
 

@@ -1,13 +1,13 @@
 // The exports of the lock "SemVornDal" shared by the processes of one user
 // (behaviour in platform/named_lock.h).
 //
-// Failures. LockMutex and UnLockMutex return -191 when the operating system
-// fails them, the guard does not come free, the holder cannot be checked in
-// time, or the handle is null; 0 otherwise. CreateMutex returns -190 when the
+// Failures. LockMutex returns -191 when the operating system fails it, the
+// guard does not come free, or the holder cannot be checked in time;
+// LockMutex and UnLockMutex return -191 when the handle is null; 0 otherwise. CreateMutex returns -190 when the
 // handle cannot be allocated (logging "******>malloc") or the lock cannot be
 // opened, reserved, mapped or trusted.
+#include "log.h"
 #include "platform/named_lock.h"
-#include "pelu7/log.h"
 #include "vorn_dal_pelu7.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "pelu7/log.h"
+#include "log.h"
 
 #include <limits.h>
 

@@ -2,9 +2,9 @@
 // state is the card's security state; nothing is kept on the host.
 #include <cstdint>
 
-#include "pelu7/connection.h"
-#include "pelu7/pin_commands.h"
-#include "pelu7/transport.h"
+#include "connection.h"
+#include "pin_commands.h"
+#include "transport.h"
 
 namespace pelu7 {
 namespace {

@@ -1,6 +1,6 @@
-#include "pelu7/pin_commands.h"
+#include "pin_commands.h"
 
-#include "pelu7/transport.h"
+#include "transport.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pelu7 {

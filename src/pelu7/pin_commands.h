@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "pelu7/card_layout.h"
+#include "card_layout.h"
 
 namespace pelu7 {
 

@@ -1,7 +1,7 @@
 // Changing a PIN, and unblocking the user PIN with the super user's PIN.
-#include "pelu7/connection.h"
-#include "pelu7/pin_commands.h"
-#include "pelu7/transport.h"
+#include "connection.h"
+#include "pin_commands.h"
+#include "transport.h"
 
 using namespace pelu7;
 

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "pelu7/connection.h"
-#include "pelu7/transport.h"
+#include "connection.h"
+#include "transport.h"
 
 namespace pelu7 {
 namespace {

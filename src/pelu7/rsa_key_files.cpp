@@ -1,9 +1,9 @@
-#include "pelu7/rsa_key_files.h"
+#include "rsa_key_files.h"
 
 #include <cstring>
 
-#include "pelu7/apdu.h"
-#include "pelu7/transport.h"
+#include "apdu.h"
+#include "transport.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pelu7 {

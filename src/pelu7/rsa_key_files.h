@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <source_location>
 
-#include "pelu7/card_layout.h"
-#include "pelu7/log.h"
+#include "card_layout.h"
+#include "log.h"
 
 namespace pelu7 {
 

@@ -2,9 +2,9 @@
 // the public key file, the private key in CRT form into the private key file.
 // The counter is advanced only after both files have been filled, so a
 // failed import leaves its ids to be handed out again.
-#include "pelu7/connection.h"
-#include "pelu7/rsa_key_files.h"
-#include "pelu7/transport.h"
+#include "connection.h"
+#include "rsa_key_files.h"
+#include "transport.h"
 
 using namespace pelu7;
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "pelu7/connection.h"
-#include "pelu7/rsa_key_files.h"
-#include "pelu7/transport.h"
+#include "connection.h"
+#include "rsa_key_files.h"
+#include "transport.h"
 
 namespace pelu7 {
 namespace {

@@ -2,7 +2,7 @@
 // modulus (128 or 256 bytes, most significant first) and the exponent 65537:
 // raw RSA, PKCS#1 v1.5 encryption and recovery of PKCS#1 v1.5 type-1 padded
 // data. They neither open the device nor touch the card.
-#include "pelu7/log.h"
+#include "log.h"
 #include "softcrypt/rsa_public_key.h"
 #include "vorn_dal_pelu7.h"
 

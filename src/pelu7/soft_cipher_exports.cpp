@@ -5,15 +5,15 @@
 // VORN_DAL_ERR_ARGUMENT and one log line, before anything is touched), then
 // calls the typed operation of softcrypt, which is noexcept and returns the
 // family's code. None of them touches the card.
-#include "pelu7/cipher_arguments.h"
-#include "pelu7/cipher_codes.h"
-#include "pelu7/log.h"
-#include "pelu7/ssf33_context.h"
+#include "cipher_arguments.h"
+#include "cipher_codes.h"
+#include "log.h"
 #include "softcrypt/block_cipher_ops.h"
 #include "softcrypt/context_storage.h"
 #include "softcrypt/des_context.h"
 #include "softcrypt/rc2_context.h"
 #include "softcrypt/rc4_context.h"
+#include "ssf33_context.h"
 #include "vorn_dal_pelu7.h"
 
 // A second exported name of a function defined in this file; `bytes` is the

@@ -5,10 +5,10 @@
 // (cipher_arguments.h), loads the context's key into the card (also when it
 // only buffers), and only then checks mode and lengths. Finals leave the
 // context as it was. Output lengths are written only on success.
-#include "pelu7/cipher_arguments.h"
-#include "pelu7/connection.h"
-#include "pelu7/ssf33_context.h"
-#include "pelu7/ssf33_stream.h"
+#include "cipher_arguments.h"
+#include "connection.h"
+#include "ssf33_context.h"
+#include "ssf33_stream.h"
 
 using namespace pelu7;
 using softcrypt::StreamResult;

@@ -1,6 +1,6 @@
 // The SSF33 card commands (80 78, P1 selects the function), the context's
 // acquire and release exports.
-#include "pelu7/ssf33_context.h"
+#include "ssf33_context.h"
 
 #include <openssl/crypto.h>
 
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <new>
 
-#include "pelu7/cipher_arguments.h"
-#include "pelu7/connection.h"
-#include "pelu7/transport.h"
+#include "cipher_arguments.h"
+#include "connection.h"
+#include "transport.h"
 
 namespace pelu7 {
 namespace {

@@ -4,10 +4,10 @@
 // Every update and final opens the device, checks its handle and pointers
 // (cipher_arguments.h) and loads the context's key into the card before
 // anything else, also when it only buffers.
-#include "pelu7/cipher_arguments.h"
-#include "pelu7/connection.h"
-#include "pelu7/ssf33_context.h"
-#include "pelu7/ssf33_stream.h"
+#include "cipher_arguments.h"
+#include "connection.h"
+#include "ssf33_context.h"
+#include "ssf33_stream.h"
 
 using namespace pelu7;
 using softcrypt::StreamResult;

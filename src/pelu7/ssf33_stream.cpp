@@ -1,6 +1,6 @@
 // The card as the block cipher of the shared streamer: one command per block,
 // CBC chaining on the host.
-#include "pelu7/ssf33_stream.h"
+#include "ssf33_stream.h"
 
 #include <openssl/crypto.h>
 

@@ -4,9 +4,9 @@
 
 #include <cstddef>
 
-#include "pelu7/cipher_codes.h"
-#include "pelu7/ssf33_context.h"
+#include "cipher_codes.h"
 #include "softcrypt/block_stream.h"
+#include "ssf33_context.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pelu7 {

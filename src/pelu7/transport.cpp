@@ -1,11 +1,11 @@
-#include "pelu7/transport.h"
+#include "transport.h"
 
 #include <cstdint>
 #include <cstring>
 
+#include "connection.h"
 #include "driver/tkrdr.h"
-#include "pelu7/connection.h"
-#include "pelu7/log.h"
+#include "log.h"
 
 namespace pelu7 {
 namespace {

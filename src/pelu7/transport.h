@@ -4,7 +4,7 @@
 // and leave its translation to their callers.
 #pragma once
 
-#include "pelu7/apdu.h"
+#include "apdu.h"
 
 namespace pelu7 {
 

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <source_location>
 
-#include "pelu7/card_layout.h"
-#include "pelu7/connection.h"
-#include "pelu7/file_ranges.h"
-#include "pelu7/transport.h"
+#include "card_layout.h"
+#include "connection.h"
+#include "file_ranges.h"
+#include "transport.h"
 
 namespace pelu7 {
 namespace {

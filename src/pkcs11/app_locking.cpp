@@ -1,4 +1,4 @@
-#include "pkcs11/app_locking.h"
+#include "app_locking.h"
 
 namespace p11 {
 

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "pkcs11/pkcs11_api.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

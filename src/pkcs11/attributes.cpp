@@ -1,8 +1,8 @@
-#include "pkcs11/attributes.h"
+#include "attributes.h"
 
 #include <cstring>
 
-#include "pkcs11/ck_error.h"
+#include "ck_error.h"
 
 namespace p11 {
 

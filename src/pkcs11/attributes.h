@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "pkcs11/pkcs11_api.h"
-#include "pkcs11/secure_bytes.h"
+#include "pkcs11_api.h"
+#include "secure_bytes.h"
 
 namespace p11 {
 

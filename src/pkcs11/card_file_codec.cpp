@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pkcs11/card_files.h"
+#include "card_files.h"
 
 namespace p11 {
 namespace {

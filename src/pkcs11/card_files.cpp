@@ -1,10 +1,11 @@
 // Reading and writing the module's files and probing the key pairs through
 // the DAL's data file and key exports.
+#include "card_files.h"
+
 #include <cstring>
 
-#include "pkcs11/card_files.h"
-#include "pkcs11/ck_error.h"
-#include "pkcs11/dal_adapter.h"
+#include "ck_error.h"
+#include "dal_adapter.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "pkcs11/secure_bytes.h"
+#include "secure_bytes.h"
 
 namespace p11 {
 

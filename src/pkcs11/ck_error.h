@@ -3,7 +3,7 @@
 // no exception ever crosses the C boundary.
 #pragma once
 
-#include "pkcs11/pkcs11_api.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

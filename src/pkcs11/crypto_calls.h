@@ -3,8 +3,8 @@
 // is done in software.
 #pragma once
 
-#include "pkcs11/module_state.h"
-#include "pkcs11/pkcs11_api.h"
+#include "module_state.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

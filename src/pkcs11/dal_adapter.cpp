@@ -1,8 +1,8 @@
-#include "pkcs11/dal_adapter.h"
+#include "dal_adapter.h"
 
 #include <iterator>
 
-#include "pkcs11/ck_error.h"
+#include "ck_error.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

@@ -3,7 +3,7 @@
 // the one table that turns DAL results into Cryptoki results.
 #pragma once
 
-#include "pkcs11/pkcs11_api.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

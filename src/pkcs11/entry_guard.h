@@ -5,8 +5,8 @@
 
 #include <new>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/pkcs11_api.h"
+#include "ck_error.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

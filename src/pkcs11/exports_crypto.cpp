@@ -1,8 +1,8 @@
 // Entry points for signing, verification, encryption, decryption, keys and
 // random numbers.
-#include "pkcs11/crypto_calls.h"
-#include "pkcs11/entry_guard.h"
-#include "pkcs11/export.h"
+#include "crypto_calls.h"
+#include "entry_guard.h"
+#include "export.h"
 
 using namespace p11;
 

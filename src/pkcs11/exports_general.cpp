@@ -2,10 +2,10 @@
 // shells over the typed calls, each through the one guard.
 #include <cstring>
 
-#include "pkcs11/entry_guard.h"
-#include "pkcs11/export.h"
-#include "pkcs11/lifecycle.h"
-#include "pkcs11/session_calls.h"
+#include "entry_guard.h"
+#include "export.h"
+#include "lifecycle.h"
+#include "session_calls.h"
 
 using namespace p11;
 

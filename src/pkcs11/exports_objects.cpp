@@ -1,7 +1,7 @@
 // Entry points for objects.
-#include "pkcs11/entry_guard.h"
-#include "pkcs11/export.h"
-#include "pkcs11/object_calls.h"
+#include "entry_guard.h"
+#include "export.h"
+#include "object_calls.h"
 
 using namespace p11;
 

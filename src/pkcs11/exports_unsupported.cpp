@@ -1,8 +1,8 @@
 // Entry points for what this token cannot do: digesting (left to the
 // application's own libraries), recovery, dual functions, wrapping,
 // derivation, symmetric keys and saved operation state.
-#include "pkcs11/entry_guard.h"
-#include "pkcs11/export.h"
+#include "entry_guard.h"
+#include "export.h"
 
 using namespace p11;
 

@@ -1,7 +1,7 @@
 // The table of entry points handed out by C_GetFunctionList, in the order of
 // Cryptoki 2.40.
-#include "pkcs11/entry_guard.h"
-#include "pkcs11/export.h"
+#include "entry_guard.h"
+#include "export.h"
 
 namespace {
 

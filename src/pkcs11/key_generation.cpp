@@ -4,12 +4,12 @@
 // command: first this application's, then the card's.
 #include <algorithm>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/crypto_calls.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/object_attributes.h"
-#include "pkcs11/object_store.h"
-#include "pkcs11/session_calls.h"
+#include "ck_error.h"
+#include "crypto_calls.h"
+#include "dal_adapter.h"
+#include "object_attributes.h"
+#include "object_store.h"
+#include "session_calls.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

@@ -1,4 +1,4 @@
-#include "pkcs11/lifecycle.h"
+#include "lifecycle.h"
 
 #include <unistd.h>
 
@@ -6,11 +6,11 @@
 #include <mutex>
 #include <sstream>
 
-#include "pkcs11/app_locking.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/entry_guard.h"
-#include "pkcs11/module_state.h"
-#include "pkcs11/session_calls.h"
+#include "app_locking.h"
+#include "dal_adapter.h"
+#include "entry_guard.h"
+#include "module_state.h"
+#include "session_calls.h"
 
 namespace p11 {
 namespace {

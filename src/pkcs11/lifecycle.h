@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "pkcs11/pkcs11_api.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

@@ -1,10 +1,10 @@
 // Logins belong to this application: the card's login is shared by every
 // program on the token, so private-key use needs this application's own
 // C_Login whatever the card's state says.
-#include "pkcs11/card_files.h"
-#include "pkcs11/ck_error.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/session_calls.h"
+#include "card_files.h"
+#include "ck_error.h"
+#include "dal_adapter.h"
+#include "session_calls.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

@@ -1,4 +1,4 @@
-#include "pkcs11/mechanisms.h"
+#include "mechanisms.h"
 
 namespace p11 {
 namespace {

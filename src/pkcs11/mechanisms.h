@@ -6,7 +6,7 @@
 
 #include <span>
 
-#include "pkcs11/pkcs11_api.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

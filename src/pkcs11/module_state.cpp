@@ -1,6 +1,6 @@
-#include "pkcs11/module_state.h"
+#include "module_state.h"
 
-#include "pkcs11/ck_error.h"
+#include "ck_error.h"
 
 namespace p11 {
 

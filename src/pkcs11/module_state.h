@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "pkcs11/attributes.h"
-#include "pkcs11/mechanisms.h"
-#include "pkcs11/pkcs11_api.h"
-#include "pkcs11/rsa_public.h"
-#include "pkcs11/secure_bytes.h"
+#include "attributes.h"
+#include "mechanisms.h"
+#include "pkcs11_api.h"
+#include "rsa_public.h"
+#include "secure_bytes.h"
 
 namespace p11 {
 

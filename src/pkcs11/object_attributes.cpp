@@ -1,13 +1,13 @@
-#include "pkcs11/object_attributes.h"
+#include "object_attributes.h"
 
 #include <openssl/sha.h>
 #include <openssl/x509.h>
 
 #include <memory>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/mechanisms.h"
-#include "pkcs11/rsa_public.h"
+#include "ck_error.h"
+#include "mechanisms.h"
+#include "rsa_public.h"
 
 namespace p11 {
 

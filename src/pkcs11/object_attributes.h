@@ -2,8 +2,8 @@
 // and data objects, built from what the card holds.
 #pragma once
 
-#include "pkcs11/attributes.h"
-#include "pkcs11/card_files.h"
+#include "attributes.h"
+#include "card_files.h"
 
 namespace p11 {
 

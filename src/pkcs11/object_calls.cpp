@@ -1,9 +1,9 @@
-#include "pkcs11/object_calls.h"
+#include "object_calls.h"
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/object_attributes.h"
-#include "pkcs11/object_store.h"
+#include "ck_error.h"
+#include "dal_adapter.h"
+#include "object_attributes.h"
+#include "object_store.h"
 
 namespace p11 {
 namespace {

@@ -1,7 +1,7 @@
 // The object calls behind the C_* entry points.
 #pragma once
 
-#include "pkcs11/pkcs11_api.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

@@ -1,11 +1,11 @@
-#include "pkcs11/object_store.h"
+#include "object_store.h"
 
 #include <set>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/crypto_calls.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/object_attributes.h"
+#include "ck_error.h"
+#include "crypto_calls.h"
+#include "dal_adapter.h"
+#include "object_attributes.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

@@ -2,8 +2,8 @@
 // certificates and data objects, and the application's session objects.
 #pragma once
 
-#include "pkcs11/card_files.h"
-#include "pkcs11/module_state.h"
+#include "card_files.h"
+#include "module_state.h"
 
 namespace p11 {
 

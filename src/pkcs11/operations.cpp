@@ -2,9 +2,9 @@
 // collection, and the one-shot and final steps with size queries.
 #include <cstring>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/crypto_calls.h"
-#include "pkcs11/rsa_padding.h"
+#include "ck_error.h"
+#include "crypto_calls.h"
+#include "rsa_padding.h"
 
 namespace p11 {
 namespace {

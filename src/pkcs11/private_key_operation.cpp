@@ -1,7 +1,7 @@
-#include "pkcs11/ck_error.h"
-#include "pkcs11/crypto_calls.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/session_calls.h"
+#include "ck_error.h"
+#include "crypto_calls.h"
+#include "dal_adapter.h"
+#include "session_calls.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

@@ -1,12 +1,12 @@
-#include "pkcs11/rsa_padding.h"
+#include "rsa_padding.h"
 
 #include <openssl/rand.h>
 
 #include <cstring>
 #include <memory>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/mechanisms.h"
+#include "ck_error.h"
+#include "mechanisms.h"
 
 namespace p11 {
 namespace {

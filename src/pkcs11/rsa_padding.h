@@ -4,7 +4,7 @@
 
 #include <openssl/evp.h>
 
-#include "pkcs11/secure_bytes.h"
+#include "secure_bytes.h"
 
 namespace p11 {
 

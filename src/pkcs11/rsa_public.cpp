@@ -1,4 +1,4 @@
-#include "pkcs11/rsa_public.h"
+#include "rsa_public.h"
 
 #include <openssl/bn.h>
 #include <openssl/rand.h>
@@ -8,9 +8,9 @@
 #include <memory>
 #include <optional>
 
-#include "pkcs11/ck_error.h"
-#include "pkcs11/mechanisms.h"
-#include "pkcs11/rsa_padding.h"
+#include "ck_error.h"
+#include "mechanisms.h"
+#include "rsa_padding.h"
 
 namespace p11 {
 namespace {

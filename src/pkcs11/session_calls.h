@@ -2,8 +2,8 @@
 // runs under the module lock and throws CkError on failure.
 #pragma once
 
-#include "pkcs11/module_state.h"
-#include "pkcs11/pkcs11_api.h"
+#include "module_state.h"
+#include "pkcs11_api.h"
 
 namespace p11 {
 

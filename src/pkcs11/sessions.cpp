@@ -1,9 +1,9 @@
 // Sessions live in this process only; their state is answered without card
 // traffic.
-#include "pkcs11/ck_error.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/object_store.h"
-#include "pkcs11/session_calls.h"
+#include "ck_error.h"
+#include "dal_adapter.h"
+#include "object_store.h"
+#include "session_calls.h"
 
 namespace p11 {
 namespace {

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pkcs11/card_files.h"
-#include "pkcs11/ck_error.h"
-#include "pkcs11/dal_adapter.h"
-#include "pkcs11/object_store.h"
-#include "pkcs11/session_calls.h"
+#include "card_files.h"
+#include "ck_error.h"
+#include "dal_adapter.h"
+#include "object_store.h"
+#include "session_calls.h"
 #include "vorn_dal_pelu7.h"
 
 namespace p11 {

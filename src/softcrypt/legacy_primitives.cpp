@@ -1,5 +1,5 @@
 // The only place that calls the deprecated low-level cipher functions.
-#include "softcrypt/legacy_primitives.h"
+#include "legacy_primitives.h"
 
 namespace softcrypt::legacy {
 

@@ -2,8 +2,8 @@
 
 #include <limits>
 
+#include "legacy_primitives.h"
 #include "softcrypt/cipher_results.h"
-#include "softcrypt/legacy_primitives.h"
 
 namespace softcrypt {
 

@@ -1,4 +1,4 @@
-#include "softcrypt/rsa_key_cache.h"
+#include "rsa_key_cache.h"
 
 #include <openssl/crypto.h>
 #include <pthread.h>

@@ -1,10 +1,10 @@
 #include "softcrypt/rsa_public_key.h"
 
-#include "softcrypt/rsa_key_cache.h"
-
 #include <openssl/crypto.h>
 
 #include <cstring>
+
+#include "rsa_key_cache.h"
 
 // The RSA_* calls below are the low-level interface that OpenSSL 3 marks as
 // deprecated; each use is wrapped so that the warning is silenced there only.

@@ -1,4 +1,4 @@
-#include "vtoken/apdu.h"
+#include "apdu.h"
 
 namespace vtoken {
 

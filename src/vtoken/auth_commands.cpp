@@ -1,14 +1,14 @@
 // GET CHALLENGE, EXTERNAL AUTHENTICATE and WRITE KEY: the card maker's (or the
 // issuer's) authentication and what it admits.
-#include "vtoken/block_ciphers.h"
-#include "vtoken/command_handlers.h"
-#include "vtoken/status_words.h"
-
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
 #include <stdexcept>
+
+#include "block_ciphers.h"
+#include "command_handlers.h"
+#include "status_words.h"
 
 namespace vtoken {
 

@@ -1,4 +1,4 @@
-#include "vtoken/block_ciphers.h"
+#include "block_ciphers.h"
 
 #include <openssl/evp.h>
 

@@ -1,11 +1,11 @@
-#include "vtoken/card_os.h"
-
-#include "vtoken/apdu.h"
-#include "vtoken/command_handlers.h"
-#include "vtoken/status_words.h"
+#include "card_os.h"
 
 #include <algorithm>
 #include <array>
+
+#include "apdu.h"
+#include "command_handlers.h"
+#include "status_words.h"
 
 namespace vtoken {
 

@@ -2,11 +2,11 @@
 // dispatching on the instruction byte to the command handlers.
 #pragma once
 
-#include "vtoken/card_state.h"
-#include "vtoken/token.h"
-
 #include <cstdint>
 #include <span>
+
+#include "card_state.h"
+#include "vtoken/token.h"
 
 namespace vtoken {
 

@@ -1,4 +1,4 @@
-#include "vtoken/card_state.h"
+#include "card_state.h"
 
 namespace vtoken {
 

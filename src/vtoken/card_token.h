@@ -2,12 +2,12 @@
 // fixed ATR, and a snapshot of the card state for read-only descriptions.
 #pragma once
 
-#include "vtoken/card_state.h"
-#include "vtoken/token.h"
-
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "card_state.h"
+#include "vtoken/token.h"
 
 namespace vtoken {
 

@@ -3,11 +3,11 @@
 // answers with data and a status word.
 #pragma once
 
-#include "vtoken/apdu.h"
-#include "vtoken/card_state.h"
-#include "vtoken/token.h"
-
 #include <cstdint>
+
+#include "apdu.h"
+#include "card_state.h"
+#include "vtoken/token.h"
 
 namespace vtoken {
 

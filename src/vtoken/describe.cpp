@@ -1,10 +1,10 @@
-#include "vtoken/describe.h"
-
-#include "vtoken/card_token.h"
-#include "vtoken/rsa_engine.h"
-#include "vtoken/token_store.h"
+#include "describe.h"
 
 #include <cstdio>
+
+#include "card_token.h"
+#include "rsa_engine.h"
+#include "token_store.h"
 
 namespace vtoken {
 

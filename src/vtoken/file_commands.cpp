@@ -1,9 +1,9 @@
 // SELECT, READ BINARY, UPDATE BINARY, CREATE FILE and ERASE on the flat file
 // system under the MF.
-#include "vtoken/command_handlers.h"
-#include "vtoken/status_words.h"
-
 #include <algorithm>
+
+#include "command_handlers.h"
+#include "status_words.h"
 
 namespace vtoken {
 

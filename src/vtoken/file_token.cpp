@@ -2,12 +2,12 @@
 // opens it, as one real card is shared through the reader service. Each
 // command runs under the file's lock on the state just read from the file, and
 // what it changed is written back before the lock is released.
-#include "vtoken/card_os.h"
-#include "vtoken/card_token.h"
-#include "vtoken/status_words.h"
-#include "vtoken/token_store.h"
-
 #include <mutex>
+
+#include "card_os.h"
+#include "card_token.h"
+#include "status_words.h"
+#include "token_store.h"
 
 namespace vtoken {
 

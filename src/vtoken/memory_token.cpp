@@ -1,8 +1,8 @@
 // A token whose card state lives in this process only. Commands from several
 // threads are serialised.
-#include "vtoken/card_token.h"
-
 #include <mutex>
+
+#include "card_token.h"
 
 namespace vtoken {
 

@@ -1,10 +1,10 @@
 // VERIFY, CHANGE PIN and UNBLOCK PIN on the PIN and unblock objects of the key
 // file. Values are compared in constant time; every wrong value counts the
 // object's error counter down, and a blocked object refuses even the right one.
-#include "vtoken/command_handlers.h"
-#include "vtoken/status_words.h"
-
 #include <openssl/crypto.h>
+
+#include "command_handlers.h"
+#include "status_words.h"
 
 namespace vtoken {
 

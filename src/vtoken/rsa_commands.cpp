@@ -1,11 +1,11 @@
 // GENERATE RSA KEY and the RSA private-key operation on private key files
 // (type 3D). Both need the file's use condition (its first access byte).
-#include "vtoken/command_handlers.h"
-#include "vtoken/rsa_engine.h"
-#include "vtoken/status_words.h"
-
 #include <algorithm>
 #include <variant>
+
+#include "command_handlers.h"
+#include "rsa_engine.h"
+#include "status_words.h"
 
 namespace vtoken {
 

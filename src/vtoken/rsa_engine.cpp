@@ -1,4 +1,4 @@
-#include "vtoken/rsa_engine.h"
+#include "rsa_engine.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>

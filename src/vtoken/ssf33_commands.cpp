@@ -1,9 +1,9 @@
 // The SSF33 commands, all 80 78 with P1 selecting the function: 04 probe,
 // 05 key load, 00 block encrypt, 01 block decrypt. The loaded key is volatile
 // card state. A card made without SSF33 knows none of them (6D00).
-#include "vtoken/block_ciphers.h"
-#include "vtoken/command_handlers.h"
-#include "vtoken/status_words.h"
+#include "block_ciphers.h"
+#include "command_handlers.h"
+#include "status_words.h"
 
 namespace vtoken {
 

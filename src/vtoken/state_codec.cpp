@@ -1,4 +1,4 @@
-#include "vtoken/state_codec.h"
+#include "state_codec.h"
 
 #include <algorithm>
 #include <array>

@@ -13,13 +13,13 @@
 //     u8 SSF33 key length (0 or 16) and the key
 #pragma once
 
-#include "vtoken/card_state.h"
-#include "common/secure_buffer.h"
-
 #include <cstdint>
 #include <span>
 #include <stdexcept>
 #include <string>
+
+#include "card_state.h"
+#include "common/secure_buffer.h"
 
 namespace vtoken {
 

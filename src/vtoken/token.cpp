@@ -1,8 +1,8 @@
-#include "vtoken/card_os.h"
-#include "vtoken/card_token.h"
-#include "vtoken/status_words.h"
-
 #include <array>
+
+#include "card_os.h"
+#include "card_token.h"
+#include "status_words.h"
 
 namespace vtoken {
 

@@ -1,6 +1,4 @@
-#include "vtoken/token_store.h"
-
-#include "vtoken/token.h"
+#include "token_store.h"
 
 #include <openssl/crypto.h>
 #include <openssl/sha.h>
@@ -10,6 +8,7 @@
 #include <utility>
 
 #include "platform/file_store.h"
+#include "vtoken/token.h"
 
 namespace vtoken {
 

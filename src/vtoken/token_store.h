@@ -22,15 +22,14 @@
 // blocking, and the lock is waited for a bounded time only.
 #pragma once
 
-#include "vtoken/card_state.h"
-#include "vtoken/state_codec.h"
-
 #include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "card_state.h"
 #include "platform/file.h"
+#include "state_codec.h"
 
 namespace vtoken {
 

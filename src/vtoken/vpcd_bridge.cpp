@@ -1,4 +1,4 @@
-#include "vtoken/vpcd_bridge.h"
+#include "vpcd_bridge.h"
 
 #include <netdb.h>
 #include <netinet/in.h>

@@ -7,16 +7,15 @@
 // response data followed by SW1 SW2.
 #pragma once
 
-#include "vtoken/token.h"
-
 #include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
-namespace vtoken {
+#include "vtoken/token.h"
+#include "vtoken/virtual_token.h"
 
-inline constexpr std::uint16_t kVpcdDefaultPort = 35963;
+namespace vtoken {
 
 class VpcdError : public std::runtime_error {
  public:

@@ -35,8 +35,8 @@ void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.
 // A record of a holder, with a session that no process holds.
 void recordHolder(SharedLockState& state, const platform::posix::ProcessRecord& holder) {
   state.holder = holder;
-  state.session += 1000;
-  state.held = 1;
+  state.session = state.lastSession + 1000;
+  state.owner = state.session;
 }
 
 const Tampering kTamperings[] = {
@@ -53,12 +53,17 @@ const Tampering kTamperings[] = {
      VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
     {"WorldWritable", [](const std::string& path, SharedLockState&) { ASSERT_EQ(0, chmod(path.c_str(), 0666)); },
      VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
-    {"HeldFlagOutOfRange", [](const std::string&, SharedLockState& state) { state.held = 7; },
+    {"SleepingOnAFreeLock", [](const std::string&, SharedLockState& state) { state.owner = platform::posix::kSleeping; },
      VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
     // glibc keeps the owner's thread id in the first word of the mutex; no
-    // robust list holds this one, so no thread's end will ever free it.
-    {"GuardOwnedByNoThread", [](const std::string&, SharedLockState& state) { state.guard.__data.__lock = 0x3FFFFFFF; },
-     0, VORN_DAL_ERR_LOCK, VORN_DAL_ERR_LOCK},
+    // robust list holds this one, so no thread's end will ever free it. Only
+    // a take that has to look at the holder needs the guard; a release never.
+    {"GuardOwnedByNoThread",
+     [](const std::string&, SharedLockState& state) {
+       state.guard.__data.__lock = 0x3FFFFFFF;
+       recordHolder(state, platform::posix::currentProcess());
+     },
+     0, VORN_DAL_ERR_LOCK, 0},
     {"HolderInAnotherPidNamespace",
      [](const std::string&, SharedLockState& state) {
        platform::posix::ProcessRecord holder = platform::posix::currentProcess();
@@ -66,6 +71,14 @@ const Tampering kTamperings[] = {
        recordHolder(state, holder);
      },
      0, VORN_DAL_ERR_LOCK, 0},
+    // A taker that ended between taking the owner word and recording itself:
+    // its session is gone, so the lock is taken over.
+    {"OwnerThatNeverRecordedItself",
+     [](const std::string&, SharedLockState& state) {
+       recordHolder(state, platform::posix::currentProcess());
+       state.session = 0;
+     },
+     0, 0, 0},
     // A live process id without the start time that tells it from a
     // process that took over a recycled id.
     {"HolderWithoutStartTime",

@@ -192,7 +192,11 @@ PrivateLockObject::~PrivateLockObject() {
   const std::string stem = prefix_.substr(1) + ".";
   if (DIR* folder = opendir("/dev/shm")) {
     while (const dirent* entry = readdir(folder)) {
-      if (std::string(entry->d_name).rfind(stem, 0) == 0) shm_unlink(("/" + std::string(entry->d_name)).c_str());
+      if (std::string(entry->d_name).rfind(stem, 0) == 0) {
+        std::string path(1, '/');
+        path.append(entry->d_name);
+        shm_unlink(path.c_str());
+      }
     }
     closedir(folder);
   }

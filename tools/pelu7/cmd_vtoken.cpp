@@ -9,16 +9,13 @@
 #include <atomic>
 #include <csignal>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "tool_errors.h"
-#include "vtoken/describe.h"
-#include "vtoken/token.h"
-#ifndef _WIN32
-#include "vtoken/vpcd_bridge.h"
-#endif
+#include "vtoken/virtual_token.h"
 
 namespace pelu7tool {
 namespace {
@@ -37,23 +34,22 @@ int runCreate(const ParsedArgs& args, Session&) {
   args.expectPositionals(1, 1);
   const std::string& path = args.positional(0, "PATH");
   if (pathExists(path)) throw ToolError(path + " already exists");
-  vtoken::TokenOptions options;
-  options.ssf33 = !args.has("no-ssf33");
+  const bool ssf33 = !args.has("no-ssf33");
   try {
-    vtoken::Token::openFile(path, options);
-  } catch (const vtoken::TokenError& e) {
+    vtoken::createTokenFile(path, ssf33);
+  } catch (const std::runtime_error& e) {
     throw ToolError(e.what());
   }
-  std::cout << "virtual token created: " << path << " (factory-fresh, SSF33 "
-            << (options.ssf33 ? "supported" : "not supported") << ")\n";
+  std::cout << "virtual token created: " << path << " (factory-fresh, SSF33 " << (ssf33 ? "supported" : "not supported")
+            << ")\n";
   return kExitOk;
 }
 
 int runShow(const ParsedArgs& args, Session&) {
   args.expectPositionals(1, 1);
   try {
-    std::cout << vtoken::formatDescription(vtoken::describeTokenFile(args.positional(0, "PATH")));
-  } catch (const vtoken::TokenError& e) {
+    std::cout << vtoken::describeTokenFileAsText(args.positional(0, "PATH"));
+  } catch (const std::runtime_error& e) {
     throw ToolError(e.what());
   }
   return kExitOk;
@@ -79,17 +75,13 @@ int runAttach(const ParsedArgs& args, Session&) {
   std::signal(SIGINT, requestStop);
   std::signal(SIGTERM, requestStop);
   try {
-    const auto token = vtoken::Token::openFile(path);
     std::cerr << "pelu7: attaching " << path << " to vpcd at " << host << ":" << port
               << "; stop with Ctrl-C or SIGTERM\n";
-    const vtoken::VpcdEnd end = vtoken::serveOverVpcd(*token, host, port, stopRequested);
-    if (end == vtoken::VpcdEnd::kConnectionClosed) {
+    if (vtoken::attachTokenFile(path, host, port, stopRequested) == vtoken::AttachEnd::kConnectionClosed) {
       std::cerr << "pelu7: vpcd closed the connection\n";
       return kExitFailure;
     }
-  } catch (const vtoken::TokenError& e) {
-    throw ToolError(e.what());
-  } catch (const vtoken::VpcdError& e) {
+  } catch (const std::runtime_error& e) {
     throw ToolError(e.what());
   }
   std::cerr << "pelu7: stopped\n";

@@ -4,10 +4,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,7 +91,44 @@ int lockCommand(int fd, int command, struct flock& range) {
   return result;
 }
 
+// The record of thisProcess(). Each field is atomic: threads that find the
+// record stale at once each look it up and store the same values. `known`
+// is stored last (release) and cleared in a forked child, which starts with
+// one thread.
+struct RecordedProcess {
+  std::atomic<std::int32_t> pid{0};
+  std::atomic<std::uint64_t> startTime{0};
+  std::atomic<std::uint64_t> pidNamespace{0};
+  std::atomic<bool> known{false};
+};
+
+RecordedProcess recorded;
+
+void forgetRecordedProcess() { recorded.known.store(false, std::memory_order_relaxed); }
+
+// Registered when the library is loaded; glibc drops the handler again when
+// the library is unloaded.
+const bool forkHandlerRegistered = pthread_atfork(nullptr, nullptr, &forgetRecordedProcess) == 0;
+
 }  // namespace
+
+ProcessRecord thisProcess() {
+  ProcessRecord self;
+  if (forkHandlerRegistered && recorded.known.load(std::memory_order_acquire)) {
+    self.pid = recorded.pid.load(std::memory_order_relaxed);
+    self.startTime = recorded.startTime.load(std::memory_order_relaxed);
+    self.pidNamespace = recorded.pidNamespace.load(std::memory_order_relaxed);
+    return self;
+  }
+  // Without the fork handler a child could not tell that the record is its
+  // parent's: look the process up every time then.
+  self = currentProcess();
+  recorded.pid.store(self.pid, std::memory_order_relaxed);
+  recorded.startTime.store(self.startTime, std::memory_order_relaxed);
+  recorded.pidNamespace.store(self.pidNamespace, std::memory_order_relaxed);
+  recorded.known.store(true, std::memory_order_release);
+  return self;
+}
 
 ProcessRecord currentProcess() {
   ProcessRecord self;
@@ -123,11 +162,6 @@ Liveness processLiveness(const ProcessRecord& holder, const ProcessRecord& obser
 bool beginSession(int objectFd, std::uint64_t session) {
   struct flock range = sessionRange(F_WRLCK, session);
   return lockCommand(objectFd, F_OFD_SETLK, range) == 0;
-}
-
-void endSession(int objectFd, std::uint64_t session) {
-  struct flock range = sessionRange(F_UNLCK, session);
-  lockCommand(objectFd, F_OFD_SETLK, range);
 }
 
 Liveness sessionLiveness(int observerFd, std::uint64_t session) {

@@ -15,8 +15,14 @@ struct ProcessRecord {
   std::uint64_t pidNamespace = 0;  // inode of /proc/PID/ns/pid
 };
 
-// The calling process.
+// The calling process, looked up afresh in /proc.
 ProcessRecord currentProcess();
+
+// The calling process as recorded once per process: looked up at the first
+// call and again at the first call after a fork (a handler registered with
+// pthread_atfork marks the record stale in the child), so that a take of the
+// lock reads no /proc file.
+ProcessRecord thisProcess();
 
 enum class Liveness {
   kAlive,
@@ -27,13 +33,14 @@ enum class Liveness {
 // What `observer` can tell of the process of `holder`.
 Liveness processLiveness(const ProcessRecord& holder, const ProcessRecord& observer);
 
-// Sessions. A holder takes a write lock on the byte at offset `session` of
-// the lock object through its handle's open file description (an OFD lock).
-// A child forked while the lock is held shares that description, and the
-// kernel keeps the lock until every process that shares it has closed it or
-// ended; a session number is never used twice for one object.
+// Sessions. A handle takes a write lock on the byte at offset `session` of
+// the lock object through its open file description (an OFD lock) and keeps
+// it for its life. A child forked from a process with the handle shares that
+// description, and the kernel keeps the lock until every process that shares
+// it has closed it or ended; a session number is not given to two live
+// handles. False with errno set when the byte is locked already or the
+// kernel refused.
 bool beginSession(int objectFd, std::uint64_t session);
-void endSession(int objectFd, std::uint64_t session);
 
 // Whether some open file description other than `observerFd`'s holds the
 // session lock. kUnknown when the kernel refused the question.

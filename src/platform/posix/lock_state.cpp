@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
 // Layout version and size: a process built with another layout (another
 // pthread ABI) refuses the object instead of misreading it.
-constexpr std::uint32_t kLockVersion = (2u << 16) | sizeof(SharedLockState);
+constexpr std::uint32_t kLockVersion = (3u << 16) | sizeof(SharedLockState);
 
 // flock on the object, released on scope exit. It must be released
 // explicitly: the handle keeps the open file, and with it the lock, alive.
@@ -74,7 +74,8 @@ bool trustworthy(const struct stat& info) {
 bool adoptState(SharedLockState& state) {
   const std::uint32_t magic = std::atomic_ref<std::uint32_t>(state.magic).load(std::memory_order_acquire);
   if (magic == 0) return initialiseState(state);
-  return magic == kLockMagic && state.version == kLockVersion && state.held <= 1 && state.session <= kLastSession;
+  return magic == kLockMagic && state.version == kLockVersion && state.owner != kSleeping &&
+         state.lastSession <= kLastSession && state.session <= kLastSession;
 }
 
 // Checks, completes and maps the object under the creation lock; nullptr when
@@ -109,6 +110,20 @@ timespec toTimespec(std::chrono::nanoseconds duration) {
   return timespec{static_cast<time_t>(seconds.count()), static_cast<long>((duration - seconds).count())};
 }
 
+// Waits for the guard up to `limit`.
+int lockBy(pthread_mutex_t& guard, std::chrono::milliseconds limit) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  const timespec wait = toTimespec(limit);
+  deadline.tv_sec += wait.tv_sec;
+  deadline.tv_nsec += wait.tv_nsec;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  return pthread_mutex_clocklock(&guard, CLOCK_MONOTONIC, &deadline);
+}
+
 }  // namespace
 
 std::string lockObjectName(const std::string& prefix, uid_t uid) {
@@ -133,16 +148,9 @@ void closeLockObject(LockObject& object) {
 }
 
 StateGuard::StateGuard(SharedLockState& state, std::chrono::milliseconds limit) : state_(state), locked_(false) {
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  const timespec wait = toTimespec(limit);
-  deadline.tv_sec += wait.tv_sec;
-  deadline.tv_nsec += wait.tv_nsec;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  int result = pthread_mutex_clocklock(&state_.guard, CLOCK_MONOTONIC, &deadline);
+  // Uncontended, the guard is taken without a system call or a clock reading.
+  int result = pthread_mutex_trylock(&state_.guard);
+  if (result == EBUSY) result = lockBy(state_.guard, limit);
   // The previous owner died during a transition. Every transition leaves the
   // state readable at each step (see named_lock.cpp), so it is consistent again.
   if (result == EOWNERDEAD) {
@@ -158,14 +166,26 @@ StateGuard::~StateGuard() {
 
 bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout) {
   const timespec slice = toTimespec(timeout);
-  if (futex(&state.wakeSequence, FUTEX_WAIT, seen, &slice) == 0) return true;
+  if (futex(&state.owner, FUTEX_WAIT, seen, &slice) == 0) return true;
   return errno == EAGAIN || errno == ETIMEDOUT || errno == EINTR;
 }
 
-void announceRelease(SharedLockState& state) {
-  std::atomic_ref<std::uint32_t>(state.wakeSequence).fetch_add(1, std::memory_order_release);
-}
+void wakeOneWaiter(SharedLockState& state) { futex(&state.owner, FUTEX_WAKE, 1, nullptr); }
 
-void wakeOneWaiter(SharedLockState& state) { futex(&state.wakeSequence, FUTEX_WAKE, 1, nullptr); }
+std::uint32_t beginHandleSession(SharedLockState& state, int objectFd) {
+  // A number whose byte is still locked (a handle that outlived a wrap of the
+  // numbers) is skipped; a few tries at most are ever needed.
+  std::atomic_ref<std::uint32_t> last(state.lastSession);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::uint32_t seen = last.load(std::memory_order_relaxed);
+    std::uint32_t next = 0;
+    do {
+      next = seen >= kLastSession ? 1 : seen + 1;
+    } while (!last.compare_exchange_weak(seen, next, std::memory_order_relaxed));
+    if (beginSession(objectFd, next)) return next;
+    if (errno != EAGAIN && errno != EACCES) return 0;
+  }
+  return 0;
+}
 
 }  // namespace platform::posix

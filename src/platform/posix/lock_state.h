@@ -1,6 +1,6 @@
 // The state of the named lock in shared memory (see named_lock.cpp for the
-// design): the object that holds it, the guard around its transitions, and
-// the futex that waiters sleep on.
+// design): the object that holds it, the owner word that waiters sleep on
+// (a futex), and the guard around the waiters' looks at the holder.
 #pragma once
 
 #include <pthread.h>
@@ -18,8 +18,10 @@ namespace platform::posix {
 // The object of user `uid` is a prefix ("/" and the lock's name) followed by
 // "." and the uid.
 inline constexpr mode_t kLockObjectMode = 0600;
-// How long a waiter sleeps before it looks at the holder again.
-inline constexpr std::chrono::seconds kRecoverySlice{1};
+// How long a waiter sleeps before it looks at the holder again: a holder
+// that ends without releasing is taken over within about this time. A look
+// costs a few microseconds (one /proc file and one file-lock query).
+inline constexpr std::chrono::milliseconds kRecoverySlice{100};
 // How long a holder that cannot be checked, or a guard that does not come
 // free, is waited for before LockMutex and UnLockMutex give up with -191. The
 // guard is held for a few instructions only, and a holder is unchecked only
@@ -28,15 +30,27 @@ inline constexpr std::chrono::seconds kRecoverySlice{1};
 inline constexpr std::chrono::seconds kUncheckedHoldLimit{5};
 
 // The highest session number; the next one after it is 1 again.
-inline constexpr std::uint64_t kLastSession = (std::uint64_t{1} << 62) - 1;
+inline constexpr std::uint32_t kLastSession = 0x7FFFFFFF;
+// The bit of the owner word that says a waiter may sleep on it.
+inline constexpr std::uint32_t kSleeping = 0x80000000;
 
 struct SharedLockState {
   std::uint32_t magic;
   std::uint32_t version;
-  pthread_mutex_t guard;       // robust, process-shared; held only during a transition
-  std::uint32_t wakeSequence;  // futex word, advanced by every release
-  std::uint32_t held;          // 0 or 1
-  std::uint64_t session;       // the session of the current or last holder (lock_holder.h)
+  // Robust and process-shared; serialises the waiters' looks at the holder
+  // and their take-overs. A take of a free lock and a release do without it.
+  pthread_mutex_t guard;
+  // The futex word: 0 when free, else the session of the handle that holds
+  // the lock (lock_holder.h), with kSleeping when a waiter may sleep on it.
+  // A take sets it with one compare-and-swap, a release clears it with one
+  // exchange and wakes a waiter only when kSleeping was set. A waiter that
+  // took the lock after a sleep keeps kSleeping (other waiters may sleep).
+  std::uint32_t owner;
+  std::uint32_t lastSession;  // the session last given to a handle
+  // The holder's process, recorded by the taker just after it took the lock;
+  // `session` says which take the record belongs to (written last).
+  std::uint32_t session;
+  std::uint32_t reserved;
   ProcessRecord holder;
 };
 
@@ -73,13 +87,17 @@ class StateGuard {
   bool locked_;
 };
 
-// Sleeps until the wake sequence moves on from `seen`, a release wakes this
+// Sleeps until the owner word moves on from `seen`, a release wakes this
 // waiter, or `timeout` has passed. False on an operating-system error.
 bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout);
 
-// Advances the wake sequence (under the guard) and wakes one waiter (after it).
-void announceRelease(SharedLockState& state);
+// Wakes one waiter that sleeps on the owner word.
 void wakeOneWaiter(SharedLockState& state);
+
+// Gives the handle whose open file description is `objectFd` a session of its
+// own and begins it; 0 when no session could be begun. It needs no guard, so
+// that a handle can be made while the guard is stuck.
+std::uint32_t beginHandleSession(SharedLockState& state, int objectFd);
 
 namespace testing {
 // Waits for a holder that cannot be checked, or for the guard, only `limit`

@@ -5,11 +5,13 @@
 // object "/SemVornDal.UID" (/dev/shm/SemVornDal.UID). All
 // processes of one user that see the same /dev/shm share it; processes of
 // different users (root included) never share a lock, and no user can keep
-// another from creating theirs. The object holds the held flag, the holder's
-// record and session, a wake-up counter that waiters sleep on (a futex) and a
-// robust process-shared mutex that guards the state for the few instructions
-// of each transition. It stays in /dev/shm after the last handle is destroyed
-// (it takes one page); the next creator reuses it.
+// another from creating theirs. The object holds the owner word (the
+// holder's session, which waiters also sleep on as a futex), the holder's
+// record, the last session given out, and a robust process-shared mutex that
+// serialises the waiters' looks at the holder. It stays in /dev/shm after
+// the last handle is destroyed (it takes one page); the next creator reuses
+// it. An object of an older layout (an older build's, left in /dev/shm) is
+// refused like a damaged one.
 //
 // Which object is trusted. Only a plain object owned by the calling user,
 // with mode 0600 (an unfinished empty one may be narrower, from the umask),
@@ -23,16 +25,26 @@
 // A full /dev/shm. The object's memory is reserved (posix_fallocate) before
 // it is first written, so CreateMutex returns -190 instead of dying of SIGBUS.
 //
-// Who holds it. Taking the lock records the holding process (process id,
-// start time from /proc/PID/stat, PID namespace) and begins a session: the
-// handle's own open file description of the object takes an OFD write lock
-// on one byte numbered by the session. A child forked while the lock is held
-// inherits that description, and the kernel keeps the session's lock until
-// every process that shares it has closed it or ended. The holder counts as
-// at work while its process lives (whatever became of its handle) or while
-// its session lives (a forked child still working under the lock after the
-// parent has ended). A child that closes the inherited handle, or execs
-// (the descriptor is close-on-exec), leaves the session.
+// Who holds it. Each handle begins a session when it is opened: its own open
+// file description of the object takes an OFD write lock on one byte
+// numbered by the session, and keeps it for the handle's life. A child
+// forked from a process with the handle inherits that description, and the
+// kernel keeps the session's lock until every process that shares it has
+// closed it or ended. Taking the lock records the holding process (process
+// id, start time from /proc/PID/stat, PID namespace; looked up once per
+// process and again after a fork) and the session of the handle it took the
+// lock through. The holder counts as at work while its process lives
+// (whatever became of its handle) or while its session lives (a forked child
+// still working under the lock after the parent has ended). A child that
+// closes the inherited handle, or execs (the descriptor is close-on-exec),
+// leaves the session.
+//
+// The cost of a take and a release. Neither makes a system call when nobody
+// waits: a take of a free lock is one compare-and-swap of the owner word
+// and a few stores of the cached process record, a release one exchange; the
+// session lock is taken once per handle, and a release wakes a waiter only
+// when one has marked the word before it sleeps. Only a take that finds the
+// lock held takes the guard and looks at the holder.
 //
 // A holder that ended. A waiter sleeps at most kRecoverySlice at a time and
 // then looks at the holder again: when the holder's process has surely ended
@@ -40,7 +52,13 @@
 // session is gone, it takes the lock over. So the lock comes free at most
 // about one slice after its last worker ends, and at once for a process that
 // starts to wait later. A lock that was released and re-taken is never taken
-// over by mistake: the session number moves on with every take.
+// over by mistake: the record names the new holder's process and session.
+//
+// A dead holder that took the lock through a description that the waiter
+// shares (a relative forked with the same handle) cannot be told apart from
+// one whose forked child still works under the lock: the kernel does not
+// report a description's own lock to it. Such a holder is treated as one
+// that cannot be checked.
 //
 // A holder that cannot be checked: one in another PID namespace, or a record
 // without a start time, whose session is not alive. It is treated as held for
@@ -65,12 +83,11 @@
 namespace platform {
 
 // What a lock handle points to: the caller's own view of the shared object,
-// and the session this handle began and has not ended yet (0: none). The
-// session field is read and written only under the state's guard.
+// and the session that its open file description holds for its life.
 class NamedLock {
  public:
   posix::LockObject object;
-  std::uint64_t session = 0;
+  std::uint32_t session = 0;
 };
 
 namespace posix {
@@ -90,55 +107,68 @@ NamedLock* allocateHandle() {
   return new (std::nothrow) NamedLock;
 }
 
-// Whether the current holder of a held lock may still be at work. The
-// holder's session keeps it alive while any process that shares the holding
-// handle lives (a child forked under the lock outlives its parent); so does
-// the holder process itself while it lives (it may have closed the handle
-// it took the lock with). Only a holder whose process has surely ended and
-// whose session is gone is over.
-Liveness holderLiveness(const NamedLock& handle, const SharedLockState& state, const ProcessRecord& self) {
-  if (handle.session != 0 && handle.session == state.session) return Liveness::kAlive;
-  const Liveness session = sessionLiveness(handle.object.fd(), state.session);
-  if (session == Liveness::kAlive) return Liveness::kAlive;
-  const Liveness process = processLiveness(state.holder, self);
-  if (process == Liveness::kEnded && session == Liveness::kEnded) return Liveness::kEnded;
+std::atomic_ref<std::uint32_t> ownerWord(SharedLockState& state) { return std::atomic_ref<std::uint32_t>(state.owner); }
+
+// Records the calling process as the holder that took the lock in `session`.
+// Each field is stored on its own (a waiter may read them at the same time);
+// the session goes last, so a record whose session matches the owner word is
+// whole unless a later take of the same session is writing it.
+void recordHolder(SharedLockState& state, std::uint32_t session, const ProcessRecord& self) {
+  std::atomic_ref<std::int32_t>(state.holder.pid).store(self.pid, std::memory_order_relaxed);
+  std::atomic_ref<std::uint64_t>(state.holder.startTime).store(self.startTime, std::memory_order_relaxed);
+  std::atomic_ref<std::uint64_t>(state.holder.pidNamespace).store(self.pidNamespace, std::memory_order_relaxed);
+  std::atomic_ref<std::uint32_t>(state.session).store(session, std::memory_order_release);
+}
+
+// The record of the holder of `session`; false when the taker has not
+// written it (yet, or ever: it died in between).
+bool recordedHolder(SharedLockState& state, std::uint32_t session, ProcessRecord& holder) {
+  if (std::atomic_ref<std::uint32_t>(state.session).load(std::memory_order_acquire) != session) return false;
+  holder.pid = std::atomic_ref<std::int32_t>(state.holder.pid).load(std::memory_order_relaxed);
+  holder.startTime = std::atomic_ref<std::uint64_t>(state.holder.startTime).load(std::memory_order_relaxed);
+  holder.pidNamespace = std::atomic_ref<std::uint64_t>(state.holder.pidNamespace).load(std::memory_order_relaxed);
+  return true;
+}
+
+// Whether the holder of `session` may still be at work. The holder's
+// session keeps it alive while any process that shares the holding handle
+// lives (a child forked under the lock outlives its parent); so does the
+// holder process itself while it lives (it may have closed the handle it
+// took the lock with). Only a holder whose process has surely ended and
+// whose session is gone is over; a taker that died before it wrote its
+// record is over once its session is gone.
+Liveness holderLiveness(NamedLock& handle, std::uint32_t session, const ProcessRecord& self) {
+  SharedLockState& state = *handle.object.state;
+  ProcessRecord holder;
+  const bool recorded = recordedHolder(state, session, holder);
+  if (session == handle.session) {
+    // Taken through this very description, whose own lock the kernel does
+    // not report to it: only a live holder process tells anything.
+    return recorded && processLiveness(holder, self) == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
+  }
+  const Liveness sessionState = sessionLiveness(handle.object.fd(), session);
+  if (sessionState == Liveness::kAlive) return Liveness::kAlive;
+  if (!recorded) return sessionState;
+  const Liveness process = processLiveness(holder, self);
+  if (process == Liveness::kEnded && sessionState == Liveness::kEnded) return Liveness::kEnded;
   return process == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
 }
 
-void endHandleSession(NamedLock& handle) {
-  if (handle.session != 0) endSession(handle.object.fd(), handle.session);
-  handle.session = 0;
+// Takes a free lock; `sleeping` keeps kSleeping set for the waiters that may
+// still sleep.
+bool tryTakeFree(NamedLock& handle, bool sleeping) {
+  std::uint32_t expected = 0;
+  return ownerWord(*handle.object.state)
+      .compare_exchange_strong(expected, handle.session | (sleeping ? kSleeping : 0), std::memory_order_acquire,
+                               std::memory_order_relaxed);
 }
 
-enum class Attempt { kTaken, kHeld, kHeldUnchecked, kFailed };
-
-// Takes the lock for the calling process through `handle` (under the guard),
-// or reports why it must wait. The session and holder record are written
-// before the held flag, so a process that dies half-way through leaves a
-// state that reads correctly.
-Attempt tryTake(NamedLock& handle, SharedLockState& state, const ProcessRecord& self) {
-  if (state.held != 0) {
-    const Liveness holder = holderLiveness(handle, state, self);
-    if (holder == Liveness::kAlive) return Attempt::kHeld;
-    if (holder == Liveness::kUnknown) return Attempt::kHeldUnchecked;
-  }
-  const std::uint64_t next = state.session >= kLastSession ? 1 : state.session + 1;
-  endHandleSession(handle);  // left over from a lock that another handle released
-  if (!beginSession(handle.object.fd(), next)) return Attempt::kFailed;
-  handle.session = next;
-  state.holder = self;
-  state.session = next;
-  state.held = 1;
-  return Attempt::kTaken;
+std::string objectPrefixFor(const char* name) {
+  if (!lockObjectPrefix.empty()) return lockObjectPrefix;
+  std::string prefix(1, '/');
+  prefix.append(name);
+  return prefix;
 }
-
-void release(SharedLockState& state) {
-  state.held = 0;
-  state.holder = ProcessRecord{};
-  announceRelease(state);
-}
-
-std::string objectPrefixFor(const char* name) { return lockObjectPrefix.empty() ? "/" + std::string(name) : lockObjectPrefix; }
 
 }  // namespace
 
@@ -165,7 +195,9 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
     opened = openLockObject(lockObjectName(objectPrefixFor(name), geteuid()).c_str(), handle->object);
   } catch (...) {  // the name could not be allocated
   }
-  if (!opened) {
+  if (opened) handle->session = beginHandleSession(*handle->object.state, handle->object.fd());
+  if (!opened || handle->session == 0) {
+    closeLockObject(handle->object);
     delete handle;
     return NamedLockOpening::kUnavailable;
   }
@@ -175,33 +207,54 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
 
 bool lockNamedLock(NamedLock& handle) noexcept {
   SharedLockState& state = *handle.object.state;
-  const ProcessRecord self = currentProcess();
+  if (tryTakeFree(handle, false)) {
+    recordHolder(state, handle.session, thisProcess());
+    return true;
+  }
+  const ProcessRecord self = thisProcess();
   const milliseconds limit = uncheckedHoldLimit();
   // Since when the same session has been held by a holder that cannot be
   // checked; such a holder is waited for only up to the limit.
   bool unchecked = false;
   Clock::time_point uncheckedSince{};
-  std::uint64_t uncheckedSession = 0;
+  std::uint32_t uncheckedSession = 0;
+  bool slept = false;
   for (;;) {
     std::uint32_t seen = 0;
     {
       StateGuard guard(state, limit);
       if (!guard.ok()) return false;
-      const Attempt attempt = tryTake(handle, state, self);
-      if (attempt == Attempt::kTaken) return true;
-      if (attempt == Attempt::kFailed) return false;
-      if (attempt == Attempt::kHeldUnchecked) {
-        if (!unchecked || uncheckedSession != state.session) {
+      seen = ownerWord(state).load(std::memory_order_acquire);
+      const std::uint32_t session = seen & ~kSleeping;
+      if (seen == 0) {
+        if (tryTakeFree(handle, slept)) break;
+        continue;
+      }
+      const Liveness holder = holderLiveness(handle, session, self);
+      if (holder == Liveness::kEnded) {
+        // Take over, keeping the word's kSleeping for the waiters.
+        if (ownerWord(state).compare_exchange_strong(seen, handle.session | (seen & kSleeping),
+                                                     std::memory_order_acquire, std::memory_order_relaxed))
+          break;
+        continue;
+      }
+      if (holder == Liveness::kUnknown) {
+        if (!unchecked || uncheckedSession != session) {
           unchecked = true;
           uncheckedSince = Clock::now();
-          uncheckedSession = state.session;
+          uncheckedSession = session;
         } else if (Clock::now() - uncheckedSince >= limit) {
           return false;
         }
       } else {
         unchecked = false;
       }
-      seen = state.wakeSequence;
+      // Tell the releaser to wake someone before sleeping; the word changed
+      // in between when this fails.
+      if ((seen & kSleeping) == 0) {
+        if (!ownerWord(state).compare_exchange_strong(seen, seen | kSleeping, std::memory_order_relaxed)) continue;
+        seen |= kSleeping;
+      }
     }
     // Woken by a release, or after a while to look at the holder again.
     milliseconds timeout = kRecoverySlice;
@@ -210,19 +263,17 @@ bool lockNamedLock(NamedLock& handle) noexcept {
       timeout = std::clamp(left, milliseconds(1), timeout);
     }
     if (!waitForRelease(state, seen, timeout)) return false;
+    slept = true;
   }
+  recordHolder(state, handle.session, self);
+  return true;
 }
 
 bool unlockNamedLock(NamedLock& handle) noexcept {
+  // Whoever holds it, and also when nobody does: a free lock stays free. The
+  // record of the last holder stays: a free lock is not looked at.
   SharedLockState& state = *handle.object.state;
-  {
-    StateGuard guard(state, uncheckedHoldLimit());
-    if (!guard.ok()) return false;
-    // Whoever holds it, and also when nobody does: a free lock stays free.
-    release(state);
-    endHandleSession(handle);
-  }
-  wakeOneWaiter(state);
+  if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
   return true;
 }
 

@@ -37,7 +37,8 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept;
 // in time (the lock is then not taken).
 bool lockNamedLock(NamedLock& lock) noexcept;
 
-// Frees the lock, whoever holds it. False when the operating system fails it.
+// Frees the lock, whoever holds it. False when the operating system fails it
+// (the POSIX lock cannot fail here).
 bool unlockNamedLock(NamedLock& lock) noexcept;
 
 // Gives the handle back. A lock taken through it stays held.
