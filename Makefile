@@ -62,6 +62,7 @@ test: deps-test build
 	cmake -S . -B $(BUILD_ASAN) -DPELU7_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory windows-test
 
 # libFuzzer over every target for FUZZ_TIME seconds each, in a clang build.
 # Each target grows its corpus in $(BUILD_FUZZ)/corpus/<target> from the seeds
@@ -113,8 +114,9 @@ clean:
 # The 32-bit Windows build with mingw-w64, tested under Wine: installs the
 # toolchain and Wine (as root), cross-builds libcrypto and GoogleTest once
 # into a cache outside the clone (see tools/windows/env.sh), makes the Wine
-# prefix once, then configures and builds $(BUILD_WIN). windows-test runs its
-# tests under Wine.
+# prefix once, then configures and builds $(BUILD_WIN) from the top-level
+# CMakeLists.txt ($(BUILD_WIN)/bin: vorn_dal_pelu7.dll, TKRDR.dll, pelu7.exe).
+# windows-test runs the Windows suite under Wine (part of `make test`).
 BUILD_WIN ?= build-win
 
 .PHONY: windows windows-test
@@ -122,5 +124,7 @@ BUILD_WIN ?= build-win
 windows:
 	@JOBS=$(JOBS) sh tools/windows/build.sh $(BUILD_WIN)
 
+# With the Linux tool built, the tool test also exchanges token files with it.
 windows-test: windows
-	cd $(BUILD_WIN)/probe && ctest --output-on-failure --timeout 300
+	@. tools/windows/env.sh && export PELU7_LINUX_TOOL=$(CURDIR)/$(BUILD)/bin/pelu7 && \
+	  cd $(BUILD_WIN) && ctest --output-on-failure --timeout 300

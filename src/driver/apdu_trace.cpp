@@ -1,8 +1,12 @@
 #include "apdu_trace.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +28,25 @@ void appendHex(std::string& out, std::uint8_t byte) {
 
 // Opens the trace file for appending: created 0600, no symbolic link, and
 // O_NONBLOCK so that a FIFO planted at the path cannot stall the open.
+#ifdef _WIN32
+// Windows: appended through FILE_APPEND_DATA (each write lands whole at the
+// end), never through a reparse point, only into a disk file.
+int openTraceFile(const char* path) {
+  const HANDLE handle = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+  platform::File file(reinterpret_cast<std::intptr_t>(handle));
+  if (!file || GetFileType(handle) != FILE_TYPE_DISK) return -1;
+  return static_cast<int>(file.release());
+}
+
+bool writeSome(const platform::File& file, const char* data, std::size_t size, std::size_t& put) {
+  DWORD n = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(file.handle()), data, static_cast<DWORD>(size), &n, nullptr)) return false;
+  put = n;
+  return n > 0;
+}
+#else
 int openTraceFile(const char* path) {
   platform::File file(open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, S_IRUSR | S_IWUSR));
   if (!file) return -1;
@@ -31,6 +54,17 @@ int openTraceFile(const char* path) {
   if (fstat(static_cast<int>(file.handle()), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   return static_cast<int>(file.release());
 }
+
+bool writeSome(const platform::File& file, const char* data, std::size_t size, std::size_t& put) {
+  for (;;) {
+    const ssize_t n = write(static_cast<int>(file.handle()), data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    put = static_cast<std::size_t>(n);
+    return true;
+  }
+}
+#endif
 
 void warnSecretsOnce(const char* path) {
   static std::once_flag warned;
@@ -89,10 +123,9 @@ void ApduTrace::writeLine(const std::string& line) {
   const std::string text = line + '\n';
   std::size_t written = 0;
   while (written < text.size()) {
-    const ssize_t n = write(static_cast<int>(file_.handle()), text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the trace is best effort; the exchange goes on
-    written += static_cast<std::size_t>(n);
+    std::size_t n = 0;
+    if (!writeSome(file_, text.data() + written, text.size() - written, n)) return;  // best effort
+    written += n;
   }
 }
 

@@ -6,6 +6,17 @@
 #include <mutex>
 #include <utility>
 
+// pcsc-lite's buffer limits; Windows' winscard.h names none.
+#ifndef MAX_READERNAME
+#define MAX_READERNAME 128
+#endif
+#ifndef MAX_ATR_SIZE
+#define MAX_ATR_SIZE 33
+#endif
+#ifndef MAX_BUFFER_SIZE
+#define MAX_BUFFER_SIZE 264
+#endif
+
 #include "card/vocabulary.h"
 #include "driver/tkrdr.h"
 #include "pcsc_status.h"

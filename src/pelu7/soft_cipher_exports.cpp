@@ -16,13 +16,20 @@
 #include "ssf33_context.h"
 #include "vorn_dal_pelu7.h"
 
-// A second exported name of a function defined in this file. GCC also copies
-// the target's attributes to the alias (clang knows no `copy` attribute; the
-// declarations in the public header already carry them).
-#if defined(__clang__)
-#define SAME_FUNCTION_AS(target) __attribute__((alias(#target)))
+// A second exported name of a function defined in this file; `bytes` is the
+// size of its arguments, which 32-bit Windows appends to a __stdcall
+// function's symbol (target@bytes). GCC also copies the target's attributes
+// to the alias (clang knows no `copy` attribute; the declarations in the
+// public header already carry them).
+#if defined(_WIN32) && !defined(_WIN64)
+#define ALIAS_SYMBOL(target, bytes) #target "@" #bytes
 #else
-#define SAME_FUNCTION_AS(target) __attribute__((alias(#target), copy(target)))
+#define ALIAS_SYMBOL(target, bytes) #target
+#endif
+#if defined(__clang__)
+#define SAME_FUNCTION_AS(target, bytes) __attribute__((alias(ALIAS_SYMBOL(target, bytes))))
+#else
+#define SAME_FUNCTION_AS(target, bytes) __attribute__((alias(ALIAS_SYMBOL(target, bytes)), copy(target)))
 #endif
 
 namespace {
@@ -64,8 +71,8 @@ int VORN_DAL_CALL VORN_DAL_DesReleaseCtx(void* ctx) {
   if (!softcrypt::releaseSoftContext(ctx)) pelu7::releaseSsf33Context(ctx);
   return 0;
 }
-int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx);
-int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx);
+int VORN_DAL_CALL VORN_DAL_Rc2ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx, 4);
+int VORN_DAL_CALL VORN_DAL_Rc4ReleaseCtx(void* ctx) SAME_FUNCTION_AS(VORN_DAL_DesReleaseCtx, 4);
 
 // DES and triple DES.
 
@@ -283,7 +290,7 @@ int VORN_DAL_CALL VORN_DAL_Rc4Update(void* ctx, const unsigned char* inData, uns
 }
 int VORN_DAL_CALL VORN_DAL_Rc4Encrypt(void* ctx, const unsigned char* inData, unsigned int inDataLen,
                                       unsigned char* outData, int* outDataLen)
-    SAME_FUNCTION_AS(VORN_DAL_Rc4Update);
+    SAME_FUNCTION_AS(VORN_DAL_Rc4Update, 20);
 
 // Writes nothing but the length 0, so outData is not needed.
 int VORN_DAL_CALL VORN_DAL_Rc4Final(void* ctx, unsigned char*, int* outDataLen) {

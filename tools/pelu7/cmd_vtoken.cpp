@@ -1,6 +1,10 @@
 // Virtual token files: create one, show what it holds (never its secrets),
 // and attach one to pcscd through vpcd.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 #include <atomic>
 #include <csignal>
@@ -17,16 +21,13 @@ namespace pelu7tool {
 namespace {
 
 constexpr OptionSpec kCreateOptions[] = {{"no-ssf33", false}};
-constexpr OptionSpec kAttachOptions[] = {{"host", true}, {"vpcd-port", true}};
-constexpr const char* kDefaultVpcdHost = "127.0.0.1";
-
-std::atomic<bool> stopRequested{false};
-
-void requestStop(int) { stopRequested.store(true); }
-
 bool pathExists(const std::string& path) {
+#ifdef _WIN32
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
+#endif
 }
 
 int runCreate(const ParsedArgs& args, Session&) {
@@ -54,6 +55,15 @@ int runShow(const ParsedArgs& args, Session&) {
   return kExitOk;
 }
 
+// vpcd is pcscd's virtual reader: attach exists on POSIX systems only.
+#ifndef _WIN32
+constexpr OptionSpec kAttachOptions[] = {{"host", true}, {"vpcd-port", true}};
+constexpr const char* kDefaultVpcdHost = "127.0.0.1";
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) { stopRequested.store(true); }
+
 int runAttach(const ParsedArgs& args, Session&) {
   args.expectPositionals(1, 1);
   const std::string& path = args.positional(0, "PATH");
@@ -77,6 +87,7 @@ int runAttach(const ParsedArgs& args, Session&) {
   std::cerr << "pelu7: stopped\n";
   return kExitOk;
 }
+#endif
 
 }  // namespace
 
@@ -86,12 +97,14 @@ void addVtokenCommands(std::vector<Command>& commands) {
                       runCreate});
   commands.push_back({"vtoken", "show", "PATH", "show the files, key objects and counters of a virtual token",
                       "Key values, PINs and the last challenge are never shown.\n", optionList({}), runShow});
+#ifndef _WIN32
   commands.push_back({"vtoken", "attach", "PATH [--host H] [--vpcd-port P]",
                       "serve a virtual token to pcscd through vpcd until stopped",
                       "Connects to vpcd (default 127.0.0.1:35963) and answers its commands until\n"
                       "SIGINT or SIGTERM. PC/SC programs then see the token in vpcd's reader.\n"
                       "A missing token file is created factory-fresh, as with --reader vtoken:PATH.\n",
                       optionList({kAttachOptions}), runAttach});
+#endif
 }
 
 }  // namespace pelu7tool

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
@@ -9,6 +12,14 @@
 #include <iostream>
 
 #include "tool_errors.h"
+
+// Windows opens files in text mode unless told otherwise, and knows no
+// close-on-exec flag (its handles are not inherited by default).
+#ifdef _WIN32
+constexpr int kOpenFlags = O_BINARY;
+#else
+constexpr int kOpenFlags = O_CLOEXEC;
+#endif
 
 namespace pelu7tool {
 namespace {
@@ -96,7 +107,10 @@ SecureBytes secretFromHex(std::string_view text, std::string_view what) {
 
 Bytes readFile(const std::string& path) {
   const bool isStdin = path == "-";
-  const int fd = isStdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#ifdef _WIN32
+  if (isStdin) _setmode(STDIN_FILENO, O_BINARY);
+#endif
+  const int fd = isStdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | kOpenFlags);
   if (fd < 0) throw ToolError(describeErrno("open", path));
   Bytes bytes;
   std::uint8_t chunk[4096];
@@ -118,10 +132,13 @@ Bytes readFile(const std::string& path) {
 void writeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   if (path == "-") {
     std::cout.flush();
+#ifdef _WIN32
+    _setmode(STDOUT_FILENO, O_BINARY);
+#endif
     writeAll(STDOUT_FILENO, bytes.data(), bytes.size(), "stdout");
     return;
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOpenFlags, 0644);
   if (fd < 0) throw ToolError(describeErrno("create", path));
   try {
     writeAll(fd, bytes.data(), bytes.size(), path);

@@ -1,6 +1,10 @@
 #include "error_report.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <cerrno>
 
@@ -16,6 +20,19 @@ constexpr int kMaxTriesLeft = 14;
 bool isTriesLeft(int code) { return code >= 1 && code <= kMaxTriesLeft; }
 
 // GBK text to UTF-8; bytes that do not convert are shown as '?'.
+#ifdef _WIN32
+std::string gbkToUtf8(const std::string& gbk) {
+  constexpr UINT kGbk = 936;
+  const int wideLength = MultiByteToWideChar(kGbk, 0, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
+  if (wideLength <= 0) return gbk;
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(kGbk, 0, gbk.data(), static_cast<int>(gbk.size()), wide.data(), wideLength);
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
+  return out;
+}
+#else
 std::string gbkToUtf8(const std::string& gbk) {
   iconv_t converter = iconv_open("UTF-8", "GBK");
   if (converter == reinterpret_cast<iconv_t>(-1)) return gbk;
@@ -37,6 +54,7 @@ std::string gbkToUtf8(const std::string& gbk) {
   iconv_close(converter);
   return out;
 }
+#endif
 
 }  // namespace
 

@@ -1,8 +1,10 @@
 #include "pin_input.h"
 
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <termios.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -34,7 +36,11 @@ SecureBytes toPin(const std::uint8_t* data, std::size_t length, const PinRole& r
 
 // The first line of the file, without its line end.
 SecureBytes pinFromFile(const std::string& path, const PinRole& role) {
+#ifdef _WIN32
+  const int fd = ::open(path.c_str(), O_RDONLY | O_BINARY);
+#else
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
   if (fd < 0) throw ToolError("cannot open PIN file " + path + ": " + std::strerror(errno));
   LineBuffer line;
   bool ended = false;
@@ -59,6 +65,14 @@ SecureBytes pinFromFile(const std::string& path, const PinRole& role) {
   return toPin(line.bytes.data(), line.length, role);
 }
 
+#ifdef _WIN32
+// The Windows tool asks no PIN on the console: it takes them from the
+// environment or a file.
+SecureBytes pinFromTerminal(const PinRole& role, bool) {
+  throw UsageError("pelu7.exe does not prompt for the " + std::string(role.prompt) + ": use --" +
+                   std::string(role.envOption) + " NAME or --" + std::string(role.fileOption) + " PATH");
+}
+#else
 // The terminal settings to put back if the user interrupts the prompt.
 int ttyForRestore = -1;
 struct termios savedTermios {};
@@ -130,6 +144,7 @@ SecureBytes pinFromTerminal(const PinRole& role, bool isNewPin) {
     throw;
   }
 }
+#endif
 
 }  // namespace
 

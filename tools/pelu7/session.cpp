@@ -1,8 +1,12 @@
 #include "session.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,6 +34,26 @@ void checkReaderSpec(const std::string& spec) {
 // The driver skips a trace file it cannot open without a word, as a library
 // must; the tool says so. The file is opened as the driver opens it: created
 // 0600, appended to, no symbolic link, never waiting on a FIFO, regular only.
+#ifdef _WIN32
+void setVariable(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+
+void warnIfTraceCannotBeOpened(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  std::string problem;
+  if (file == INVALID_HANDLE_VALUE) {
+    problem = "error " + std::to_string(GetLastError());
+  } else {
+    if (GetFileType(file) != FILE_TYPE_DISK) problem = "not a regular file";
+    CloseHandle(file);
+  }
+  if (!problem.empty()) {
+    std::cerr << "pelu7: warning: cannot open the trace file " << path << ": " << problem << "; nothing is traced\n";
+  }
+}
+#else
+void setVariable(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
 void warnIfTraceCannotBeOpened(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   std::string problem;
@@ -44,6 +68,7 @@ void warnIfTraceCannotBeOpened(const std::string& path) {
     std::cerr << "pelu7: warning: cannot open the trace file " << path << ": " << problem << "; nothing is traced\n";
   }
 }
+#endif
 
 }  // namespace
 
@@ -55,11 +80,11 @@ Session::Session(const ParsedArgs& args) {
   if (const auto reader = args.value("reader")) {
     checkReaderSpec(*reader);
     const std::string map = "USB" + std::to_string(port_.value_or(1)) + "=" + *reader;
-    setenv("PELU7_READERS", map.c_str(), 1);
+    setVariable("PELU7_READERS", map);
   }
   if (const auto trace = args.value("trace")) {
     if (trace->empty()) throw UsageError("--trace needs a file name");
-    setenv("PELU7_APDU_TRACE", trace->c_str(), 1);
+    setVariable("PELU7_APDU_TRACE", *trace);
     warnIfTraceCannotBeOpened(*trace);
   }
   VORN_DAL_GetFunctionList(&table_);
