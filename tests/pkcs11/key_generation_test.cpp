@@ -13,22 +13,7 @@
 namespace p11test {
 namespace {
 
-class KeyGenerationTest : public ModuleTest {
- protected:
-  void SetUp() override {
-    setenv("PELU7_APDU_TRACE", folder_.file("trace").c_str(), 1);
-    ModuleTest::SetUp();
-    setenv("PELU7_APDU_TRACE", folder_.file("trace").c_str(), 1);
-    initToken();
-  }
-
-  std::size_t commandsSent() {
-    std::ifstream trace(folder_.file("trace"));
-    std::size_t count = 0;
-    for (std::string line; std::getline(trace, line);) count += line.rfind("> ", 0) == 0;
-    return count;
-  }
-};
+class KeyGenerationTest : public TracedModuleTest {};
 
 struct RefusedCase {
   const char* name;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace p11test {
@@ -128,6 +129,20 @@ Bytes ModuleTest::attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, 
   query.pValue = value.data();
   EXPECT_EQ(p11->C_GetAttributeValue(session, object, &query, 1), CKR_OK);
   return value;
+}
+
+void TracedModuleTest::SetUp() {
+  setenv("PELU7_APDU_TRACE", folder_.file("trace").c_str(), 1);
+  ModuleTest::SetUp();
+  setenv("PELU7_APDU_TRACE", folder_.file("trace").c_str(), 1);
+  initToken();
+}
+
+std::size_t TracedModuleTest::commandsSent() const {
+  std::ifstream trace(folder_.file("trace"));
+  std::size_t count = 0;
+  for (std::string line; std::getline(trace, line);) count += line.rfind("> ", 0) == 0;
+  return count;
 }
 
 }  // namespace p11test

@@ -67,6 +67,15 @@ class ModuleTest : public ::testing::Test {
   bool inMemory_;
 };
 
+// A formatted file-backed token whose every command is traced (the trace is
+// set before the module starts and again after, as the driver reads it at
+// each open), so that a test counts what its calls send.
+class TracedModuleTest : public ModuleTest {
+ protected:
+  void SetUp() override;
+  std::size_t commandsSent() const;
+};
+
 // A card-backed public key as OpenSSL sees it (for verification oracles).
 Bytes bytesOf(const std::string& text);
 CK_ATTRIBUTE attr(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length);
