@@ -94,11 +94,11 @@ deb: deps build
 	$(call apt_install,dpkg-dev)
 	cd $(BUILD) && cpack -G DEB -B $(CURDIR)/$(BUILD)/deb
 
-# The demonstration alone on the terminal: the set-up and the build go to a
-# log that is shown only when they fail.
+# The demonstration on the terminal: a few lines say what the set-up is doing
+# (packages, then the build of the tool with a progress figure; the detail goes
+# to a log shown only when a step fails), then the demonstration itself.
 demo:
-	@mkdir -p $(BUILD)
-	@$(MAKE) --no-print-directory build >$(BUILD)/demo-build.log 2>&1 || { cat $(BUILD)/demo-build.log; exit 1; }
+	@JOBS=$(JOBS) ./tools/pelu7/demo_build.sh $(BUILD)
 	@./tools/pelu7/demo.sh $(BUILD)
 
 # Only the benchmark program is built: at -O3 GCC 12 warns falsely (and
