@@ -124,7 +124,8 @@ store_cert() {
   return 1
 }
 
-# Tries left of the user PIN as the virtual token file records them.
+# Tries left of the user PIN (key object 01) as the virtual token file
+# records them.
 user_pin_tries() {
-  "$tool" vtoken show "$work/token.vtoken" | sed -n 's/.*UserPin.*tries left \([0-9]*\).*/\1/p' | head -n 1
+  "$tool" vtoken show "$work/token.vtoken" | sed -n 's/^ *01  PIN .* \([0-9]*\) of [0-9]* tries left$/\1/p'
 }
