@@ -10,7 +10,8 @@ CMAKE_ARGS ?=
 BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock-dev \
               libpcsclite-dev libbenchmark-dev libp11-kit-dev
 TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind gnutls-bin libengine-pkcs11-openssl libnss3-tools \
-              openssh-client openssh-server p11-kit dpkg-dev lintian man-db
+              openssh-client openssh-server p11-kit dpkg-dev lintian man-db \
+              openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2
 FUZZ_PKGS  := clang libclang-rt-14-dev
 
 PREFIX     ?= /usr/local
