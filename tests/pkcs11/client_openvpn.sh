@@ -14,8 +14,8 @@ set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 . "$(dirname "$0")/client_lib.sh"
-require_programs openvpn pkcs11-tool openssl unshare ip /dev/net/tun
 enter_namespaces 240 --net -- "$0" "$build"
+require_programs openvpn pkcs11-tool openssl ip /dev/net/tun
 enter_workdir openvpn
 ip link set lo up
 port=1194

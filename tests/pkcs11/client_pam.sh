@@ -15,8 +15,8 @@ set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 . "$(dirname "$0")/client_lib.sh"
-require_programs pamtester pkcs11-tool openssl unshare /lib/"$(gcc -print-multiarch)"/security/pam_pkcs11.so
 enter_namespaces 240 --mount --propagation private -- "$0" "$build"
+require_programs pamtester pkcs11-tool openssl /lib/"$(gcc -print-multiarch)"/security/pam_pkcs11.so
 enter_workdir pam
 user=pelu7user
 
