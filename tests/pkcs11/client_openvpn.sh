@@ -79,9 +79,10 @@ EOF
 timeout 120 openvpn --config server.conf --log server.log &
 timeout 120 openvpn --config client.conf --pkcs11-id "$id" --log client.log &
 # The management dialogue: switch state messages on, release the hold, give
-# the token's PIN when asked, wait for CONNECTED.
+# the token's PIN when asked, wait for CONNECTED. The waits below are bounds
+# for a loaded machine (30 s each), not expectations of speed.
 state=""
-if [ -n "$id" ] && for _ in $(seq 50); do
+if [ -n "$id" ] && for _ in $(seq 150); do
   (exec 3<>/dev/tcp/127.0.0.1/$management) 2>/dev/null && break
   sleep 0.2
 done && exec 3<>/dev/tcp/127.0.0.1/$management; then
@@ -106,7 +107,7 @@ done && exec 3<>/dev/tcp/127.0.0.1/$management; then
 fi
 # The server lists the client by its certificate's name with the address it
 # gave it once the connection is complete.
-for _ in $(seq 50); do
+for _ in $(seq 150); do
   grep -q '^CLIENT_LIST,pelu7-vpn-client,127.0.0.1:[0-9]*,10\.77\.0\.2,' server.status 2>/dev/null && break
   sleep 0.2
 done
