@@ -50,6 +50,8 @@ timeout 60 pkcs11-tool --module "$module" --init-token --label installed --so-pi
   { cat "$layers/init.log" >&2; fail "pkcs11-tool --init-token with the installed module"; }
 timeout 60 p11-kit list-modules > "$layers/modules.txt" 2>&1 || true
 sed -n '/^pelu7:/,/^[^ ]/p' "$layers/modules.txt" > "$layers/pelu7.txt"
-grep -qx "pelu7: $module" "$layers/pelu7.txt" && grep -q '^ *token: installed$' "$layers/pelu7.txt" ||
-  { cat "$layers/modules.txt" >&2; fail "p11-kit list-modules does not show the module with its token"; }
+if ! grep -qx "pelu7: $module" "$layers/pelu7.txt" || ! grep -q '^ *token: installed$' "$layers/pelu7.txt"; then
+  cat "$layers/modules.txt" >&2
+  fail "p11-kit list-modules does not show the module with its token"
+fi
 echo "p11-kit lists the installed module: OK"

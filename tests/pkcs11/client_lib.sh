@@ -1,9 +1,12 @@
+# shellcheck shell=bash
 # Shared by the client scripts of this folder (sourced, not run): the step
 # counters, a file-backed token with a user key pair and a certificate from a
 # throwaway CA, and the re-run of a script inside private namespaces.
 #
 # The sourcing script sets `build` (the build folder) first.
 
+: "${build:?the sourcing script sets build}"
+# shellcheck disable=SC2034 # used by the sourcing scripts
 libdir=/usr/lib/$(gcc -print-multiarch)
 module="$build/lib/libpelu7-pkcs11.so"
 tool="$build/bin/pelu7"
@@ -73,7 +76,7 @@ enter_workdir() {
   work=$(mktemp -d "/tmp/pelu7-$1.XXXXXX")
   chmod 755 "$work"
   trap 'rm -rf "$work"' EXIT
-  cd "$work"
+  cd "$work" || exit 1
 }
 
 # A formatted token in "$work/token.vtoken" with the user PIN set and one
