@@ -35,7 +35,9 @@ for dir in /usr/local /etc; do
     fail "no overlay over $dir"
 done
 
-make -C "$source_dir" --no-print-directory install BUILD="$build" > "$layers/install.log" 2>&1 ||
+# As a user types it: nothing of an outer make (make test) comes along.
+env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C "$source_dir" --no-print-directory install BUILD="$build" \
+  > "$layers/install.log" 2>&1 ||
   { cat "$layers/install.log" >&2; fail "make install"; }
 
 module=/usr/local/lib/$(gcc -print-multiarch)/pkcs11/libpelu7-pkcs11.so
