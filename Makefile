@@ -10,7 +10,8 @@ CMAKE_ARGS ?=
 BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock-dev \
               libpcsclite-dev libbenchmark-dev libp11-kit-dev
 TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind gnutls-bin libengine-pkcs11-openssl libnss3-tools \
-              openssh-client openssh-server p11-kit dpkg-dev lintian man-db
+              openssh-client openssh-server p11-kit dpkg-dev lintian man-db \
+              openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2
 FUZZ_PKGS  := clang libclang-rt-14-dev
 
 PREFIX     ?= /usr/local
@@ -84,10 +85,13 @@ fuzz: deps-fuzz
 	done
 
 # Installs the header, the two libraries (SONAME .so.1), the tool and its
-# manual page, the pkg-config file and the CMake package under PREFIX, inside
-# DESTDIR when given.
+# manual page, the pkg-config file, the CMake package and the PKCS#11 module
+# with its p11-kit registration under PREFIX, inside DESTDIR when given.
+# Installed into the system as root, the loader's cache is updated, so that
+# programs (and p11-kit, loading the module) find the new libraries.
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = 0 ]; then ldconfig; fi
 
 # The Debian packages (runtime, development, tool) in $(BUILD)/deb/.
 deb: deps build

@@ -13,27 +13,10 @@
 set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
-libdir=/usr/lib/$(gcc -print-multiarch)
-
-if [ "${PELU7_CLIENTS_INSIDE:-}" != 1 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "the PKCS#11 client suite needs root for its private namespaces; skipped" >&2
-    exit 77
-  fi
-  missing=""
-  for tool in pkcs11-tool p11tool ssh ssh-keygen /usr/sbin/sshd certutil modutil pcscd opensc-tool unshare ip; do
-    command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
-  done
-  [ -e $libdir/engines-3/pkcs11.so ] || missing="$missing libengine-pkcs11-openssl"
-  [ -e /usr/lib/pcsc/drivers/serial/libifdvpcd.so ] || missing="$missing vsmartcard-vpcd"
-  if [ -n "$missing" ]; then
-    echo "missing programs:$missing (make test installs them)" >&2
-    exit 1
-  fi
-  export PELU7_CLIENTS_INSIDE=1
-  exec timeout --kill-after=10 280 unshare --mount --propagation private --pid --fork --mount-proc --net \
-    --kill-child "$0" "$build"
-fi
+. "$(dirname "$0")/client_lib.sh"
+enter_namespaces 280 --mount --propagation private --net -- "$0" "$build"
+require_programs pkcs11-tool p11tool ssh ssh-keygen /usr/sbin/sshd certutil modutil pcscd opensc-tool ip \
+  "$libdir/engines-3/pkcs11.so" /usr/lib/pcsc/drivers/serial/libifdvpcd.so
 
 # Inside the namespaces.
 mount -t tmpfs -o mode=0755 tmpfs /run/pcscd 2>/dev/null || { mkdir -p /run/pcscd && mount -t tmpfs -o mode=0755 tmpfs /run/pcscd; }
@@ -41,35 +24,12 @@ mkdir -p /run/sshd
 mount -t tmpfs -o mode=0755 tmpfs /run/sshd
 mount -t tmpfs -o mode=1777 tmpfs /dev/shm
 ip link set lo up
-unset PCSCLITE_CSOCK_NAME PELU7_APDU_TRACE PELU7_APDU_TRACE_SECRETS OPENSSL_CONF
+unset PCSCLITE_CSOCK_NAME
 
-module="$build/lib/libpelu7-pkcs11.so"
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-tool="$build/bin/pelu7"
-work=$(mktemp -d /tmp/pelu7-clients.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+enter_workdir clients
 token="$work/clients.vtoken"
 export PELU7_READERS="USB1=vtoken:$token" PELU7_PKCS11_PORTS=1
-so_pin=87654321
-pin=12345678
-
-passed=0
-failed=0
-current=""
-step() {
-  current="$1"
-  echo "== $current"
-}
-ok() {
-  passed=$((passed + 1))
-  echo "   ok: $current"
-}
-fail() {
-  failed=$((failed + 1))
-  echo "   FAILED: $current: $*" >&2
-}
-p11() { timeout 60 pkcs11-tool --module "$module" "$@"; }
 
 # --- pkcs11-tool -------------------------------------------------------------
 step "pkcs11-tool: initialise the token and the user PIN"
@@ -261,6 +221,4 @@ if PELU7_READERS="USB1=pcsc:PELU7 Clients 00 00" p11 --login --pin "$pin" --sign
   PELU7_READERS="USB1=pcsc:PELU7 Clients 00 00" p11 --test-fork > pcsc-fork.out 2>&1
 then ok; else cat pcscd.log attach.log pcsc-fork.out >&2 2>/dev/null || true; fail "PC/SC"; fi
 
-echo
-echo "pkcs11 clients: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "pkcs11 clients"
