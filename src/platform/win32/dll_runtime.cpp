@@ -1,0 +1,124 @@
+// Gives back, when a DLL of the project is freed, what its statically linked
+// C++ runtime took from the process and would otherwise keep for ever.
+//
+// The runtime (libstdc++ and libgcc over winpthreads, linked into each DLL)
+// keeps per-image state that no code of it releases at FreeLibrary:
+// - winpthreads allocates a TLS index (TlsAlloc) at its first use in a thread
+//   (any pthread_once, e.g. the guard of a function-local static, or a
+//   thread-specific value, e.g. the emulated TLS of thread_local and of the
+//   exception globals), and for the calling thread a record with an event and
+//   a duplicated thread handle; it frees neither when the image goes.
+// - libstdc++ allocates its emergency exception pool (about 19 KB) at load.
+// A process has 1088 TLS indexes: after about 545 load/free cycles of the two
+// DLLs TlsAlloc fails, libcrypto cannot initialise and winpthreads aborts.
+//
+// Every TlsAlloc and TlsFree made from this image goes through a ledger (the
+// image's import slots of the two functions are bound to it below). When the
+// DLL is freed, after its static destructors, the teardown ends the calling
+// thread's runtime state as a thread exit would, frees the exception pool and
+// frees every index still in the ledger. What stays behind per cycle is a few
+// hundred bytes of winpthreads' own bookkeeping (its static mutexes and the
+// record pool), and the state of other threads that called into the DLL and
+// are still running. At process exit nothing is done: other threads are gone
+// mid-way and the process's resources go with it.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+
+#include "unload_actions.h"
+
+// libstdc++: frees the emergency exception pool; no exception may be thrown
+// from this image afterwards.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
+extern "C" {
+// winpthreads' TLS callback: with DLL_THREAD_DETACH it runs the calling
+// thread's key destructors and releases its record and handles.
+extern PIMAGE_TLS_CALLBACK __xl_f;
+}
+
+namespace platform::win32 {
+namespace {
+
+using TlsAllocFunction = DWORD(WINAPI*)();
+using TlsFreeFunction = BOOL(WINAPI*)(DWORD);
+
+// TLS_MINIMUM_AVAILABLE plus the 1024 expansion slots.
+constexpr DWORD kTlsIndexes = 1088;
+constexpr DWORD kBitsPerWord = 32;
+std::atomic<std::uint32_t> ledger[kTlsIndexes / kBitsPerWord];
+
+bool freedByFreeLibrary = false;
+
+// kernel32's own functions, looked up by name at first use: this image's
+// import slots for them lead to the ledger. No function-local static here:
+// its guard would run pthread_once, which itself allocates a TLS index.
+template <typename Function>
+Function kernel32Function(std::atomic<Function>& cache, const char* name) {
+  Function function = cache.load();
+  if (function == nullptr) {
+    function = reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+    cache.store(function);
+  }
+  return function;
+}
+
+std::atomic<TlsAllocFunction> kernel32TlsAlloc{nullptr};
+std::atomic<TlsFreeFunction> kernel32TlsFree{nullptr};
+
+TlsAllocFunction realTlsAlloc() { return kernel32Function(kernel32TlsAlloc, "TlsAlloc"); }
+
+TlsFreeFunction realTlsFree() { return kernel32Function(kernel32TlsFree, "TlsFree"); }
+
+DWORD WINAPI ledgerTlsAlloc() {
+  const DWORD index = realTlsAlloc()();
+  if (index < kTlsIndexes) ledger[index / kBitsPerWord].fetch_or(1u << (index % kBitsPerWord));
+  return index;
+}
+
+BOOL WINAPI ledgerTlsFree(DWORD index) {
+  if (index < kTlsIndexes) ledger[index / kBitsPerWord].fetch_and(~(1u << (index % kBitsPerWord)));
+  return realTlsFree()(index);
+}
+
+void freeLedgerIndexes() {
+  for (DWORD word = 0; word < kTlsIndexes / kBitsPerWord; ++word) {
+    const std::uint32_t held = ledger[word].exchange(0);
+    for (DWORD bit = 0; bit < kBitsPerWord; ++bit) {
+      if (held & (1u << bit)) realTlsFree()(word * kBitsPerWord + bit);
+    }
+  }
+}
+
+void teardownRuntime() {
+  if (!freedByFreeLibrary) return;
+  __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
+  __gnu_cxx::__freeres();
+  freeLedgerIndexes();
+}
+
+// The image's atexit table runs last registered first, after DllMain's
+// DLL_PROCESS_DETACH; registered by the first constructor of all, the
+// teardown runs after every static destructor, when no code of the image
+// runs any more.
+__attribute__((constructor(101))) void registerTeardownFirst() { std::atexit(teardownRuntime); }
+
+}  // namespace
+
+void releaseRuntimeAtUnload() noexcept { freedByFreeLibrary = true; }
+
+}  // namespace platform::win32
+
+// The image's import slots of TlsAlloc and TlsFree: calls from this image's
+// code (winpthreads, libcrypto, the project's own) are bound to these
+// pointers instead of kernel32's import library.
+extern "C" {
+platform::win32::TlsAllocFunction importedTlsAlloc __asm__("__imp__TlsAlloc@0") =
+    platform::win32::ledgerTlsAlloc;
+platform::win32::TlsFreeFunction importedTlsFree __asm__("__imp__TlsFree@4") = platform::win32::ledgerTlsFree;
+}
