@@ -1,6 +1,6 @@
 // Token files under paths with letters beyond ASCII: the driver reads
-// PELU7_READERS through the UTF-16 environment and opens the file through the
-// wide API, so a letter of the ANSI code page (é in a Western locale) and one
+// PELU7_READERS (and PELU7_APDU_TRACE) through the UTF-16 environment and
+// opens the files through the wide API, so a letter of the ANSI code page (é in a Western locale) and one
 // outside it (中) both reach the file system as they are.
 #include <gtest/gtest.h>
 
@@ -60,6 +60,25 @@ TEST_P(UnicodePath, SetThroughTheWideEnvironment) {
   const std::wstring path = tokenPath();
   ASSERT_TRUE(SetEnvironmentVariableW(L"PELU7_READERS", (L"USB1=vtoken:" + path).c_str()));
   formatAndReopen(path);
+}
+
+// The APDU trace (PELU7_APDU_TRACE) goes to such a path too.
+TEST_P(UnicodePath, TraceFileUnderThePath) {
+  const std::wstring path = tokenPath();
+  const std::wstring trace = path + L".trace";
+  ASSERT_TRUE(SetEnvironmentVariableW(L"PELU7_READERS", (L"USB1=vtoken:" + path).c_str()));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"PELU7_APDU_TRACE", trace.c_str()));
+  {
+    wintest::LoadedDal dal;
+    ASSERT_TRUE(dal.loaded());
+    unsigned char random[8];
+    EXPECT_EQ(0, dal.table().GenRand(sizeof random, random));
+    EXPECT_EQ(0, dal.table().Finalize());
+  }
+  SetEnvironmentVariableW(L"PELU7_APDU_TRACE", nullptr);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExW(trace.c_str(), GetFileExInfoStandard, &data)) << "no trace file";
+  EXPECT_GT(data.nFileSizeLow, 0u);
 }
 
 // A host that sets the variable in the ANSI code page, as _putenv_s does:
