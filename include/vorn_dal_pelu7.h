@@ -267,12 +267,12 @@ typedef int(VORN_DAL_CALL *VORN_DAL_FN_CREATE_LOCK)(void **);
 #if defined(_WIN32)
 #pragma push_macro("CreateMutex")
 #undef CreateMutex
-#endif
 /* An unnamed union is C11 and C++; GCC accepts it quietly in older C too. */
 #if defined(__GNUC__)
 #define VORN_DAL_UNNAMED __extension__
 #else
 #define VORN_DAL_UNNAMED
+#endif
 #endif
 
 typedef struct DalFunctionList {
@@ -355,8 +355,8 @@ typedef struct DalFunctionList {
   VORN_DAL_FN_INT FinalizeEx;                /* 68 */
 } DalFunctionList;
 
-#undef VORN_DAL_UNNAMED
 #if defined(_WIN32)
+#undef VORN_DAL_UNNAMED
 #pragma pop_macro("CreateMutex")
 #endif
 
