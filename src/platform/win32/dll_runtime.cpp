@@ -1,33 +1,16 @@
 // Gives back, when a DLL of the project is freed, what its statically linked
-// C++ runtime took from the process and would otherwise keep for ever.
-//
-// The runtime (libstdc++ and libgcc over winpthreads, linked into each DLL)
-// keeps per-image state that no code of it releases at FreeLibrary:
-// - winpthreads allocates a TLS index (TlsAlloc) at its first use in a thread
-//   (any pthread_once, e.g. the guard of a function-local static, or a
-//   thread-specific value, e.g. the emulated TLS of thread_local and of the
-//   exception globals), and for the calling thread a record with an event and
-//   a duplicated thread handle; it frees neither when the image goes.
-// - libstdc++ allocates its emergency exception pool (about 19 KB) at load.
-// A process has 1088 TLS indexes: after about 545 load/free cycles of the two
-// DLLs TlsAlloc fails, libcrypto cannot initialise and winpthreads aborts.
-//
-// Every TlsAlloc and TlsFree made from this image goes through a ledger (the
-// image's import slots of the two functions are bound to it below). When the
-// DLL is freed, after its static destructors, the teardown ends the calling
-// thread's runtime state as a thread exit would, frees the exception pool and
-// frees every index still in the ledger. What stays behind per cycle is a few
-// hundred bytes of winpthreads' own bookkeeping (its static mutexes and the
-// record pool), and the state of other threads that called into the DLL and
-// are still running. At process exit nothing is done: other threads are gone
-// mid-way and the process's resources go with it.
+// C++ runtime took from the process and would otherwise keep for ever: the
+// TLS indexes taken from this image (through a ledger bound to the image's
+// import slots of TlsAlloc and TlsFree), the calling thread's winpthreads
+// record and handles, and libstdc++'s emergency exception pool. Why and what
+// stays behind: README.md, "Loading and freeing a DLL again and again".
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
-#include "unload_actions.h"
+#include "dll_runtime.h"
 
 // libstdc++: frees the emergency exception pool; no exception may be thrown
 // from this image afterwards.
