@@ -16,6 +16,18 @@
 #ifndef VORN_DAL_PELU7_H
 #define VORN_DAL_PELU7_H
 
+/* On Windows the header brings in <windows.h> itself, so that the order in
+ * which a host includes the two does not matter: windows.h's macros are all
+ * defined before the function table below is declared, and its members keep
+ * their names. A host that uses Winsock 2 includes <winsock2.h> before this
+ * header, as it would before <windows.h>. */
+#if defined(_WIN32)
+#include <windows.h>
+/* winbase.h's Win16 leftover GetFreeSpace(w), a macro that would turn
+ * list->GetFreeSpace(0) into list->(0x100000L). */
+#undef GetFreeSpace
+#endif
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define VORN_DAL_CALL __stdcall
 #else
@@ -249,6 +261,20 @@ typedef int(VORN_DAL_CALL *VORN_DAL_FN_GEN_RAND)(unsigned int, unsigned char *);
 typedef int(VORN_DAL_CALL *VORN_DAL_FN_ERRMSG)(int, char *);
 typedef int(VORN_DAL_CALL *VORN_DAL_FN_CREATE_LOCK)(void **);
 
+/* windows.h maps CreateMutex to CreateMutexA or CreateMutexW. Slot 63 answers
+ * to all three names, so that list->CreateMutex reaches it whether or not the
+ * macro is defined where a host calls it. */
+#if defined(_WIN32)
+#pragma push_macro("CreateMutex")
+#undef CreateMutex
+/* An unnamed union is C11 and C++; GCC accepts it quietly in older C too. */
+#if defined(__GNUC__)
+#define VORN_DAL_UNNAMED __extension__
+#else
+#define VORN_DAL_UNNAMED
+#endif
+#endif
+
 typedef struct DalFunctionList {
   VORN_DAL_FN_VOID Initialize;               /*  0 */
   VORN_DAL_FN_VOID Finalize;                 /*  1 */
@@ -313,13 +339,26 @@ typedef struct DalFunctionList {
   VORN_DAL_FN_MAC SSF33Mac;                  /* 60 */
   VORN_DAL_FN_GEN_RAND GenRand;              /* 61 */
   VORN_DAL_FN_ERRMSG GetErrMsg;              /* 62 */
+#if defined(_WIN32)
+  VORN_DAL_UNNAMED union {
+    VORN_DAL_FN_CREATE_LOCK CreateMutex;
+    VORN_DAL_FN_CREATE_LOCK CreateMutexA;
+    VORN_DAL_FN_CREATE_LOCK CreateMutexW;
+  };                                         /* 63 */
+#else
   VORN_DAL_FN_CREATE_LOCK CreateMutex;       /* 63 */
+#endif
   VORN_DAL_FN_HANDLE LockMutex;              /* 64 */
   VORN_DAL_FN_HANDLE UnLockMutex;            /* 65 */
   VORN_DAL_FN_HANDLE DestroyMutex;           /* 66 */
   VORN_DAL_FN_INT InitializeEx;              /* 67 */
   VORN_DAL_FN_INT FinalizeEx;                /* 68 */
 } DalFunctionList;
+
+#if defined(_WIN32)
+#undef VORN_DAL_UNNAMED
+#pragma pop_macro("CreateMutex")
+#endif
 
 /* Fills all 69 slots; needs no reader and always returns 0. */
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetFunctionList(DalFunctionList *list);

@@ -10,9 +10,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
+
+#include "platform/environment.h"
 
 namespace tkrdr {
 namespace {
@@ -30,11 +32,16 @@ void appendHex(std::string& out, std::uint8_t byte) {
 // O_NONBLOCK so that a FIFO planted at the path cannot stall the open.
 #ifdef _WIN32
 // Windows: appended through FILE_APPEND_DATA (each write lands whole at the
-// end), never through a reparse point, only into a disk file.
+// end), never through a reparse point, only into a disk file. The UTF-8 path
+// is opened through the wide API, so that any name Windows has works.
 int openTraceFile(const char* path) {
-  const HANDLE handle = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr);
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (length <= 0) return -1;
+  std::wstring widePath(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, widePath.data(), length);
+  const HANDLE handle = CreateFileW(widePath.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   platform::File file(reinterpret_cast<std::intptr_t>(handle));
   if (!file || GetFileType(handle) != FILE_TYPE_DISK) return -1;
   return static_cast<int>(file.release());
@@ -79,13 +86,14 @@ void warnSecretsOnce(const char* path) {
 }  // namespace
 
 std::unique_ptr<ApduTrace> ApduTrace::fromEnvironment() {
-  const char* path = std::getenv(kTraceVariable);
-  if (path == nullptr || *path == '\0') return nullptr;
-  const char* secrets = std::getenv(kSecretsVariable);
-  const bool showSecrets = secrets != nullptr && std::strcmp(secrets, "1") == 0;
-  const int fd = openTraceFile(path);
+  // In UTF-8, on Windows from the UTF-16 environment (platform/environment.h).
+  const auto path = platform::environmentVariable(kTraceVariable);
+  if (!path || path->empty()) return nullptr;
+  const auto secrets = platform::environmentVariable(kSecretsVariable);
+  const bool showSecrets = secrets == "1";
+  const int fd = openTraceFile(path->c_str());
   if (fd < 0) return nullptr;
-  if (showSecrets) warnSecretsOnce(path);
+  if (showSecrets) warnSecretsOnce(path->c_str());
   return std::make_unique<ApduTrace>(fd, showSecrets);
 }
 

@@ -1,10 +1,10 @@
 #include "port_map.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <unordered_set>
 
 #include "pcsc_backend.h"
+#include "platform/environment.h"
 
 namespace tkrdr {
 namespace {
@@ -66,8 +66,10 @@ std::optional<std::string> readerForPort(std::string_view port, std::vector<std:
 }
 
 std::optional<BackendSpec> resolvePort(std::string_view port) {
-  if (const char* map = std::getenv(kReadersVariable)) {
-    for (const PortMapping& mapping : parsePortMap(map)) {
+  // Read in UTF-8 on every platform (on Windows through the UTF-16
+  // environment), as the file store expects token paths.
+  if (const auto map = platform::environmentVariable(kReadersVariable)) {
+    for (const PortMapping& mapping : parsePortMap(*map)) {
       if (mapping.port == port) return mapping.backend;
     }
     return std::nullopt;

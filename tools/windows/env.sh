@@ -18,6 +18,14 @@ export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/pelu7/wine-win3
 export WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 unset DISPLAY
+# Wine names the Unix files in the character set of the Unix locale: under C
+# or POSIX (ASCII) a Windows file name with é or 中 cannot be made at all. A
+# UTF-8 locale of the caller is kept; otherwise C.UTF-8, which every Debian
+# system has.
+case "$(locale charmap 2>/dev/null)" in
+  UTF-8) ;;
+  *) export LC_ALL=C.UTF-8 ;;
+esac
 
 PELU7_WIN_HOST=i686-w64-mingw32
 
