@@ -80,11 +80,16 @@ class PcscBackend : public Backend, private CardTransaction {
     LONG failed = SCARD_S_SUCCESS;
     const RawSend send = [&](std::span<const std::uint8_t> apdu) { return sendRaw(apdu, failed); };
     CardAnswer answer = exchangeWithProcedureWords(command, send);
-    if (failed != SCARD_S_SUCCESS) {
-      hold_->endNow();
-    } else {
+    if (failed == SCARD_S_SUCCESS) {
       hold_->afterCommand();
+      return answer;
     }
+    hold_->endNow();
+    // The card was reset under this command (pcscd resets it, for one, when
+    // a program ends without disconnecting). pcsc-lite then refuses every
+    // command of this connection until it is made again: made again now, so
+    // that this command fails and the next one reaches the card.
+    if (failed == SCARD_W_RESET_CARD) reconnect(SCARD_LEAVE_CARD);
     return answer;
   }
 

@@ -51,7 +51,6 @@ class TransactionHold {
   // Ends a held transaction at once: before a reset or a disconnection, and
   // after any PC/SC failure.
   void endNow();
-  bool held() const { return held_; }
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -153,6 +153,19 @@ TEST_F(PcscHold, BeginAfterAnotherProgramsResetReconnectsOnce) {
   EXPECT_EQ(pcsc_.events(), (Events{"begin failed", "reconnect", "begin", kSentSelectA}));
 }
 
+// A reset under a command (pcscd resets the card when a program ends
+// without disconnecting) fails that command; the connection is made again so
+// that the next command reaches the card.
+TEST_F(PcscHold, ResetUnderACommandFailsItAndTheNextOneGoesThrough) {
+  open(kNeverIdle);
+  ASSERT_EQ(send(kSelectA), 0x9000);
+  pcsc_.failNextTransmit(SCARD_W_RESET_CARD);
+  EXPECT_EQ(send(kReadTwo), TKRDR_SW_COMM);
+  EXPECT_EQ(send(kReadTwo), 0x9000);
+  EXPECT_EQ(pcsc_.events(),
+            (Events{"begin", kSentSelectA, kSentRead, "end", "reconnect", "begin", kSentRead}));
+}
+
 TEST_F(PcscHold, BeginThatFailsSendsNothing) {
   open(kNeverIdle);
   pcsc_.failNextBegin(SCARD_E_NO_SMARTCARD);

@@ -249,6 +249,41 @@ TEST_F(OtherProgramBeside, WritesOfALibraryLoopAlwaysLandInTheFileItSelected) {
   EXPECT_EQ(back, pattern(kWriteRounds - 1));
 }
 
+// Two programs that use the library without its lock functions, one
+// writing file B while the other reads file A: each operation stays whole.
+TEST_F(OtherProgramBeside, TwoLibraryProgramsWithoutTheLockKeepTheirOperationsWhole) {
+  VORN_DAL_Finalize();  // the writer opens its own connection
+  StopSignal& stop = stop_;
+  ChildProcess writer = ChildProcess::fork([&stop](std::string& report) {
+    stop.closeWriterInChild();
+    const Bytes b = pattern(0xB0);
+    long failed = 0;
+    long writes = 0;
+    for (; !stop.requested(); ++writes) {
+      if (VORN_DAL_WriteUsrDataFile(kFileType, kFileB, 0, kFileSize, b.data()) != 0) ++failed;
+    }
+    report += "writes " + std::to_string(writes) + " failed " + std::to_string(failed) + "\n";
+    return failed == 0 && writes > 0 ? 0 : 1;
+  });
+  const Bytes a = pattern(0xA0);
+  int wrong = 0;
+  int failed = 0;
+  for (int round = 0; round < kReadRounds; ++round) {
+    Bytes back(kFileSize);
+    const int rc = VORN_DAL_ReadUsrDataFile(kFileType, kFileA, 0, kFileSize, back.data());
+    if (rc != 0) ++failed;
+    if (rc == 0 && back != a) ++wrong;
+  }
+  stop.request();
+  int status = -1;
+  const std::string report = writer.finish(status);
+  EXPECT_EQ(status, 0) << report;
+  // File A is never written: a write of file B landing in it would show in
+  // every read after it.
+  EXPECT_EQ(wrong, 0) << "reads that returned success with other bytes";
+  EXPECT_EQ(failed, 0);
+}
+
 // A library process killed in the middle of its loop, most likely while it
 // holds the card: pcscd ends its transaction with its connection, and
 // another program gets the card.
