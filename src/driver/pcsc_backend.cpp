@@ -53,7 +53,7 @@ class PcscBackend : public Backend, private CardTransaction {
  public:
   PcscBackend(std::string reader, PcscApi& api, HoldTiming timing)
       : api_(api), reader_(std::move(reader)), context_(api) {
-    hold_.emplace(mutex_, static_cast<CardTransaction&>(*this), timing);
+    hold_.emplace(static_cast<CardTransaction&>(*this), timing);
   }
   PcscBackend(const PcscBackend&) = delete;
   PcscBackend& operator=(const PcscBackend&) = delete;
@@ -64,7 +64,7 @@ class PcscBackend : public Backend, private CardTransaction {
 
   // Establishes the context and connects to the card; a PC/SC result code.
   LONG connect() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(hold_->cardMutex());
     return connectLocked();
   }
 
@@ -74,7 +74,7 @@ class PcscBackend : public Backend, private CardTransaction {
   // answer to another program's GET RESPONSE, or drops it; and so must the
   // next command of the same operation of the library.
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(hold_->cardMutex());
     if (!connected_) return CardAnswer{{}, connectFailure_};
     if (int rc = hold_->beforeCommand(command, lock); rc != 0) return CardAnswer{{}, rc};
     LONG failed = SCARD_S_SUCCESS;
@@ -97,7 +97,7 @@ class PcscBackend : public Backend, private CardTransaction {
   // reader or the daemon came back), the context and connection are made
   // afresh, so a reset is also how a handle recovers from a removed card.
   int reset() override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(hold_->cardMutex());
     hold_->endNow();
     LONG rv = connected_ ? reconnect(SCARD_UNPOWER_CARD) : SCARD_E_INVALID_HANDLE;
     if (rv != SCARD_S_SUCCESS) rv = connectLocked();
@@ -105,7 +105,7 @@ class PcscBackend : public Backend, private CardTransaction {
   }
 
   std::vector<std::uint8_t> atr() override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(hold_->cardMutex());
     if (!connected_) return {};
     BYTE atr[MAX_ATR_SIZE];
     DWORD atrLength = sizeof atr;
@@ -166,14 +166,13 @@ class PcscBackend : public Backend, private CardTransaction {
   }
 
   PcscApi& api_;
-  std::mutex mutex_;  // guards the connection and the hold
   std::string reader_;
   Context context_;
   SCARDHANDLE card_ = 0;
   DWORD protocol_ = SCARD_PROTOCOL_UNDEFINED;
   bool connected_ = false;
   int connectFailure_ = TKRDR_SW_NO_CARD;  // what commands answer while not connected
-  std::optional<TransactionHold> hold_;
+  std::optional<TransactionHold> hold_;  // its mutex guards the connection too
 };
 
 }  // namespace

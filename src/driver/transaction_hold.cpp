@@ -1,11 +1,54 @@
 #include "transaction_hold.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <vector>
 
 #include "platform/fork_hooks.h"
 
 namespace tkrdr {
+
+using Clock = std::chrono::steady_clock;
+
+struct TransactionHold::State {
+  std::mutex mutex;
+  std::condition_variable wake;
+  CardTransaction* transaction;  // null once the hold is gone
+  HoldTiming timing;
+  bool held = false;
+  Clock::time_point heldSince{};
+  Clock::time_point lastCommand{};
+  Clock::time_point pausedUntil{};
+  bool releaserRunning = false;
+  bool releaserFailed = false;  // no thread: one transaction per command
+  bool stopping = false;
+
+  State(CardTransaction& owner, HoldTiming holdTiming) : transaction(&owner), timing(holdTiming) {}
+
+  void endNow() {
+    if (!held) return;
+    held = false;
+    if (transaction != nullptr) transaction->end();
+  }
+
+  // The thread's loop, with the mutex held by lock.
+  void endIdle(std::unique_lock<std::mutex>& lock) {
+    while (!stopping) {
+      if (!held) {
+        wake.wait(lock);
+        continue;
+      }
+      const Clock::time_point deadline = lastCommand + timing.idleGap;
+      if (Clock::now() >= deadline) {
+        endNow();
+        continue;
+      }
+      wake.wait_until(lock, deadline);
+    }
+    releaserRunning = false;
+  }
+};
 
 // Every live hold, so that fork() can end their transactions first: a child
 // shares its parent's connection to the reader service, and a transaction
@@ -39,108 +82,94 @@ struct HoldRegistry {
     HoldRegistry& self = instance();
     self.mutex.lock();
     for (TransactionHold* hold : self.holds) {
-      hold->cardMutex_.lock();
-      hold->endNow();
+      hold->state_->mutex.lock();
+      hold->state_->endNow();
     }
   }
   static void parent() {
     HoldRegistry& self = instance();
-    for (TransactionHold* hold : self.holds) hold->cardMutex_.unlock();
+    for (TransactionHold* hold : self.holds) hold->state_->mutex.unlock();
     self.mutex.unlock();
   }
   static void child() {
     HoldRegistry& self = instance();
     for (TransactionHold* hold : self.holds) {
       hold->forgetReleaserInChild();
-      hold->cardMutex_.unlock();
+      hold->state_->mutex.unlock();
     }
     self.mutex.unlock();
   }
 };
 
-TransactionHold::TransactionHold(std::mutex& cardMutex, CardTransaction& transaction, HoldTiming timing)
-    : cardMutex_(cardMutex), transaction_(transaction), timing_(timing) {
+TransactionHold::TransactionHold(CardTransaction& transaction, HoldTiming timing)
+    : state_(std::make_shared<State>(transaction, timing)) {
   HoldRegistry::instance().add(this);
 }
 
 TransactionHold::~TransactionHold() {
   HoldRegistry::instance().remove(this);
-  std::unique_lock lock(cardMutex_);
-  endNow();
-  stopping_ = true;
-  wake_.notify_all();
-  while (releaserRunning_) wake_.wait(lock);
-  // The thread has left its loop and only returns now. It is not joined: a
-  // Windows DLL may be closing its reader from its process-detach
-  // notification, where waiting for a thread's end never returns.
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->endNow();
+    state_->transaction = nullptr;
+    state_->stopping = true;
+    state_->wake.notify_all();
+  }
+  // Not joined: a Windows DLL may be closing its reader from its
+  // process-detach notification, where waiting for a thread never returns.
   if (releaser_ && releaser_->joinable()) releaser_->detach();
 }
 
+std::mutex& TransactionHold::cardMutex() { return state_->mutex; }
+
 int TransactionHold::beforeCommand(std::span<const std::uint8_t> command, std::unique_lock<std::mutex>& cardLock) {
-  if (held_ && Clock::now() - heldSince_ >= timing_.longestHold && beginsSequence(command)) {
-    endNow();
-    pausedUntil_ = Clock::now() + timing_.yieldPause;
+  State& s = *state_;
+  if (s.held && Clock::now() - s.heldSince >= s.timing.longestHold && beginsSequence(command)) {
+    s.endNow();
+    s.pausedUntil = Clock::now() + s.timing.yieldPause;
   }
   // Every thread of this process keeps away from the card until the pause
   // is over.
-  while (!held_ && Clock::now() < pausedUntil_) wake_.wait_until(cardLock, pausedUntil_);
-  if (held_) return 0;
+  while (!s.held && Clock::now() < s.pausedUntil) s.wake.wait_until(cardLock, s.pausedUntil);
+  if (s.held) return 0;
 
-  if (int rc = transaction_.begin(); rc != 0) return rc;
-  held_ = true;
-  heldSince_ = lastCommand_ = Clock::now();
-  if (!releaserRunning_ && !releaserFailed_ && !startReleaser()) releaserFailed_ = true;
-  wake_.notify_all();
+  if (int rc = s.transaction->begin(); rc != 0) return rc;
+  s.held = true;
+  s.heldSince = s.lastCommand = Clock::now();
+  if (!s.releaserRunning && !s.releaserFailed && !startReleaser()) s.releaserFailed = true;
+  s.wake.notify_all();
   return 0;
 }
 
 void TransactionHold::afterCommand() {
-  lastCommand_ = Clock::now();
+  state_->lastCommand = Clock::now();
   // Without the thread nothing would end an idle transaction: none is kept.
-  if (releaserFailed_) endNow();
+  if (state_->releaserFailed) state_->endNow();
 }
 
-void TransactionHold::endNow() {
-  if (!held_) return;
-  held_ = false;
-  transaction_.end();
-}
+void TransactionHold::endNow() { state_->endNow(); }
 
 bool TransactionHold::startReleaser() {
   try {
-    releaser_ = std::make_unique<std::thread>([this] {
-      std::unique_lock lock(cardMutex_);
-      endIdle(lock);
+    std::shared_ptr<State> state = state_;
+    auto thread = std::make_unique<std::thread>([state] {
+      std::unique_lock lock(state->mutex);
+      state->endIdle(lock);
     });
+    if (releaser_ && releaser_->joinable()) releaser_->detach();  // a thread of an earlier life, gone
+    releaser_ = std::move(thread);
   } catch (...) {
     return false;
   }
-  releaserRunning_ = true;
+  state_->releaserRunning = true;
   return true;
-}
-
-void TransactionHold::endIdle(std::unique_lock<std::mutex>& cardLock) {
-  while (!stopping_) {
-    if (!held_) {
-      wake_.wait(cardLock);
-      continue;
-    }
-    const Clock::time_point deadline = lastCommand_ + timing_.idleGap;
-    if (Clock::now() >= deadline) {
-      endNow();
-      continue;
-    }
-    wake_.wait_until(cardLock, deadline);
-  }
-  releaserRunning_ = false;
-  wake_.notify_all();
 }
 
 void TransactionHold::forgetReleaserInChild() {
   // The thread was not copied into the child; its object is let go unused.
   (void)releaser_.release();
-  releaserRunning_ = false;
-  held_ = false;
+  state_->releaserRunning = false;
+  state_->held = false;
 }
 
 }  // namespace tkrdr

@@ -3,8 +3,6 @@
 // between operations (see hold_policy.h).
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,23 +25,27 @@ class CardTransaction {
   virtual void end() = 0;
 };
 
-// Every member function is called with cardMutex held, the mutex that also
-// guards every use of the card connection. A background thread, started with
-// the first transaction, ends a transaction once the card has been idle for
-// the timing's idle gap. Before fork() every held transaction is ended, so a
-// child never inherits one and a parent killed later never leaves one behind
-// in a child's copy of its connection.
+// The hold owns the mutex that guards the card connection (cardMutex());
+// every member function but the destructor is called with it held. A
+// background thread, started with the first transaction, ends a transaction
+// once the card has been idle for the timing's idle gap. Before fork() every
+// held transaction is ended, so a child never inherits one and a parent
+// killed later never leaves one behind in a child's copy of its connection.
 class TransactionHold {
  public:
-  TransactionHold(std::mutex& cardMutex, CardTransaction& transaction, HoldTiming timing);
-  // Ends the transaction and stops the thread. Called without cardMutex held.
+  TransactionHold(CardTransaction& transaction, HoldTiming timing);
+  // Ends the transaction and lets the thread go. Called without the mutex
+  // held; it never waits for the thread, which may already be gone (at the
+  // exit of a Windows process every other thread is).
   ~TransactionHold();
   TransactionHold(const TransactionHold&) = delete;
   TransactionHold& operator=(const TransactionHold&) = delete;
 
+  std::mutex& cardMutex();
+
   // Makes sure a transaction is held for this command: keeps the one held,
   // or, when it has been held for longestHold and the command begins a
-  // sequence, gives the card back for yieldPause first (cardMutex is
+  // sequence, gives the card back for yieldPause first (the mutex is
   // released meanwhile). 0 or the failure of begin().
   int beforeCommand(std::span<const std::uint8_t> command, std::unique_lock<std::mutex>& cardLock);
   // The command is done; the idle gap starts now.
@@ -53,25 +55,14 @@ class TransactionHold {
   void endNow();
 
  private:
-  using Clock = std::chrono::steady_clock;
   friend struct HoldRegistry;
+  struct State;  // shared with the thread, which may outlive the hold
 
-  void endIdle(std::unique_lock<std::mutex>& cardLock);
   bool startReleaser();
   void forgetReleaserInChild();
 
-  std::mutex& cardMutex_;
-  CardTransaction& transaction_;
-  const HoldTiming timing_;
-  bool held_ = false;
-  Clock::time_point heldSince_{};
-  Clock::time_point lastCommand_{};
-  Clock::time_point pausedUntil_{};
-  std::condition_variable wake_;
+  std::shared_ptr<State> state_;
   std::unique_ptr<std::thread> releaser_;
-  bool releaserRunning_ = false;
-  bool releaserFailed_ = false;  // no thread: one transaction per command
-  bool stopping_ = false;
 };
 
 }  // namespace tkrdr
