@@ -34,8 +34,10 @@ inline constexpr HoldTiming kDefaultHoldTiming{
 // the library begins with one of them, and a command that relies on state
 // set by an earlier one (READ and UPDATE BINARY, EXTERNAL AUTHENTICATE, SSF33
 // blocks, ...) is never among them, so another program's commands just
-// before one of these cannot change what the library reads, writes or
-// computes.
+// before one of these cannot change which file the library reads or writes,
+// nor the key or challenge it uses. (One operation has such a command inside
+// it: a user data transfer selects its file again after checking the
+// header.)
 bool beginsSequence(std::span<const std::uint8_t> command);
 
 }  // namespace tkrdr
