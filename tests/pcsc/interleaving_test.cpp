@@ -184,6 +184,7 @@ class OtherProgramBeside : public PcscTest {
     const OtherProgram seen = parse(report);
     std::printf("the other program: %ld answers, %ld failures, longest wait %ld ms\n", seen.answers, seen.failures,
                 seen.longestWaitMs);
+    std::fflush(stdout);  // before the next fork copies the buffer
     RecordProperty("other_program_longest_wait_ms", std::to_string(seen.longestWaitMs));
     return seen;
   }
