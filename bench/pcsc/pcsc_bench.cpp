@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPairs = 30;
 constexpr int kBatch = 200;
 constexpr auto kBusyRun = std::chrono::seconds(5);
-constexpr auto kLetTheHoldEnd = std::chrono::milliseconds(20);  // above the driver's idle gap
+constexpr auto kLetTheHoldEnd = std::chrono::milliseconds(50);  // above the driver's idle gap
 const unsigned char kSelectMf[] = {0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00};
 
 double median(std::vector<double> values) {

@@ -9,9 +9,12 @@
 namespace tkrdr {
 
 struct HoldTiming {
-  // The transaction ends once no command has been sent for this long: the
+  // The transaction ends once no command has been sent for this long. The
   // library's operations send their commands back to back, so a gap this
-  // long lies between operations, never inside one.
+  // long lies between operations: it is long enough that a busy machine's
+  // scheduler, keeping the library's thread waiting between two commands,
+  // does not end the transaction inside an operation, and short beside the
+  // 100 ms that pcsc-lite's clients wait between two looks at a held card.
   std::chrono::microseconds idleGap;
   // A program that keeps the card busy without such a gap gives it back, once
   // it has held it this long, just before the next command that begins a
@@ -24,7 +27,7 @@ struct HoldTiming {
 };
 
 inline constexpr HoldTiming kDefaultHoldTiming{
-    std::chrono::milliseconds(5), std::chrono::milliseconds(1000), std::chrono::milliseconds(120)};
+    std::chrono::milliseconds(20), std::chrono::milliseconds(1000), std::chrono::milliseconds(120)};
 
 // True for the commands that set up, afresh, the card's volatile state that
 // the library's following commands rely on: SELECT (the current file), GET
