@@ -78,7 +78,9 @@ ChildProcess ChildProcess::fork(const std::function<int(std::string& report)>& w
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)), reportFd_(std::exchange(other.reportFd_, -1)) {}
+    : pid_(std::exchange(other.pid_, -1)),
+      reportFd_(std::exchange(other.reportFd_, -1)),
+      endedStatus_(other.endedStatus_) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
@@ -86,6 +88,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (reportFd_ >= 0) ::close(reportFd_);
     pid_ = std::exchange(other.pid_, -1);
     reportFd_ = std::exchange(other.reportFd_, -1);
+    endedStatus_ = other.endedStatus_;
   }
   return *this;
 }
@@ -106,11 +109,12 @@ bool ChildProcess::hasEnded() {
   int status = 0;
   if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
   pid_ = -1;
+  endedStatus_ = exitStatusOf(status);
   return true;
 }
 
 int ChildProcess::wait() {
-  if (!running()) return -1;
+  if (!running()) return endedStatus_;
   int status = 0;
   pid_t done;
   do {

@@ -37,7 +37,8 @@ class ChildProcess {
   // Sends the signal and waits for the end; returns the exit status, or 128
   // + the signal that ended it.
   int stop(int signal = SIGTERM);
-  // Waits for the end without a signal; same result as stop().
+  // Waits for the end without a signal; same result as stop(). After
+  // hasEnded() said true: the status it saw.
   int wait();
   // For forked workers: waits, and returns the report text.
   std::string finish(int& exitStatus);
@@ -48,6 +49,7 @@ class ChildProcess {
 
   pid_t pid_ = -1;
   int reportFd_ = -1;
+  int endedStatus_ = -1;  // kept by hasEnded() for wait()
 };
 
 }  // namespace pcsctest
