@@ -41,4 +41,9 @@ class StateFormatError : public std::runtime_error {
 // Decodes and validates (sizes, types, counters, capacity, current file).
 CardState decodeState(std::span<const std::uint8_t> eeprom, std::span<const std::uint8_t> ram);
 
+// Decodes a RAM part into a state whose EEPROM part is already there, and
+// checks it against that EEPROM (the current file must exist). On failure
+// the state is left as it was.
+void decodeRam(CardState& state, std::span<const std::uint8_t> ram);
+
 }  // namespace vtoken
