@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,9 @@ constexpr std::size_t kCheckLength = 16;
 constexpr std::size_t kPathOffset = 512;
 constexpr std::size_t kMaxPath = kFileSize - kPathOffset - 2;
 constexpr const char* kNamePrefix = "pelu7-vtoken.1.";
+// Far longer than a process takes from making a shared file to its first
+// record (one command under the lock, at most the lock wait).
+constexpr std::chrono::minutes kSetUpTime{2};
 
 std::array<std::uint8_t, SHA256_DIGEST_LENGTH> slotCheck(const std::uint8_t* slot, std::uint32_t ramLength) {
   std::array<std::uint8_t, SHA256_DIGEST_LENGTH> check{};
@@ -167,17 +171,24 @@ void SharedRam::write(const Digest& digest, std::span<const std::uint8_t> ram) {
 }
 
 // Shared files whose token file is gone (removed, or on a medium no longer
-// there) are removed when a new one is made, so that they do not gather.
+// there) are removed when a new one is made, so that they do not gather; so
+// are those never set up (their token file was refused) once they are old
+// enough not to be one that another process is setting up right now.
 void SharedRam::removeLeftovers() const {
+  namespace fs = std::filesystem;
   for (const std::string& name : platform::sharedMappingNames(kNamePrefix)) {
     if (name == name_) continue;
-    std::ifstream in(platform::sharedMappingPath(name), std::ios::binary);
+    const std::string sharedPath = platform::sharedMappingPath(name);
+    std::ifstream in(sharedPath, std::ios::binary);
     std::vector<std::uint8_t> bytes(kFileSize);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
     const std::string path = recordedPath(bytes);
     std::error_code error;
-    if (!path.empty() && std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found) {
+    if (path.empty()) {
+      const auto written = fs::last_write_time(sharedPath, error);
+      if (!error && fs::file_time_type::clock::now() - written > kSetUpTime) platform::removeSharedMapping(name);
+    } else if (fs::symlink_status(path, error).type() == fs::file_type::not_found) {
       platform::removeSharedMapping(name);
     }
   }
