@@ -106,7 +106,9 @@ std::string SharedRam::nameFor(const std::string& tokenPath) {
 }
 
 void SharedRam::attach() {
-  if (mapping_.isOpen() && mapping_.stillNamed()) return;
+  // A forked child opens its own: a lock taken through the parent's open
+  // file would be the parent's lock too.
+  if (mapping_.isOpen() && openedBy_ == platform::currentProcessId() && mapping_.stillNamed()) return;
   if (name_.empty()) name_ = nameFor(tokenPath_);
   bool created = false;
   const platform::FileError error = mapping_.open(name_, kFileSize, created);
@@ -124,6 +126,7 @@ void SharedRam::attach() {
         throw TokenError(where + "cannot be opened: " + error.detail);
     }
   }
+  openedBy_ = platform::currentProcessId();
   if (created) removeLeftovers();
 }
 

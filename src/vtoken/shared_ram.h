@@ -37,7 +37,7 @@ class SharedRam {
   void attach();
   // Opens the shared file unless it is open. Throws TokenError.
   void open() {
-    if (!mapping_.isOpen()) attach();
+    if (!mapping_.isOpen() || openedBy_ != platform::currentProcessId()) attach();
   }
   // The open shared file, for locking; attach() first.
   const platform::File& file() const { return mapping_.file(); }
@@ -61,6 +61,7 @@ class SharedRam {
   std::string tokenPath_;
   std::string name_;
   platform::SharedMapping mapping_;
+  unsigned long openedBy_ = 0;  // the process that opened mapping_
 };
 
 }  // namespace vtoken

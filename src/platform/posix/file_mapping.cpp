@@ -116,4 +116,6 @@ void removeSharedMapping(const std::string& name) {
   }
 }
 
+unsigned long currentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
 }  // namespace platform
