@@ -22,7 +22,8 @@ class FileToken final : public CardToken {
       : store_(path, lockWait) {
     const auto lock = store_.lock();
     if (!store_.load()) {
-      store_.store(encodeState(factoryFreshState(options.ssf33)));
+      const CardState fresh = factoryFreshState(options.ssf33);
+      store_.store(fresh, encodeState(fresh));
     }
   }
 
@@ -102,7 +103,7 @@ class FileToken final : public CardToken {
       EncodedState after = encodeState(now.state);
       if (record || after.eeprom != now.encoded.eeprom) {
         cached_.reset();
-        const FileVersion version = store_.store(after);
+        const FileVersion version = store_.store(now.state, after);
         cached_ = Cached{std::move(now.state), std::move(after.eeprom), version};
       } else if (after.ram != now.encoded.ram) {
         store_.storeRam(cached_->version, after.ram);

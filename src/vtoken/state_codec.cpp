@@ -159,6 +159,14 @@ EncodedState encodeState(const CardState& state) {
   return encoded;
 }
 
+SecureBytes encodeRamForFile(const CardState& state) {
+  CardState withoutSecrets;
+  withoutSecrets.securityState = state.securityState;
+  withoutSecrets.externalAuthGranted = state.externalAuthGranted;
+  withoutSecrets.currentFile = state.currentFile;
+  return encodeState(withoutSecrets).ram;
+}
+
 CardState decodeState(std::span<const std::uint8_t> eepromBytes, std::span<const std::uint8_t> ramBytes) {
   CardState state;
   Reader eeprom(eepromBytes, "EEPROM");

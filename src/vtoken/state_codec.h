@@ -32,6 +32,10 @@ struct EncodedState {
 
 EncodedState encodeState(const CardState& state);
 
+// The RAM part as the token file keeps it: without the last challenge and
+// the SSF33 key, secrets that never go to the disk.
+SecureBytes encodeRamForFile(const CardState& state);
+
 // Thrown when encoded bytes do not describe a valid card.
 class StateFormatError : public std::runtime_error {
  public:

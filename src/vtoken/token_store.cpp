@@ -223,7 +223,7 @@ std::optional<LoadedState> TokenStore::load() const {
   // the file. It holds the RAM of another version when the file was
   // replaced without it (its writer died right after the replacement, or
   // the file was copied in): the file's own RAM part then, which is the RAM
-  // of the moment the file was written. It holds nothing when the machine
+  // of the moment the file was written, less its secrets. It holds nothing when the machine
   // has started since (or the RAM was damaged): the card was unplugged, and
   // its RAM is as after a reset.
   sharedRam_.open();
@@ -260,20 +260,21 @@ void TokenStore::storeRam(const FileVersion& version, const SecureBytes& ram) co
   sharedRam_.write(version.digest, ram);
 }
 
-FileVersion TokenStore::store(const EncodedState& encoded) const {
+FileVersion TokenStore::store(const CardState& state, const EncodedState& encoded) const {
   // What writers killed before their rename left behind would keep copies
   // of erased keys and PINs beside the token: removed first. A folder that
   // cannot be listed only leaves them there.
   int removed = 0;
   platform::removeStaleReplacements(path_, removed);
 
+  const SecureBytes fileRam = encodeRamForFile(state);
   SecureBytes bytes(kHeaderLength);
   std::copy(kMagic.begin(), kMagic.end(), bytes.begin());
   putU32(bytes, 8, kFormatVersion);
   putU32(bytes, 12, static_cast<std::uint32_t>(encoded.eeprom.size()));
-  putU32(bytes, 16, static_cast<std::uint32_t>(encoded.ram.size()));
+  putU32(bytes, 16, static_cast<std::uint32_t>(fileRam.size()));
   bytes.insert(bytes.end(), encoded.eeprom.begin(), encoded.eeprom.end());
-  bytes.insert(bytes.end(), encoded.ram.begin(), encoded.ram.end());
+  bytes.insert(bytes.end(), fileRam.begin(), fileRam.end());
   const auto digest = digestOf(bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);
   std::copy(digest.begin(), digest.end(), bytes.begin() + kDigestOffset);
 

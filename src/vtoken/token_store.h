@@ -1,5 +1,5 @@
 // The token file: the card's EEPROM (and its RAM as it was when the EEPROM
-// last changed) behind a header, replaced atomically when the EEPROM
+// last changed, without its secrets) behind a header, replaced atomically when the EEPROM
 // changes; the card's RAM between those changes in a shared file of the
 // machine's memory (shared_ram.h); and a fair lock around each command.
 //
@@ -86,9 +86,10 @@ class TokenStore {
   // memory holds the RAM of that version: no read of the file. Under the
   // lock.
   std::optional<SecureBytes> ramIfCurrent(const FileVersion& version) const;
-  // Replaces the file with this state, durably, and shares its RAM. Under
-  // the lock. Throws TokenError.
-  FileVersion store(const EncodedState& encoded) const;
+  // Replaces the file with this state (its RAM part without the secrets,
+  // see encodeRamForFile), durably, and shares its whole RAM. Under the lock.
+  // Throws TokenError.
+  FileVersion store(const CardState& state, const EncodedState& encoded) const;
   // Shares a new RAM of the current version without touching the file.
   void storeRam(const FileVersion& version, const SecureBytes& ram) const;
 

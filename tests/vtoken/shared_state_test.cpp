@@ -15,8 +15,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace vtoken::testing {
 namespace {
@@ -229,6 +232,22 @@ TEST_F(SharedStateTest, FileCopiedInBringsItsOwnRam) {
   const TokenDescription d = describeToken(*token);
   EXPECT_EQ(d.securityState, 0x0C);
   EXPECT_EQ(d.files.size(), 4u);
+}
+
+// The SSF33 key and the last challenge live in the card's RAM only: a
+// durable write after them does not put them in the token file.
+TEST_F(SharedStateTest, RamSecretsNeverReachTheFile) {
+  const Bytes key = fromHex("00112233445566778899AABBCCDDEEFF");
+  ASSERT_EQ(sw(*token, concat(fromHex("807805FF10"), key)), 0x9000);
+  const Answer challenge = send(*token, "0084000008");
+  ASSERT_EQ(challenge.sw, 0x9000);
+  loginUser(*token);
+  std::ifstream in(path, std::ios::binary);
+  const Bytes file((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(std::search(file.begin(), file.end(), key.begin(), key.end()), file.end());
+  EXPECT_EQ(std::search(file.begin(), file.end(), challenge.data.begin(), challenge.data.end()), file.end());
+  // The card still has them.
+  EXPECT_TRUE(describeToken(*Token::openFile(path)).ssf33KeyLoaded);
 }
 
 // Another user's file at the name of the user's shared card memory is
