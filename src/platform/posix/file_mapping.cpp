@@ -77,6 +77,7 @@ void SharedMapping::close() {
   if (data_ != nullptr) ::munmap(data_, size_);
   data_ = nullptr;
   size_ = 0;
+  mapping_ = -1;  // a Windows object; the descriptor is all POSIX needs
   file_.reset();
 }
 
