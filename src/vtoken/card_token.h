@@ -2,6 +2,7 @@
 // fixed ATR, and a snapshot of the card state for read-only descriptions.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -29,5 +30,8 @@ class CardToken : public Token {
 
 std::unique_ptr<CardToken> makeMemoryToken(const TokenOptions& options);
 std::unique_ptr<CardToken> makeFileToken(const std::string& path, const TokenOptions& options);
+// The same with its own bound on the wait for the token file's lock.
+std::unique_ptr<CardToken> makeFileToken(const std::string& path, const TokenOptions& options,
+                                         std::chrono::milliseconds lockWait);
 
 }  // namespace vtoken

@@ -159,6 +159,14 @@ EncodedState encodeState(const CardState& state) {
   return encoded;
 }
 
+SecureBytes encodeRamForFile(const CardState& state) {
+  CardState withoutSecrets;
+  withoutSecrets.securityState = state.securityState;
+  withoutSecrets.externalAuthGranted = state.externalAuthGranted;
+  withoutSecrets.currentFile = state.currentFile;
+  return encodeState(withoutSecrets).ram;
+}
+
 CardState decodeState(std::span<const std::uint8_t> eepromBytes, std::span<const std::uint8_t> ramBytes) {
   CardState state;
   Reader eeprom(eepromBytes, "EEPROM");
@@ -182,21 +190,31 @@ CardState decodeState(std::span<const std::uint8_t> eepromBytes, std::span<const
     eeprom.fail("has more than one key file");
   }
 
+  decodeRam(state, ramBytes);
+  return state;
+}
+
+void decodeRam(CardState& state, std::span<const std::uint8_t> ramBytes) {
   Reader ram(ramBytes, "RAM");
-  state.securityState = ram.u8();
-  state.externalAuthGranted = ram.flag();
-  state.currentFile = ram.u16();
+  CardState decoded;
+  decoded.securityState = ram.u8();
+  decoded.externalAuthGranted = ram.flag();
+  decoded.currentFile = ram.u16();
   const auto challenge = ram.take(ram.u8());
-  state.lastChallenge.assign(challenge.begin(), challenge.end());
+  decoded.lastChallenge.assign(challenge.begin(), challenge.end());
   const auto ssf33Key = ram.take(ram.u8());
-  state.ssf33Key.assign(ssf33Key.begin(), ssf33Key.end());
+  decoded.ssf33Key.assign(ssf33Key.begin(), ssf33Key.end());
   ram.expectEnd();
-  if (state.securityState > 0x0F || (state.currentFile != kMfId && !state.files.contains(state.currentFile)) ||
-      (!state.lastChallenge.empty() && state.lastChallenge.size() != 8) ||
-      (!state.ssf33Key.empty() && state.ssf33Key.size() != 16)) {
+  if (decoded.securityState > 0x0F || (decoded.currentFile != kMfId && !state.files.contains(decoded.currentFile)) ||
+      (!decoded.lastChallenge.empty() && decoded.lastChallenge.size() != 8) ||
+      (!decoded.ssf33Key.empty() && decoded.ssf33Key.size() != 16)) {
     ram.fail("is inconsistent");
   }
-  return state;
+  state.securityState = decoded.securityState;
+  state.externalAuthGranted = decoded.externalAuthGranted;
+  state.currentFile = decoded.currentFile;
+  state.lastChallenge.swap(decoded.lastChallenge);
+  state.ssf33Key.swap(decoded.ssf33Key);
 }
 
 }  // namespace vtoken

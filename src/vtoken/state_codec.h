@@ -32,6 +32,10 @@ struct EncodedState {
 
 EncodedState encodeState(const CardState& state);
 
+// The RAM part as the token file keeps it: without the last challenge and
+// the SSF33 key, secrets that never go to the disk.
+SecureBytes encodeRamForFile(const CardState& state);
+
 // Thrown when encoded bytes do not describe a valid card.
 class StateFormatError : public std::runtime_error {
  public:
@@ -40,5 +44,10 @@ class StateFormatError : public std::runtime_error {
 
 // Decodes and validates (sizes, types, counters, capacity, current file).
 CardState decodeState(std::span<const std::uint8_t> eeprom, std::span<const std::uint8_t> ram);
+
+// Decodes a RAM part into a state whose EEPROM part is already there, and
+// checks it against that EEPROM (the current file must exist). On failure
+// the state is left as it was.
+void decodeRam(CardState& state, std::span<const std::uint8_t> ram);
 
 }  // namespace vtoken

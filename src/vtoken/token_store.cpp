@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <thread>
 #include <utility>
 
 #include "platform/file_store.h"
@@ -21,6 +22,11 @@ constexpr std::size_t kDigestOffset = 20;
 // Far above anything a 32 KiB card can hold; guards against reading a huge
 // foreign file.
 constexpr std::size_t kMaxFileLength = 1 << 20;
+// How often a waiting process tries the lock again. Short, so that whoever
+// is next in line takes the lock as soon as it is let go.
+constexpr std::chrono::milliseconds kLockRetry{1};
+
+using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void fail(const std::string& path, const std::string& problem) {
   throw TokenError("token file " + path + ": " + problem);
@@ -64,6 +70,8 @@ std::string openProblem(const platform::FileError& error, const std::string& act
       return "is not a regular file";
     case platform::FileProblem::kOtherOwner:
       return ownerProblem(error.owner);
+    case platform::FileProblem::kReadOnly:
+      return "is on a read-only medium";
     default:
       return action + ": " + error.detail;
   }
@@ -103,7 +111,7 @@ SecureBytes readWhole(const std::string& path, const platform::File& file) {
 }  // namespace
 
 TokenStore::TokenStore(std::string path, std::chrono::milliseconds lockWait)
-    : path_(std::move(path)), lockWait_(lockWait) {
+    : path_(std::move(path)), lockWait_(lockWait), sharedRam_(path_) {
   if (path_.empty()) {
     throw TokenError("token file: no path given");
   }
@@ -113,28 +121,63 @@ TokenStore::Lock::~Lock() {
   if (file_.isOpen()) {
     platform::unlock(file_);
   }
+  if (held_ != nullptr) {
+    platform::unlock(*held_);
+  }
 }
 
+// Waiting is fair: whoever waits holds the turnstile (a lock on the shared
+// card memory) while it waits for the lock file, and releases it once it
+// has the lock. A process that lets the lock go must take the turnstile
+// again before the lock, so it cannot take the lock back from the one that
+// waits; the one holding the turnstile is served next. Both are kernel locks
+// (flock), let go when their holder dies. Both are tried every millisecond
+// rather than waited for in the kernel, so that the wait stays bounded: a
+// holder that never lets go (a stopped process, or one of another user on a
+// file shared by mistake) ends in an error, not a hang.
 TokenStore::Lock TokenStore::lock() const {
+  sharedRam_.attach();
   const std::string lockPath = path_ + ".lock";
   const std::string what = "its lock file " + lockPath + " ";
   platform::File file;
+  const platform::File* turnstile = &sharedRam_.file();
+  const platform::File* main = &file;
   if (const platform::FileError error = platform::openLockFile(lockPath, file)) {
-    fail(path_, what + openProblem(error, "cannot be opened"));
+    if (error.problem != platform::FileProblem::kReadOnly) {
+      fail(path_, what + openProblem(error, "cannot be opened"));
+    }
+    // No lock file, and none can be made on a read-only medium: nothing can
+    // change the token file there, so the lock need only guard the card's
+    // RAM, which lives in the shared card memory: its own lock does.
+    turnstile = nullptr;
+    main = &sharedRam_.file();
+  } else {
+    checkedFile(path_, what, file);
   }
-  checkedFile(path_, what, file);
-  // Waited for a bounded time only, so that a holder that never lets go (a
-  // stopped process, or one of another user on a file shared by mistake)
-  // ends in an error, not a hang.
-  const platform::FileError error = platform::lockExclusive(file, lockWait_);
-  if (error.problem == platform::FileProblem::kTimedOut) {
-    fail(path_, "cannot lock " + lockPath + ": held by another process for more than " +
-                    std::to_string(lockWait_.count()) + " ms");
-  }
-  if (error) {
+  const auto start = Clock::now();
+  const auto take = [&](const platform::File& lockable) {
+    for (;;) {
+      const platform::FileError error = platform::tryLockExclusive(lockable);
+      if (error.problem != platform::FileProblem::kBusy) return error;
+      if (Clock::now() - start >= lockWait_) return platform::FileError{platform::FileProblem::kTimedOut, {}, 0};
+      std::this_thread::sleep_for(kLockRetry);
+    }
+  };
+  const auto failed = [&](const platform::FileError& error) {
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    if (error.problem == platform::FileProblem::kTimedOut) {
+      fail(path_, "cannot lock " + lockPath + ": held by another process (or by several in turn) all through a wait of " +
+                      std::to_string(waited.count()) + " ms");
+    }
     fail(path_, "cannot lock " + lockPath + ": " + error.detail);
+  };
+  if (turnstile != nullptr) {
+    if (const platform::FileError error = take(*turnstile)) failed(error);
   }
-  return Lock(std::move(file));
+  const platform::FileError error = take(*main);
+  if (turnstile != nullptr) platform::unlock(*turnstile);
+  if (error) failed(error);
+  return main == &file ? Lock(std::move(file), nullptr) : Lock(platform::File(), main);
 }
 
 std::optional<LoadedState> TokenStore::load() const {
@@ -163,6 +206,10 @@ std::optional<LoadedState> TokenStore::load() const {
     fail(path_, "checksum mismatch (damaged content)");
   }
   LoadedState loaded;
+  loaded.version.digest = digest;
+  if (const platform::FileError error = platform::identify(file, loaded.version.identity)) {
+    failWith(path_, "cannot examine it", error);
+  }
   const auto eepromBegin = bytes.begin() + kHeaderLength;
   const auto ramBegin = eepromBegin + static_cast<std::ptrdiff_t>(eepromLength);
   loaded.encoded.eeprom.assign(eepromBegin, ramBegin);
@@ -172,17 +219,62 @@ std::optional<LoadedState> TokenStore::load() const {
   } catch (const StateFormatError& e) {
     fail(path_, std::string("content does not parse: ") + e.what());
   }
+  // The card's RAM: what the shared card memory holds for this version of
+  // the file. It holds the RAM of another version when the file was
+  // replaced without it (its writer died right after the replacement, or
+  // the file was copied in): the file's own RAM part then, which is the RAM
+  // of the moment the file was written, less its secrets. It holds nothing when the machine
+  // has started since (or the RAM was damaged): the card was unplugged, and
+  // its RAM is as after a reset.
+  sharedRam_.open();
+  if (const auto record = sharedRam_.read()) {
+    if (record->digest != digest) {
+      return loaded;
+    }
+    try {
+      decodeRam(loaded.state, record->ram);
+      loaded.encoded.ram = record->ram;
+      loaded.ramShared = true;
+      return loaded;
+    } catch (const StateFormatError&) {
+    }
+  }
+  loaded.state.resetVolatile();
+  loaded.encoded.ram = encodeState(loaded.state).ram;
   return loaded;
 }
 
-void TokenStore::store(const EncodedState& encoded, bool durable) const {
+std::optional<SecureBytes> TokenStore::ramIfCurrent(const FileVersion& version) const {
+  platform::FileIdentity now;
+  if (platform::identify(path_, now) || now != version.identity) {
+    return std::nullopt;
+  }
+  auto record = sharedRam_.read();
+  if (!record || record->digest != version.digest) {
+    return std::nullopt;
+  }
+  return std::move(record->ram);
+}
+
+void TokenStore::storeRam(const FileVersion& version, const SecureBytes& ram) const {
+  sharedRam_.write(version.digest, ram);
+}
+
+FileVersion TokenStore::store(const CardState& state, const EncodedState& encoded) const {
+  // What writers killed before their rename left behind would keep copies
+  // of erased keys and PINs beside the token: removed first. A folder that
+  // cannot be listed only leaves them there.
+  int removed = 0;
+  platform::removeStaleReplacements(path_, removed);
+
+  const SecureBytes fileRam = encodeRamForFile(state);
   SecureBytes bytes(kHeaderLength);
   std::copy(kMagic.begin(), kMagic.end(), bytes.begin());
   putU32(bytes, 8, kFormatVersion);
   putU32(bytes, 12, static_cast<std::uint32_t>(encoded.eeprom.size()));
-  putU32(bytes, 16, static_cast<std::uint32_t>(encoded.ram.size()));
+  putU32(bytes, 16, static_cast<std::uint32_t>(fileRam.size()));
   bytes.insert(bytes.end(), encoded.eeprom.begin(), encoded.eeprom.end());
-  bytes.insert(bytes.end(), encoded.ram.begin(), encoded.ram.end());
+  bytes.insert(bytes.end(), fileRam.begin(), fileRam.end());
   const auto digest = digestOf(bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);
   std::copy(digest.begin(), digest.end(), bytes.begin() + kDigestOffset);
 
@@ -191,6 +283,9 @@ void TokenStore::store(const EncodedState& encoded, bool durable) const {
   // token file. It is removed again when anything below fails.
   platform::Replacement replacement(path_);
   if (const platform::FileError error = replacement.create()) {
+    if (error.problem == platform::FileProblem::kReadOnly) {
+      fail(path_, "is on a read-only medium; it cannot be changed");
+    }
     failWith(path_, "cannot create a temporary file beside it", error);
   }
   const std::string& tempPath = replacement.temporaryPath();
@@ -200,10 +295,8 @@ void TokenStore::store(const EncodedState& encoded, bool durable) const {
   if (const platform::FileError error = replacement.write(bytes.data(), bytes.size())) {
     failWith(path_, "cannot write it", error);
   }
-  if (durable) {
-    if (const platform::FileError error = replacement.flush()) {
-      failWith(path_, "cannot sync " + tempPath, error);
-    }
+  if (const platform::FileError error = replacement.flush()) {
+    failWith(path_, "cannot sync " + tempPath, error);
   }
   if (const platform::FileError error = replacement.close()) {
     failWith(path_, "cannot close " + tempPath, error);
@@ -211,11 +304,16 @@ void TokenStore::store(const EncodedState& encoded, bool durable) const {
   if (const platform::FileError error = replacement.replaceTarget()) {
     failWith(path_, "cannot replace it", error);
   }
-  if (durable) {
-    if (const platform::FileError error = platform::syncFolderOf(path_)) {
-      failWith(path_, "cannot sync its folder", error);
-    }
+  if (const platform::FileError error = platform::syncFolderOf(path_)) {
+    failWith(path_, "cannot sync its folder", error);
   }
+  FileVersion version;
+  std::copy(digest.begin(), digest.end(), version.digest.begin());
+  // An identity that cannot be had only makes the next command read the file.
+  platform::identify(path_, version.identity);
+  sharedRam_.open();
+  sharedRam_.write(version.digest, encoded.ram);
+  return version;
 }
 
 }  // namespace vtoken

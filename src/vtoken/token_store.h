@@ -1,7 +1,9 @@
-// The token file: one card state behind a header, replaced atomically, with
-// an exclusive lock on the sidecar file PATH.lock around each command.
+// The token file: the card's EEPROM (and its RAM as it was when the EEPROM
+// last changed, without its secrets) behind a header, replaced atomically when the EEPROM
+// changes; the card's RAM between those changes in a shared file of the
+// machine's memory (shared_ram.h); and a fair lock around each command.
 //
-// Layout (numbers big endian):
+// Layout of the token file (numbers big endian):
 //   0  8 bytes  magic "PELU7VTK"
 //   8  u32      format version (1)
 //   12 u32      length of the EEPROM part
@@ -10,11 +12,10 @@
 //   52          the EEPROM part, then the RAM part (see state_codec.h)
 //
 // Writing goes to a new temporary file PATH.tmp.XXXXXX in the same folder,
-// created exclusively (mode 0600), which is renamed over PATH, so the file
-// always holds one complete state. EEPROM changes are made durable
-// (fsync of the file before the rename and of the folder after it); a change
-// of the RAM part alone skips the fsyncs, as losing it to a power failure only
-// loses what a card loses at power-off.
+// created exclusively (mode 0600), synced, renamed over PATH, and the folder
+// synced, so the file always holds one complete state that outlasts a power
+// cut. Temporaries that a killed writer left behind are removed by the next
+// writer, under the lock.
 //
 // The folder may be shared with other users (a sticky folder such as /tmp):
 // the token file and the lock file must be regular files owned by the
@@ -29,18 +30,31 @@
 
 #include "card_state.h"
 #include "platform/file.h"
+#include "platform/file_store.h"
+#include "shared_ram.h"
 #include "state_codec.h"
 
 namespace vtoken {
 
+// One version of the token file: what it holds (its digest) and what tells
+// it from the next without reading it (its identity).
+struct FileVersion {
+  Digest digest{};
+  platform::FileIdentity identity;
+};
+
 struct LoadedState {
   CardState state;
+  // The EEPROM part of the file and the card's RAM as it is now.
   EncodedState encoded;
+  FileVersion version;
+  // Whether the shared card memory already holds that RAM for this version.
+  bool ramShared = false;
 };
 
 class TokenStore {
  public:
-  // How long lock() waits for another holder by default.
+  // How long lock() waits for other holders by default.
   static constexpr std::chrono::milliseconds kDefaultLockWait{15000};
 
   explicit TokenStore(std::string path, std::chrono::milliseconds lockWait = kDefaultLockWait);
@@ -48,28 +62,42 @@ class TokenStore {
   // Holds the exclusive lock until destroyed.
   class Lock {
    public:
-    explicit Lock(platform::File file) : file_(std::move(file)) {}
+    Lock(platform::File file, const platform::File* held) : file_(std::move(file)), held_(held) {}
+    Lock(Lock&& other) noexcept : file_(std::move(other.file_)), held_(std::exchange(other.held_, nullptr)) {}
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
     ~Lock();
 
    private:
     platform::File file_;
+    const platform::File* held_;
   };
 
   const std::string& path() const { return path_; }
 
-  // Waits for the exclusive lock, at most the lock wait. Throws TokenError.
+  // Waits for the exclusive lock in turn, at most the lock wait. Throws
+  // TokenError.
   Lock lock() const;
-  // Reads and validates the file; std::nullopt when it does not exist.
-  // Throws TokenError naming the file and the problem when it cannot be used.
+  // Reads and validates the file, and finds the card's RAM; std::nullopt
+  // when there is no file. Throws TokenError naming the file and the problem
+  // when it cannot be used.
   std::optional<LoadedState> load() const;
-  // Replaces the file with this state. Throws TokenError.
-  void store(const EncodedState& encoded, bool durable) const;
+  // The card's RAM when the file is still `version` and the shared card
+  // memory holds the RAM of that version: no read of the file. Under the
+  // lock.
+  std::optional<SecureBytes> ramIfCurrent(const FileVersion& version) const;
+  // Replaces the file with this state (its RAM part without the secrets,
+  // see encodeRamForFile), durably, and shares its whole RAM. Under the lock.
+  // Throws TokenError.
+  FileVersion store(const CardState& state, const EncodedState& encoded) const;
+  // Shares a new RAM of the current version without touching the file.
+  void storeRam(const FileVersion& version, const SecureBytes& ram) const;
 
  private:
   std::string path_;
   std::chrono::milliseconds lockWait_;
+  // Opened on first use; reopened by lock() when it was removed.
+  mutable SharedRam sharedRam_;
 };
 
 }  // namespace vtoken

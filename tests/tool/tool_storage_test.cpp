@@ -69,14 +69,31 @@ TEST_P(ReadOnlyLoginTest, EndsInTheLoginFailureAndUsesNoTry) {
 
 INSTANTIATE_TEST_SUITE_P(Pins, ReadOnlyLoginTest, ::testing::Values("USER_PIN", "WRONG_PIN"));
 
+// A token file that cannot be read: status says why (no token, and the
+// file's problem), not that the token is unformatted.
 TEST_F(ReadOnlyTokenTest, StatusSaysWhatFailedInsteadOfUnformatted) {
-  setWritable(false);
+  ASSERT_EQ(::chmod(tokenPath_.c_str(), 0), 0);
   const RunResult r = run({"status"});
-  setWritable(true);
-  EXPECT_EQ(r.status, 1) << describe(r);
+  ASSERT_EQ(::chmod(tokenPath_.c_str(), 0600), 0);
+  EXPECT_EQ(r.status, 5) << describe(r);
   EXPECT_THAT(r.out, Not(HasSubstr("formatted:")));
-  EXPECT_THAT(r.err, HasSubstr("cannot read the token's state"));
+  EXPECT_THAT(r.err, HasSubstr("cannot open it: Permission denied"));
   EXPECT_THAT(r.err, HasSubstr(tokenPath_));
+}
+
+// Reading changes nothing that must last: a token that cannot be changed
+// (its folder read-only) is still read.
+TEST_F(ReadOnlyTokenTest, StatusAndFileReadWorkWhileTheTokenCannotBeChanged) {
+  ASSERT_EQ(run({"file", "create", "1", "5", "4", "--read", "free", "--write", "user"}).status, 0);
+  ASSERT_EQ(run({"file", "write", "1", "5", "--in-hex", "cafebabe"}).status, 0);
+  setWritable(false);
+  const RunResult status = run({"status"});
+  const RunResult read = run({"file", "read", "1", "5", "--length", "4", "--hex"});
+  setWritable(true);
+  EXPECT_EQ(status.status, 0) << describe(status);
+  EXPECT_THAT(status.out, HasSubstr("user logged in:        yes"));
+  EXPECT_EQ(read.status, 0) << describe(read);
+  EXPECT_THAT(read.out, HasSubstr("cafebabe"));
 }
 
 TEST_F(ToolTest, TraceFileThatCannotBeOpenedIsWarnedAbout) {

@@ -79,26 +79,69 @@ FileError readUpTo(const File& file, std::uint8_t* data, std::size_t size, std::
   return {};
 }
 
-FileError lockExclusive(const File& file, std::chrono::milliseconds wait) {
-  // Polled with LOCKFILE_FAIL_IMMEDIATELY so that a holder that never lets go
-  // ends in an error, not a hang. The lock covers the first byte only: every
-  // process locks the same range, which is all that exclusion needs.
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  std::chrono::milliseconds pause{1};
-  for (;;) {
-    OVERLAPPED at{};
-    if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return {};
-    const DWORD error = GetLastError();
-    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) return systemError(error);
-    if (std::chrono::steady_clock::now() >= deadline) return FileError{FileProblem::kTimedOut, {}, 0};
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::milliseconds(50));
-  }
+FileError tryLockExclusive(const File& file) {
+  // The lock covers the first byte only: every process locks the same
+  // range, which is all that exclusion needs.
+  OVERLAPPED at{};
+  if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return {};
+  const DWORD error = GetLastError();
+  if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return FileError{FileProblem::kBusy, {}, 0};
+  return systemError(error);
 }
 
 void unlock(const File& file) {
   OVERLAPPED at{};
   UnlockFileEx(handleOf(file), 0, 1, 0, &at);
+}
+
+namespace {
+
+std::int64_t nanosecondsOf(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) * 100;
+}
+
+}  // namespace
+
+FileError identify(const File& file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handleOf(file), &info)) return systemError();
+  identity = FileIdentity{info.dwVolumeSerialNumber,
+                          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                          (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                          nanosecondsOf(info.ftLastWriteTime), nanosecondsOf(info.ftCreationTime)};
+  return {};
+}
+
+FileError identify(const std::string& path, FileIdentity& identity) {
+  File file;
+  const DWORD error = openPath(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, file);
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileError{FileProblem::kNotFound, {}, 0};
+  if (error != 0) return systemError(error);
+  return identify(file, identity);
+}
+
+FileError removeStaleReplacements(const std::string& target, int& removed) {
+  // A writer opens its temporary without sharing reading or writing, so an
+  // open for both fails while it is alive; one that opens is a leftover.
+  removed = 0;
+  const std::wstring pattern = widePath(target + ".tmp.*");
+  const std::wstring::size_type slash = pattern.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : pattern.substr(0, slash + 1);
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  do {
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    const HANDLE leftover = CreateFileW((folder + found.cFileName).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                        nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (leftover == INVALID_HANDLE_VALUE) continue;
+    SetEndOfFile(leftover);
+    CloseHandle(leftover);
+    ++removed;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return {};
 }
 
 Replacement::~Replacement() {

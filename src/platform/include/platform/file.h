@@ -15,6 +15,8 @@ enum class FileProblem {
   kNotRegular,    // a folder, a FIFO, a device...
   kOtherOwner,    // owned by a user other than the caller and the administrator
   kTimedOut,      // the lock stayed held by another for the whole wait
+  kBusy,          // held by another at this moment (a lock, a file being written)
+  kReadOnly,      // the file system holding it is mounted read-only
   kSystem,        // the operating system refused; detail says why
 };
 
