@@ -50,9 +50,14 @@ std::uint32_t getU32(const SecureBytes& in, std::size_t at) {
   return value;
 }
 
-std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digestOf(const std::uint8_t* data, std::size_t length) {
+// A failure of the crypto library itself (it could not initialise, say) is
+// told as what it is, never as a damaged token file.
+std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digestOf(const std::string& path, const std::uint8_t* data,
+                                                        std::size_t length) {
   std::array<std::uint8_t, SHA256_DIGEST_LENGTH> digest{};
-  SHA256(data, length, digest.data());
+  if (SHA256(data, length, digest.data()) == nullptr) {
+    fail(path, "cannot compute its checksum (the crypto library failed)");
+  }
   return digest;
 }
 
@@ -201,7 +206,7 @@ std::optional<LoadedState> TokenStore::load() const {
       bytes.size() != kHeaderLength + eepromLength + ramLength) {
     fail(path_, "length does not match its header (truncated or extended)");
   }
-  const auto digest = digestOf(bytes.data() + kHeaderLength, eepromLength + ramLength);
+  const auto digest = digestOf(path_, bytes.data() + kHeaderLength, eepromLength + ramLength);
   if (CRYPTO_memcmp(digest.data(), bytes.data() + kDigestOffset, digest.size()) != 0) {
     fail(path_, "checksum mismatch (damaged content)");
   }
@@ -275,7 +280,7 @@ FileVersion TokenStore::store(const CardState& state, const EncodedState& encode
   putU32(bytes, 16, static_cast<std::uint32_t>(fileRam.size()));
   bytes.insert(bytes.end(), encoded.eeprom.begin(), encoded.eeprom.end());
   bytes.insert(bytes.end(), fileRam.begin(), fileRam.end());
-  const auto digest = digestOf(bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);
+  const auto digest = digestOf(path_, bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);
   std::copy(digest.begin(), digest.end(), bytes.begin() + kDigestOffset);
 
   // A new file of a name nobody could have chosen beforehand (mode 0600): a
