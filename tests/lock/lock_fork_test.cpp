@@ -1,9 +1,12 @@
-// The lock follows the work, not the process id: a child forked while the
-// lock is held keeps it held after the process that took it has ended, until
-// the child releases it or ends too.
+// The lock follows the work, not the handle: a child forked while the lock is
+// held keeps it held after the process that took it has ended, until the
+// child releases it or ends too; a handle shared through a fork made before
+// the take does not stand for the other process's take.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <optional>
 
 #include "process_harness.h"
 #include "support/dal_fixture.h"
@@ -71,5 +74,94 @@ TEST_P(ForkedHolderTest, TheLockStaysHeldWhileTheChildLives) {
 
 INSTANTIATE_TEST_SUITE_P(Ends, ForkedHolderTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "WorkerReleases" : "WorkerEnds"; });
+
+struct SharedHandleCase {
+  const char* name;
+  bool parentTakes;  // the parent takes and is killed, or the child
+  bool waiterFirst;  // a fresh process already waits when the taker dies
+};
+
+void PrintTo(const SharedHandleCase& scenario, std::ostream* out) { *out << scenario.name; }
+
+class SharedHandleTest : public testsupport::DalTest, public ::testing::WithParamInterface<SharedHandleCase> {
+ protected:
+  locktest::PrivateLockObject object_;
+};
+
+// What the two processes of shareHandleAndTake report, in one write each.
+struct Report {
+  char role;  // 's' the survivor, 'L' the taker, which holds the lock
+  pid_t pid;
+};
+
+// Child: makes a handle and forks; one of the two processes takes the lock
+// through it, reports 'L', and waits to be killed. The other reports 's';
+// on the command 's' it takes the lock through the same handle and reports
+// the result.
+int shareHandleAndTake(Channel& test, bool parentTakes) {
+  void* lock = nullptr;
+  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
+  const pid_t forked = fork();
+  if (forked < 0) return 2;
+  const bool takes = (forked != 0) == parentTakes;
+  if (takes && VORN_DAL_LockMutex(lock) != 0) _exit(3);
+  const Report report{takes ? 'L' : 's', getpid()};
+  test.sendBytes(&report, sizeof report);
+  if (takes) {
+    for (;;) pause();
+  }
+  if (test.receive() != 's') _exit(4);
+  const int result = VORN_DAL_LockMutex(lock);
+  test.sendBytes(&result, sizeof result);
+  test.receive();
+  _exit(0);
+}
+
+TEST_P(SharedHandleTest, AKilledTakerIsRecoveredAndTheSurvivorTakesAgain) {
+  const SharedHandleCase& scenario = GetParam();
+  ChildProcess parent([&](Channel& test) { return shareHandleAndTake(test, scenario.parentTakes); });
+  pid_t survivor = 0;
+  pid_t taker = 0;
+  for (int count = 0; count < 2; ++count) {
+    Report report{};
+    ASSERT_TRUE(parent.receiveBytes(&report, sizeof report));
+    (report.role == 'L' ? taker : survivor) = report.pid;
+  }
+  ASSERT_NE(0, taker);
+  ASSERT_NE(0, survivor);
+
+  std::optional<ChildProcess> waiter;
+  if (scenario.waiterFirst) {
+    waiter.emplace(lockOnce);
+    ASSERT_EQ('w', waiter->receive());
+    EXPECT_TRUE(locktest::waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
+    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
+  }
+  ASSERT_EQ(0, kill(taker, SIGKILL));
+  if (scenario.parentTakes) {
+    EXPECT_EQ(128 + SIGKILL, parent.wait());
+  }
+  if (!scenario.waiterFirst) {
+    waiter.emplace(lockOnce);
+    ASSERT_EQ('w', waiter->receive());
+  }
+  // Within one recovery slice while the survivor lives; receive() gives up
+  // only after a minute.
+  EXPECT_EQ('L', waiter->receive());
+  EXPECT_EQ(0, waiter->wait());
+
+  parent.send('s');  // read by the survivor, which shares the pipes
+  int result = -1;
+  EXPECT_TRUE(parent.receiveBytes(&result, sizeof result));
+  EXPECT_EQ(0, result) << "the survivor's own take";
+  kill(survivor, SIGKILL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SharedHandleTest,
+                         ::testing::Values(SharedHandleCase{"ParentKilledWaiterFirst", true, true},
+                                           SharedHandleCase{"ParentKilledWaiterLater", true, false},
+                                           SharedHandleCase{"ChildKilledWaiterFirst", false, true},
+                                           SharedHandleCase{"ChildKilledWaiterLater", false, false}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace

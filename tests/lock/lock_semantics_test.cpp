@@ -232,7 +232,7 @@ class LockObjectTest : public LockTest, public ::testing::WithParamInterface<Exi
 TEST_P(LockObjectTest, CreateMutexUsesOnlyASoundObject) {
   const ExistingObject& existing = GetParam();
   if (!existing.content.empty()) {
-    const int fd = shm_open(object_.name().c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    const int fd = open(object_.path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(static_cast<ssize_t>(existing.content.size()),
               write(fd, existing.content.data(), existing.content.size()));

@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/named_lock.h"
+#include "platform/posix/lock_location.h"
 #include "platform/posix/lock_state.h"
 #include "vorn_dal_pelu7.h"
 
@@ -181,29 +183,36 @@ int LockAttempt::finish() {
 
 PrivateLockObject::PrivateLockObject() {
   static int counter = 0;
-  prefix_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
-  shm_unlink(name().c_str());
-  platform::testing::setLockObjectPrefix(prefix_);
+  stem_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
+  unlink(path().c_str());
+  platform::testing::setLockObjectPrefix(stem_);
 }
 
 PrivateLockObject::~PrivateLockObject() {
   platform::testing::setLockObjectPrefix("");
-  // The objects of the users that the tests switched to end in ".UID".
-  const std::string stem = prefix_.substr(1) + ".";
-  if (DIR* folder = opendir("/dev/shm")) {
-    while (const dirent* entry = readdir(folder)) {
-      if (std::string(entry->d_name).rfind(stem, 0) == 0) {
-        std::string path(1, '/');
-        path.append(entry->d_name);
-        shm_unlink(path.c_str());
-      }
+  std::vector<std::string> folders{"/dev/shm", "/run"};
+  if (DIR* runtime = opendir("/run/user")) {
+    while (const dirent* entry = readdir(runtime)) {
+      if (entry->d_name[0] != '.') folders.push_back(std::string("/run/user/") + entry->d_name);
     }
-    closedir(folder);
+    closedir(runtime);
+  }
+  // The objects of the users that the tests switched to end in ".UID".
+  const std::string start = stem_.substr(1) + ".";
+  for (const std::string& folder : folders) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) continue;
+    while (const dirent* entry = readdir(listing)) {
+      if (std::string(entry->d_name).rfind(start, 0) == 0) unlink((folder + "/" + entry->d_name).c_str());
+    }
+    closedir(listing);
   }
 }
 
-std::string PrivateLockObject::name() const { return nameFor(geteuid()); }
+std::string PrivateLockObject::path() const { return pathFor(geteuid()); }
 
-std::string PrivateLockObject::nameFor(uid_t uid) const { return platform::posix::lockObjectName(prefix_, uid); }
+std::string PrivateLockObject::pathFor(uid_t uid) const { return platform::posix::lockObjectPath(stem_, uid); }
+
+std::string PrivateLockObject::nameFor(uid_t uid) const { return platform::posix::lockObjectName(stem_, uid); }
 
 }  // namespace locktest

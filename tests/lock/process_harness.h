@@ -92,21 +92,23 @@ class LockAttempt {
 };
 
 // Lock objects of this test process only, removed at the end (those of
-// every user). Handles created while it lives use its prefix instead of
-// "/SemVornDal".
+// every user, in every folder a lock object may live in). Handles created
+// while it lives use its stem instead of "/SemVornDal".
 class PrivateLockObject {
  public:
   PrivateLockObject();
   ~PrivateLockObject();
   PrivateLockObject(const PrivateLockObject&) = delete;
   PrivateLockObject& operator=(const PrivateLockObject&) = delete;
-  // The object of the effective user, or of `uid`.
-  std::string name() const;
+  // The object of the effective user, or of `uid`, where that user's
+  // handles would open it now.
+  std::string path() const;
+  std::string pathFor(uid_t uid) const;
+  // Its file name alone, for a folder of the test's choosing.
   std::string nameFor(uid_t uid) const;
-  std::string path() const { return "/dev/shm" + name(); }
 
  private:
-  std::string prefix_;
+  std::string stem_;
 };
 
 }  // namespace locktest
