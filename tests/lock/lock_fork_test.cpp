@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <optional>
 
 #include "process_harness.h"
 #include "support/dal_fixture.h"
@@ -15,16 +14,7 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
-
-// Child: reports 'w', then 'L' once it holds the lock, and releases it.
-int lockOnce(Channel& test) {
-  void* lock = nullptr;
-  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
-  test.send('w');
-  if (VORN_DAL_LockMutex(lock) != 0) return 2;
-  test.send('L');
-  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
-}
+using locktest::lockOnce;
 
 // Child: takes the lock, forks a worker that inherits it, reports the
 // worker's id and ends. The worker, on the command 'u', releases the lock
@@ -130,25 +120,13 @@ TEST_P(SharedHandleTest, AKilledTakerIsRecoveredAndTheSurvivorTakesAgain) {
   ASSERT_NE(0, taker);
   ASSERT_NE(0, survivor);
 
-  std::optional<ChildProcess> waiter;
-  if (scenario.waiterFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-    EXPECT_TRUE(locktest::waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
-    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
-  }
-  ASSERT_EQ(0, kill(taker, SIGKILL));
-  if (scenario.parentTakes) {
-    EXPECT_EQ(128 + SIGKILL, parent.wait());
-  }
-  if (!scenario.waiterFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-  }
-  // Within one recovery slice while the survivor lives; receive() gives up
-  // only after a minute.
-  EXPECT_EQ('L', waiter->receive());
-  EXPECT_EQ(0, waiter->wait());
+  // Recovered while the survivor, which shares the handle, lives.
+  locktest::expectRecovery(scenario.waiterFirst, [&] {
+    ASSERT_EQ(0, kill(taker, SIGKILL));
+    if (scenario.parentTakes) {
+      EXPECT_EQ(128 + SIGKILL, parent.wait());
+    }
+  });
 
   parent.send('s');  // read by the survivor, which shares the pipes
   int result = -1;

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "platform/posix/lock_location.h"
@@ -23,18 +22,9 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
+using locktest::lockOnce;
 
 constexpr int kNoNamespace = 77;
-
-// Child: reports 'w', then 'L' once it holds the lock, and releases it.
-int lockOnce(Channel& test) {
-  void* lock = nullptr;
-  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
-  test.send('w');
-  if (VORN_DAL_LockMutex(lock) != 0) return 2;
-  test.send('L');
-  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
-}
 
 // What the processes of holdInNewPidNamespace report, in one write each.
 struct Report {
@@ -89,21 +79,7 @@ TEST_P(OtherPidNamespaceTest, AKilledHolderIsRecovered) {
   if (holder == 0) GTEST_SKIP() << "no PID namespace here";
   ASSERT_EQ(1, holderWithin) << "the holder is the first process of its namespace";
 
-  std::optional<ChildProcess> waiter;
-  if (waiterFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-    EXPECT_TRUE(locktest::waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
-    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
-  }
-  ASSERT_EQ(0, kill(holder, SIGKILL));
-  if (!waiterFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-  }
-  // Within one recovery slice; receive() gives up only after a minute.
-  EXPECT_EQ('L', waiter->receive());
-  EXPECT_EQ(0, waiter->wait());
+  locktest::expectRecovery(waiterFirst, [&] { ASSERT_EQ(0, kill(holder, SIGKILL)); });
   container.send('q');
   EXPECT_EQ(0, container.wait());
 }

@@ -18,6 +18,7 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
+using locktest::lockOnce;
 
 // Child: takes the lock, reports 'L' and waits for the test to end it.
 int holdForEver(Channel& test) {
@@ -26,16 +27,6 @@ int holdForEver(Channel& test) {
   test.send('L');
   test.receive();
   return 0;
-}
-
-// Child: reports 'w', then 'L' once it holds the lock, and releases it.
-int lockOnce(Channel& test) {
-  void* lock = nullptr;
-  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
-  test.send('w');
-  if (VORN_DAL_LockMutex(lock) != 0) return 2;
-  test.send('L');
-  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
 }
 
 struct KilledHolderCase {
@@ -56,24 +47,12 @@ TEST_P(KilledHolderTest, AnotherProcessGetsTheLock) {
   ChildProcess holder(holdForEver);
   ASSERT_EQ('L', holder.receive());
 
-  std::optional<ChildProcess> waiter;
-  if (scenario.waiterStartsFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-    EXPECT_TRUE(locktest::waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
-    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
-  }
-  holder.kill(SIGKILL);
-  if (scenario.reaped) {
-    EXPECT_EQ(128 + SIGKILL, holder.wait());
-  }
-  if (!scenario.waiterStartsFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-  }
-  // Within one recovery slice; receive() gives up only after a minute.
-  EXPECT_EQ('L', waiter->receive());
-  EXPECT_EQ(0, waiter->wait());
+  locktest::expectRecovery(scenario.waiterStartsFirst, [&] {
+    holder.kill(SIGKILL);
+    if (scenario.reaped) {
+      EXPECT_EQ(128 + SIGKILL, holder.wait());
+    }
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, KilledHolderTest,

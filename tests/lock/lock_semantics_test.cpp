@@ -20,6 +20,7 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
+using locktest::lockOnce;
 using locktest::LockAttempt;
 using Outcome = locktest::LockAttempt::Outcome;
 
@@ -42,18 +43,6 @@ int holdUntilTold(Channel& test) {
   if (test.receive() != 'u') return 3;
   if (VORN_DAL_UnLockMutex(lock) != 0) return 4;
   test.send('U');
-  return VORN_DAL_DestroyMutex(lock);
-}
-
-// Child: reports 'w' when about to lock, 'L' once it holds the lock, then
-// releases it.
-int lockOnce(Channel& test) {
-  void* lock = nullptr;
-  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
-  test.send('w');
-  if (VORN_DAL_LockMutex(lock) != 0) return 2;
-  test.send('L');
-  if (VORN_DAL_UnLockMutex(lock) != 0) return 3;
   return VORN_DAL_DestroyMutex(lock);
 }
 

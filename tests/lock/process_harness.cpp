@@ -1,6 +1,7 @@
 #include "process_harness.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -13,6 +14,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -124,6 +127,37 @@ int ChildProcess::wait() {
   reaped_ = true;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+int lockOnce(Channel& test) {
+  void* lock = nullptr;
+  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
+  test.send('w');
+  if (VORN_DAL_LockMutex(lock) != 0) return 2;
+  test.send('L');
+  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
+}
+
+void expectRecovery(bool waiterFirst, const std::function<void()>& endHolder) {
+  std::optional<ChildProcess> waiter;
+  auto startWaiter = [&] {
+    waiter.emplace(lockOnce);
+    ASSERT_EQ('w', waiter->receive());
+  };
+  if (waiterFirst) {
+    startWaiter();
+    if (::testing::Test::HasFatalFailure()) return;
+    EXPECT_TRUE(waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
+    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
+  }
+  endHolder();
+  if (::testing::Test::HasFatalFailure()) return;
+  if (!waiterFirst) {
+    startWaiter();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_EQ('L', waiter->receive());
+  EXPECT_EQ(0, waiter->wait());
 }
 
 bool nobodyIds(uid_t& uid, gid_t& gid) {

@@ -54,6 +54,16 @@ class ChildProcess {
   bool reaped_ = false;
 };
 
+// Child body: creates a handle, reports 'w', takes the lock, reports 'L',
+// then releases the lock and destroys the handle; 0 when every call succeeded.
+int lockOnce(Channel& test);
+
+// Checks that a holder of the lock that `endHolder` ends is recovered: with
+// `waiterFirst` by a process already asleep in its take (which must not get
+// the lock before), else by one that starts after the end. The recovery
+// takes about one recovery slice; the check gives up only after a minute.
+void expectRecovery(bool waiterFirst, const std::function<void()>& endHolder);
+
 // The ids of the user "nobody"; false when there is none.
 bool nobodyIds(uid_t& uid, gid_t& gid);
 
