@@ -21,7 +21,7 @@ constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
 // Layout version and size: a process built with another layout refuses the
 // object instead of misreading it.
 // The layout's number is also part of the object's name, so that an object
-// an older build left in /dev/shm is never met by this one.
+// an older build left behind is never met by this one.
 constexpr std::uint32_t kLockLayout = 4;
 constexpr std::uint32_t kLockVersion = (kLockLayout << 16) | sizeof(SharedLockState);
 
