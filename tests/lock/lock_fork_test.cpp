@@ -3,7 +3,10 @@
 // child releases it or ends too; a handle shared through a fork made before
 // the take does not stand for the other process's take.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 
@@ -141,5 +144,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, SharedHandleTest,
                                            SharedHandleCase{"ChildKilledWaiterFirst", false, true},
                                            SharedHandleCase{"ChildKilledWaiterLater", false, false}),
                          [](const auto& info) { return info.param.name; });
+
+// A child that could not get a description of its own at the fork (no file
+// descriptor to be had) does not take the lock through its parent's session:
+// its takes fail with -191 until it can get one, and then succeed.
+class ForkedHandleTest : public testsupport::DalTest {
+ protected:
+  locktest::PrivateLockObject object_;
+};
+
+TEST_F(ForkedHandleTest, AChildWithoutADescriptionOfItsOwnGetsOneAtItsNextTake) {
+  ChildProcess parent([](Channel& test) {
+    void* lock = nullptr;
+    if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
+    // No new descriptor in the child: the lowest free number is the limit.
+    const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    rlimit limits{};
+    if (lowest < 0 || close(lowest) != 0 || getrlimit(RLIMIT_NOFILE, &limits) != 0) return 2;
+    rlimit none = limits;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    if (setrlimit(RLIMIT_NOFILE, &none) != 0) return 3;
+    const pid_t child = fork();
+    if (child == 0) {
+      int results[3] = {VORN_DAL_LockMutex(lock), 1, 1};
+      setrlimit(RLIMIT_NOFILE, &limits);
+      results[1] = VORN_DAL_LockMutex(lock);
+      results[2] = VORN_DAL_UnLockMutex(lock);
+      test.sendBytes(results, sizeof results);
+      _exit(0);
+    }
+    setrlimit(RLIMIT_NOFILE, &limits);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : 4;
+  });
+  int results[3] = {1, 1, 1};
+  ASSERT_TRUE(parent.receiveBytes(results, sizeof results)) << "the child did not report";
+  EXPECT_EQ(VORN_DAL_ERR_LOCK, results[0]) << "without a description of its own";
+  EXPECT_EQ(0, results[1]) << "once it can have one";
+  EXPECT_EQ(0, results[2]);
+  EXPECT_EQ(0, parent.wait());
+}
 
 }  // namespace
