@@ -12,7 +12,10 @@ BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock
 TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind gnutls-bin libengine-pkcs11-openssl libnss3-tools \
               openssh-client openssh-server p11-kit dpkg-dev lintian man-db \
               openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2
-FUZZ_PKGS  := clang libclang-rt-14-dev
+# Debian 12's clang 16: the default clang 14 with libstdc++ 12 has no
+# std::source_location, which the DAL's log uses.
+FUZZ_CLANG := 16
+FUZZ_PKGS  := clang-$(FUZZ_CLANG) libclang-rt-$(FUZZ_CLANG)-dev
 
 PREFIX     ?= /usr/local
 DESTDIR    ?=
@@ -74,7 +77,8 @@ FUZZ_TARGETS := hostile_card vtoken_apdu token_state cipher_stream
 FUZZ_TIME    ?= 600
 
 fuzz: deps-fuzz
-	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DPELU7_FUZZ=ON $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_FUZZ) -DPELU7_FUZZ=ON -DCMAKE_C_COMPILER=clang-$(FUZZ_CLANG) \
+	  -DCMAKE_CXX_COMPILER=clang++-$(FUZZ_CLANG) $(CMAKE_ARGS)
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
 	@for target in $(FUZZ_TARGETS); do \
 	  mkdir -p $(BUILD_FUZZ)/corpus/$$target $(BUILD_FUZZ)/findings/$$target || exit 1; \

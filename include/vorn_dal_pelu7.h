@@ -219,10 +219,12 @@ VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetErrMsg(int code, char *msg);
 /* The lock "SemVornDal" shared by the processes that use the token. As a
  * Windows named object lives in the namespace of one log-on, there is one lock
  * per user: all processes of one user share it, other users (root included)
- * have their own, and none can lock another out. A child forked while the
- * lock is held keeps it held after its parent ends, until it releases it or
- * ends too. LockMutex returns -191 rather than wait for ever on a holder it
- * cannot check (another PID namespace) or on a damaged lock object. */
+ * have their own (on Linux in /run, or the user's runtime folder where the
+ * system has one). A holder that ends without releasing is recovered. A
+ * child forked while the lock is held keeps it held after its parent ends,
+ * until it releases it or ends too; a child forked before a take never
+ * stands for it. LockMutex returns -191 rather than wait for ever on a
+ * damaged lock object. */
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateMutex(void **lockOut);
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_LockMutex(void *lock);
 VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnLockMutex(void *lock);

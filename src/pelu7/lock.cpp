@@ -1,8 +1,8 @@
 // The exports of the lock "SemVornDal" shared by the processes of one user
 // (behaviour in platform/named_lock.h).
 //
-// Failures. LockMutex returns -191 when the operating system fails it, the
-// guard does not come free, or the holder cannot be checked in time;
+// Failures. LockMutex returns -191 when the operating system fails it or
+// the holder cannot be decided in time (a damaged lock object);
 // LockMutex and UnLockMutex return -191 when the handle is null; 0 otherwise. CreateMutex returns -190 when the
 // handle cannot be allocated (logging "******>malloc") or the lock cannot be
 // opened, reserved, mapped or trusted.

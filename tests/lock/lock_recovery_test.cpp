@@ -1,7 +1,6 @@
 // A holder that dies does not block the others for ever: its lock is taken
 // over once it has surely ended, and only then.
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
+using locktest::lockOnce;
 
 // Child: takes the lock, reports 'L' and waits for the test to end it.
 int holdForEver(Channel& test) {
@@ -27,16 +27,6 @@ int holdForEver(Channel& test) {
   test.send('L');
   test.receive();
   return 0;
-}
-
-// Child: reports 'w', then 'L' once it holds the lock, and releases it.
-int lockOnce(Channel& test) {
-  void* lock = nullptr;
-  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
-  test.send('w');
-  if (VORN_DAL_LockMutex(lock) != 0) return 2;
-  test.send('L');
-  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
 }
 
 struct KilledHolderCase {
@@ -57,24 +47,12 @@ TEST_P(KilledHolderTest, AnotherProcessGetsTheLock) {
   ChildProcess holder(holdForEver);
   ASSERT_EQ('L', holder.receive());
 
-  std::optional<ChildProcess> waiter;
-  if (scenario.waiterStartsFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-    EXPECT_TRUE(locktest::waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
-    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
-  }
-  holder.kill(SIGKILL);
-  if (scenario.reaped) {
-    EXPECT_EQ(128 + SIGKILL, holder.wait());
-  }
-  if (!scenario.waiterStartsFirst) {
-    waiter.emplace(lockOnce);
-    ASSERT_EQ('w', waiter->receive());
-  }
-  // Within one recovery slice; receive() gives up only after a minute.
-  EXPECT_EQ('L', waiter->receive());
-  EXPECT_EQ(0, waiter->wait());
+  locktest::expectRecovery(scenario.waiterStartsFirst, [&] {
+    holder.kill(SIGKILL);
+    if (scenario.reaped) {
+      EXPECT_EQ(128 + SIGKILL, holder.wait());
+    }
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, KilledHolderTest,
@@ -84,28 +62,69 @@ INSTANTIATE_TEST_SUITE_P(Cases, KilledHolderTest,
                                            KilledHolderCase{"WaiterLaterHolderZombie", false, false}),
                          [](const auto& info) { return info.param.name; });
 
-// A process killed in the middle of a transition, holding the guard of the
-// shared state, does not stop the lock from working.
-TEST(LockGuardTest, AProcessKilledWhileHoldingTheGuardDoesNotBlockOthers) {
-  locktest::PrivateLockObject object;
-  ChildProcess dying([&](Channel& test) {
-    platform::posix::LockObject shared;
-    if (!platform::posix::openLockObject(object.name().c_str(), shared) || pthread_mutex_lock(&shared.state->guard) != 0)
-      return 1;
-    test.send('G');
-    test.receive();
-    return 0;
-  });
-  ASSERT_EQ('G', dying.receive());
-  dying.kill(SIGKILL);
-  EXPECT_EQ(128 + SIGKILL, dying.wait());
-
+// Child: takes the lock, reports 'L'; on 'u' releases it and reports 'U',
+// then waits for the test to end it.
+int holdUntilTold(Channel& test) {
   void* lock = nullptr;
-  ASSERT_EQ(0, VORN_DAL_CreateMutex(&lock));
-  EXPECT_EQ(0, VORN_DAL_LockMutex(lock));
-  EXPECT_EQ(0, VORN_DAL_UnLockMutex(lock));
-  EXPECT_EQ(0, VORN_DAL_DestroyMutex(lock));
+  if (VORN_DAL_CreateMutex(&lock) != 0 || VORN_DAL_LockMutex(lock) != 0) return 1;
+  test.send('L');
+  if (test.receive() != 'u' || VORN_DAL_UnLockMutex(lock) != 0) return 2;
+  test.send('U');
+  test.receive();
+  return 0;
 }
+
+struct StuckWaiterCase {
+  const char* name;
+  int signal;            // what stops the first waiter while it waits
+  bool holderReleases;   // the holder releases, or is killed
+};
+
+void PrintTo(const StuckWaiterCase& scenario, std::ostream* out) { *out << scenario.name; }
+
+class StuckWaiterTest : public testsupport::DalTest, public ::testing::WithParamInterface<StuckWaiterCase> {
+ protected:
+  locktest::PrivateLockObject object_;
+};
+
+// A waiter that is stopped (a debugger, a frozen cgroup) or killed while it
+// waits holds nothing that the others need: when the lock comes free, or its
+// holder dies, the next waiter gets it, also when the release woke the
+// stopped one.
+TEST_P(StuckWaiterTest, TheOtherWaitersStillGetTheLock) {
+  const StuckWaiterCase& scenario = GetParam();
+  ChildProcess holder(holdUntilTold);
+  ASSERT_EQ('L', holder.receive());
+  ChildProcess stuck(lockOnce);
+  ASSERT_EQ('w', stuck.receive());
+  ASSERT_TRUE(locktest::waitUntilSleeping(stuck.pid(), stuck.pid(), [&] { return stuck.hasEvent(); }));
+  stuck.kill(scenario.signal);
+  ChildProcess waiter(lockOnce);
+  ASSERT_EQ('w', waiter.receive());
+  EXPECT_TRUE(locktest::waitUntilSleeping(waiter.pid(), waiter.pid(), [&] { return waiter.hasEvent(); }));
+
+  if (scenario.holderReleases) {
+    holder.send('u');
+    EXPECT_EQ('U', holder.receive());
+  } else {
+    holder.kill(SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, holder.wait());
+  }
+  EXPECT_EQ('L', waiter.receive());
+  EXPECT_EQ(0, waiter.wait());
+  if (scenario.signal == SIGSTOP) {
+    stuck.kill(SIGCONT);
+    EXPECT_EQ('L', stuck.receive()) << "the waiter that was stopped gets the lock in turn";
+    EXPECT_EQ(0, stuck.wait());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StuckWaiterTest,
+                         ::testing::Values(StuckWaiterCase{"StoppedHolderReleases", SIGSTOP, true},
+                                           StuckWaiterCase{"StoppedHolderKilled", SIGSTOP, false},
+                                           StuckWaiterCase{"KilledHolderReleases", SIGKILL, true},
+                                           StuckWaiterCase{"KilledHolderKilled", SIGKILL, false}),
+                         [](const auto& info) { return info.param.name; });
 
 // Which recorded holders count as ended.
 enum class Holder {

@@ -20,6 +20,7 @@ namespace {
 
 using locktest::Channel;
 using locktest::ChildProcess;
+using locktest::lockOnce;
 using locktest::LockAttempt;
 using Outcome = locktest::LockAttempt::Outcome;
 
@@ -42,18 +43,6 @@ int holdUntilTold(Channel& test) {
   if (test.receive() != 'u') return 3;
   if (VORN_DAL_UnLockMutex(lock) != 0) return 4;
   test.send('U');
-  return VORN_DAL_DestroyMutex(lock);
-}
-
-// Child: reports 'w' when about to lock, 'L' once it holds the lock, then
-// releases it.
-int lockOnce(Channel& test) {
-  void* lock = nullptr;
-  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
-  test.send('w');
-  if (VORN_DAL_LockMutex(lock) != 0) return 2;
-  test.send('L');
-  if (VORN_DAL_UnLockMutex(lock) != 0) return 3;
   return VORN_DAL_DestroyMutex(lock);
 }
 
@@ -232,7 +221,7 @@ class LockObjectTest : public LockTest, public ::testing::WithParamInterface<Exi
 TEST_P(LockObjectTest, CreateMutexUsesOnlyASoundObject) {
   const ExistingObject& existing = GetParam();
   if (!existing.content.empty()) {
-    const int fd = shm_open(object_.name().c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    const int fd = open(object_.path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(static_cast<ssize_t>(existing.content.size()),
               write(fd, existing.content.data(), existing.content.size()));

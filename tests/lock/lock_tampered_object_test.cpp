@@ -1,6 +1,6 @@
-// A lock object that is not what this library made of it, or that names a
-// holder nobody can check: CreateMutex refuses what it cannot trust, and
-// LockMutex gives up with -191 after a bounded wait instead of waiting for ever.
+// A lock object that is not what this library made of it, or whose record
+// cannot be right: CreateMutex refuses what it cannot trust, and LockMutex
+// gives up with -191 after a bounded wait instead of waiting for ever.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,21 +55,19 @@ const Tampering kTamperings[] = {
      VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
     {"SleepingOnAFreeLock", [](const std::string&, SharedLockState& state) { state.owner = platform::posix::kSleeping; },
      VORN_DAL_ERR_CREATE_LOCK, kNotRun, kNotRun},
-    // glibc keeps the owner's thread id in the first word of the mutex; no
-    // robust list holds this one, so no thread's end will ever free it. Only
-    // a take that has to look at the holder needs the guard; a release never.
-    {"GuardOwnedByNoThread",
-     [](const std::string&, SharedLockState& state) {
-       state.guard.__data.__lock = 0x3FFFFFFF;
-       recordHolder(state, platform::posix::currentProcess());
-     },
-     0, VORN_DAL_ERR_LOCK, 0},
-    {"HolderInAnotherPidNamespace",
+    // A holder in another PID namespace whose session has ended: the kernel
+    // dropped its session lock when it ended, so its take is over.
+    {"EndedHolderInAnotherPidNamespace",
      [](const std::string&, SharedLockState& state) {
        platform::posix::ProcessRecord holder = platform::posix::currentProcess();
        holder.pidNamespace += 1;
        recordHolder(state, holder);
      },
+     0, 0, 0},
+    // A record naming a live process (the test's own) for a session that no
+    // handle holds: no sound take leaves that behind.
+    {"RecordNamingALiveStranger",
+     [](const std::string&, SharedLockState& state) { recordHolder(state, platform::posix::currentProcess()); },
      0, VORN_DAL_ERR_LOCK, 0},
     // A taker that ended between taking the owner word and recording itself:
     // its session is gone, so the lock is taken over.
@@ -99,7 +97,7 @@ TEST_P(TamperedObjectTest, CreateAndLock) {
   const Tampering& tampering = GetParam();
   if (tampering.needsRoot && geteuid() != 0) GTEST_SKIP() << "needs root to chown";
   platform::posix::LockObject shared;
-  ASSERT_TRUE(platform::posix::openLockObject(object_.name().c_str(), shared));
+  ASSERT_TRUE(platform::posix::openLockObject(object_.path().c_str(), shared));
   tampering.tamper(object_.path(), *shared.state);
   platform::posix::closeLockObject(shared);
   if (HasFatalFailure()) return;

@@ -57,7 +57,7 @@ TEST_P(LockUsersTest, EachUserHasALockOfTheirOwn) {
 
   for (const uid_t uid : {uid_t{0}, nobodyUid_}) {
     struct stat info {};
-    ASSERT_EQ(0, stat(("/dev/shm" + object_.nameFor(uid)).c_str(), &info));
+    ASSERT_EQ(0, stat(object_.pathFor(uid).c_str(), &info));
     EXPECT_EQ(uid, info.st_uid);
     EXPECT_EQ(0600u, info.st_mode & 07777);
   }

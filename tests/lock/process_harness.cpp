@@ -1,6 +1,7 @@
 #include "process_harness.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -13,9 +14,13 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/named_lock.h"
+#include "platform/posix/lock_location.h"
 #include "platform/posix/lock_state.h"
 #include "vorn_dal_pelu7.h"
 
@@ -124,6 +129,37 @@ int ChildProcess::wait() {
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
+int lockOnce(Channel& test) {
+  void* lock = nullptr;
+  if (VORN_DAL_CreateMutex(&lock) != 0) return 1;
+  test.send('w');
+  if (VORN_DAL_LockMutex(lock) != 0) return 2;
+  test.send('L');
+  return VORN_DAL_UnLockMutex(lock) == 0 && VORN_DAL_DestroyMutex(lock) == 0 ? 0 : 3;
+}
+
+void expectRecovery(bool waiterFirst, const std::function<void()>& endHolder) {
+  std::optional<ChildProcess> waiter;
+  auto startWaiter = [&] {
+    waiter.emplace(lockOnce);
+    ASSERT_EQ('w', waiter->receive());
+  };
+  if (waiterFirst) {
+    startWaiter();
+    if (::testing::Test::HasFatalFailure()) return;
+    EXPECT_TRUE(waitUntilSleeping(waiter->pid(), waiter->pid(), [&] { return waiter->hasEvent(); }));
+    EXPECT_FALSE(waiter->hasEvent()) << "took the lock while its holder lived";
+  }
+  endHolder();
+  if (::testing::Test::HasFatalFailure()) return;
+  if (!waiterFirst) {
+    startWaiter();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_EQ('L', waiter->receive());
+  EXPECT_EQ(0, waiter->wait());
+}
+
 bool nobodyIds(uid_t& uid, gid_t& gid) {
   const passwd* entry = getpwnam("nobody");
   if (entry == nullptr) return false;
@@ -181,29 +217,36 @@ int LockAttempt::finish() {
 
 PrivateLockObject::PrivateLockObject() {
   static int counter = 0;
-  prefix_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
-  shm_unlink(name().c_str());
-  platform::testing::setLockObjectPrefix(prefix_);
+  stem_ = "/SemVornDal.test." + std::to_string(getpid()) + "." + std::to_string(++counter);
+  unlink(path().c_str());
+  platform::testing::setLockObjectPrefix(stem_);
 }
 
 PrivateLockObject::~PrivateLockObject() {
   platform::testing::setLockObjectPrefix("");
-  // The objects of the users that the tests switched to end in ".UID".
-  const std::string stem = prefix_.substr(1) + ".";
-  if (DIR* folder = opendir("/dev/shm")) {
-    while (const dirent* entry = readdir(folder)) {
-      if (std::string(entry->d_name).rfind(stem, 0) == 0) {
-        std::string path(1, '/');
-        path.append(entry->d_name);
-        shm_unlink(path.c_str());
-      }
+  std::vector<std::string> folders{"/dev/shm", "/run"};
+  if (DIR* runtime = opendir("/run/user")) {
+    while (const dirent* entry = readdir(runtime)) {
+      if (entry->d_name[0] != '.') folders.push_back(std::string("/run/user/") + entry->d_name);
     }
-    closedir(folder);
+    closedir(runtime);
+  }
+  // The objects of the users that the tests switched to end in ".UID".
+  const std::string start = stem_.substr(1) + ".";
+  for (const std::string& folder : folders) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) continue;
+    while (const dirent* entry = readdir(listing)) {
+      if (std::string(entry->d_name).rfind(start, 0) == 0) unlink((folder + "/" + entry->d_name).c_str());
+    }
+    closedir(listing);
   }
 }
 
-std::string PrivateLockObject::name() const { return nameFor(geteuid()); }
+std::string PrivateLockObject::path() const { return pathFor(geteuid()); }
 
-std::string PrivateLockObject::nameFor(uid_t uid) const { return platform::posix::lockObjectName(prefix_, uid); }
+std::string PrivateLockObject::pathFor(uid_t uid) const { return platform::posix::lockObjectPath(stem_, uid); }
+
+std::string PrivateLockObject::nameFor(uid_t uid) const { return platform::posix::lockObjectName(stem_, uid); }
 
 }  // namespace locktest

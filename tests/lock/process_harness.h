@@ -54,6 +54,16 @@ class ChildProcess {
   bool reaped_ = false;
 };
 
+// Child body: creates a handle, reports 'w', takes the lock, reports 'L',
+// then releases the lock and destroys the handle; 0 when every call succeeded.
+int lockOnce(Channel& test);
+
+// Checks that a holder of the lock that `endHolder` ends is recovered: with
+// `waiterFirst` by a process already asleep in its take (which must not get
+// the lock before), else by one that starts after the end. The recovery
+// takes about one recovery slice; the check gives up only after a minute.
+void expectRecovery(bool waiterFirst, const std::function<void()>& endHolder);
+
 // The ids of the user "nobody"; false when there is none.
 bool nobodyIds(uid_t& uid, gid_t& gid);
 
@@ -92,21 +102,23 @@ class LockAttempt {
 };
 
 // Lock objects of this test process only, removed at the end (those of
-// every user). Handles created while it lives use its prefix instead of
-// "/SemVornDal".
+// every user, in every folder a lock object may live in). Handles created
+// while it lives use its stem instead of "/SemVornDal".
 class PrivateLockObject {
  public:
   PrivateLockObject();
   ~PrivateLockObject();
   PrivateLockObject(const PrivateLockObject&) = delete;
   PrivateLockObject& operator=(const PrivateLockObject&) = delete;
-  // The object of the effective user, or of `uid`.
-  std::string name() const;
+  // The object of the effective user, or of `uid`, where that user's
+  // handles would open it now.
+  std::string path() const;
+  std::string pathFor(uid_t uid) const;
+  // Its file name alone, for a folder of the test's choosing.
   std::string nameFor(uid_t uid) const;
-  std::string path() const { return "/dev/shm" + name(); }
 
  private:
-  std::string prefix_;
+  std::string stem_;
 };
 
 }  // namespace locktest

@@ -170,4 +170,44 @@ Liveness sessionLiveness(int observerFd, std::uint64_t session) {
   return range.l_type == F_UNLCK ? Liveness::kEnded : Liveness::kAlive;
 }
 
+namespace {
+
+bool sameFile(int fd, int other) {
+  struct stat first {};
+  struct stat second {};
+  return fstat(fd, &first) == 0 && fstat(other, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+int openChecked(const char* path, int fd) {
+  const int reopened = open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+  if (reopened < 0) return -1;
+  if (sameFile(fd, reopened)) return reopened;
+  close(reopened);
+  return -1;
+}
+
+}  // namespace
+
+int reopenDescription(int fd, const char* path) {
+  // "/proc/self/fd/" and the number, written without the allocator.
+  char procPath[48] = "/proc/self/fd/";
+  char digits[16];
+  int count = 0;
+  for (unsigned value = static_cast<unsigned>(fd); count == 0 || value != 0; value /= 10)
+    digits[count++] = static_cast<char>('0' + value % 10);
+  char* end = procPath + std::strlen(procPath);
+  while (count > 0) *end++ = digits[--count];
+  *end = '\0';
+  // The link under /proc names the file itself (O_NOFOLLOW is not wanted
+  // there): a plain open of it follows to the object.
+  int reopened = open(procPath, O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (reopened >= 0 && !sameFile(fd, reopened)) {
+    close(reopened);
+    reopened = -1;
+  }
+  if (reopened < 0 && path != nullptr) reopened = openChecked(path, fd);
+  return reopened;
+}
+
 }  // namespace platform::posix

@@ -46,4 +46,10 @@ bool beginSession(int objectFd, std::uint64_t session);
 // session lock. kUnknown when the kernel refused the question.
 Liveness sessionLiveness(int observerFd, std::uint64_t session);
 
+// A new open file description (close-on-exec) of the file open as `fd`,
+// through /proc/self/fd, else through `path` when that still names the same
+// file; -1 when neither works. It makes no memory allocation (it also runs in
+// a child just forked).
+int reopenDescription(int fd, const char* path);
+
 }  // namespace platform::posix

@@ -18,11 +18,11 @@ namespace platform::posix {
 namespace {
 
 constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
-// Layout version and size: a process built with another layout (another
-// pthread ABI) refuses the object instead of misreading it.
+// Layout version and size: a process built with another layout refuses the
+// object instead of misreading it.
 // The layout's number is also part of the object's name, so that an object
-// an older build left in /dev/shm is never met by this one.
-constexpr std::uint32_t kLockLayout = 3;
+// an older build left behind is never met by this one.
+constexpr std::uint32_t kLockLayout = 4;
 constexpr std::uint32_t kLockVersion = (kLockLayout << 16) | sizeof(SharedLockState);
 
 // flock on the object, released on scope exit. It must be released
@@ -47,13 +47,6 @@ class CreationLock {
 
 bool initialiseState(SharedLockState& state) {
   std::memset(static_cast<void*>(&state), 0, sizeof state);
-  pthread_mutexattr_t attributes;
-  if (pthread_mutexattr_init(&attributes) != 0) return false;
-  const bool made = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
-                    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
-                    pthread_mutex_init(&state.guard, &attributes) == 0;
-  pthread_mutexattr_destroy(&attributes);
-  if (!made) return false;
   state.version = kLockVersion;
   std::atomic_ref<std::uint32_t>(state.magic).store(kLockMagic, std::memory_order_release);
   return true;
@@ -113,58 +106,35 @@ timespec toTimespec(std::chrono::nanoseconds duration) {
   return timespec{static_cast<time_t>(seconds.count()), static_cast<long>((duration - seconds).count())};
 }
 
-// Waits for the guard up to `limit`.
-int lockBy(pthread_mutex_t& guard, std::chrono::milliseconds limit) {
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  const timespec wait = toTimespec(limit);
-  deadline.tv_sec += wait.tv_sec;
-  deadline.tv_nsec += wait.tv_nsec;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  return pthread_mutex_clocklock(&guard, CLOCK_MONOTONIC, &deadline);
-}
-
 }  // namespace
 
-std::string lockObjectName(const std::string& prefix, uid_t uid) {
-  return prefix + "." + std::to_string(uid) + ".v" + std::to_string(kLockLayout);
+std::string lockObjectName(const std::string& stem, uid_t uid) {
+  return stem + "." + std::to_string(uid) + ".v" + std::to_string(kLockLayout);
 }
 
-bool openLockObject(const char* name, LockObject& object) {
-  File file(shm_open(name, O_RDWR | O_CREAT | O_CLOEXEC, kLockObjectMode));
+bool openLockObject(const char* path, LockObject& object) {
+  File file(open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, kLockObjectMode));
   if (!file) return false;
   // The file lock serialises creation and initialisation; it goes away when
   // released, or when a creator dies half-way.
   SharedLockState* state = prepareObject(fdOf(file));
   if (state == nullptr) return false;
+  // The mapping holds on to the description it was made from, and so would
+  // keep a session lock on it alive in every process that inherits the
+  // mapping: sessions go on a description of their own.
+  File sessions(reopenDescription(fdOf(file), path));
+  if (!sessions) {
+    munmap(state, sizeof(SharedLockState));
+    return false;
+  }
   object.state = state;
-  object.file = std::move(file);
+  object.file = std::move(sessions);
   return true;
 }
 
 void closeLockObject(LockObject& object) {
   if (object.state != nullptr) munmap(object.state, sizeof(SharedLockState));
   object = LockObject{};
-}
-
-StateGuard::StateGuard(SharedLockState& state, std::chrono::milliseconds limit) : state_(state), locked_(false) {
-  // Uncontended, the guard is taken without a system call or a clock reading.
-  int result = pthread_mutex_trylock(&state_.guard);
-  if (result == EBUSY) result = lockBy(state_.guard, limit);
-  // The previous owner died during a transition. Every transition leaves the
-  // state readable at each step (see named_lock.cpp), so it is consistent again.
-  if (result == EOWNERDEAD) {
-    result = pthread_mutex_consistent(&state_.guard);
-    if (result != 0) pthread_mutex_unlock(&state_.guard);
-  }
-  locked_ = result == 0;
-}
-
-StateGuard::~StateGuard() {
-  if (locked_) pthread_mutex_unlock(&state_.guard);
 }
 
 bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::milliseconds timeout) {

@@ -1,9 +1,8 @@
 // The state of the named lock in shared memory (see named_lock.cpp for the
-// design): the object that holds it, the owner word that waiters sleep on
-// (a futex), and the guard around the waiters' looks at the holder.
+// design): the object that holds it and the owner word that waiters sleep on
+// (a futex).
 #pragma once
 
-#include <pthread.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -15,18 +14,15 @@
 
 namespace platform::posix {
 
-// The object of user `uid` is a prefix ("/" and the lock's name) followed by
-// "." and the uid.
 inline constexpr mode_t kLockObjectMode = 0600;
 // How long a waiter sleeps before it looks at the holder again: a holder
 // that ends without releasing is taken over within about this time. A look
 // costs a few microseconds (one /proc file and one file-lock query).
 inline constexpr std::chrono::milliseconds kRecoverySlice{100};
-// How long a holder that cannot be checked, or a guard that does not come
-// free, is waited for before LockMutex and UnLockMutex give up with -191. The
-// guard is held for a few instructions only, and a holder is unchecked only
-// when it lives in another PID namespace without a session this process can
-// see, or when the object was tampered with.
+// How long a holder that cannot be checked is waited for before LockMutex
+// gives up with -191. A holder is unchecked only when the object was tampered
+// with (a record that names a live process whose session has ended), or when
+// the system refuses to answer about the holder.
 inline constexpr std::chrono::seconds kUncheckedHoldLimit{5};
 
 // The highest session number; the next one after it is 1 again.
@@ -37,9 +33,6 @@ inline constexpr std::uint32_t kSleeping = 0x80000000;
 struct SharedLockState {
   std::uint32_t magic;
   std::uint32_t version;
-  // Robust and process-shared; serialises the waiters' looks at the holder
-  // and their take-overs. A take of a free lock and a release do without it.
-  pthread_mutex_t guard;
   // The futex word: 0 when free, else the session of the handle that holds
   // the lock (lock_holder.h), with kSleeping when a waiter may sleep on it.
   // A take sets it with one compare-and-swap, a release clears it with one
@@ -54,38 +47,26 @@ struct SharedLockState {
   ProcessRecord holder;
 };
 
-// The name of the lock object of user `uid` under `prefix`.
-std::string lockObjectName(const std::string& prefix, uid_t uid);
+// The file name of the lock object of user `uid` for `stem` ("/" and the
+// lock's name): the stem, "." and the uid, and the layout ("/SemVornDal.0.v4").
+std::string lockObjectName(const std::string& stem, uid_t uid);
 
 // One handle's view of the object: its mapping and its own open file
-// description (which carries the handle's session lock).
+// description, which carries the handle's session lock. The mapping is made
+// from another description, which it keeps open as long as it exists (also
+// in forked children), and which therefore never carries a session lock.
 struct LockObject {
   SharedLockState* state = nullptr;
   File file;
   int fd() const { return fdOf(file); }
 };
 
-// Opens or creates the named object, reserves its memory and maps its state.
-// False when it cannot be created or reserved (a full /dev/shm), or when the
-// object found is not a plain object of the calling user with mode 0600 and a
-// sound state.
-bool openLockObject(const char* name, LockObject& object);
+// Opens or creates the object at `path`, reserves its memory and maps its
+// state. False when it cannot be created or reserved (a full tmpfs), or when
+// the object found is not a plain file of the calling user with mode 0600 and
+// a sound state.
+bool openLockObject(const char* path, LockObject& object);
 void closeLockObject(LockObject& object);
-
-// The guard around one transition of the state. ok() is false when the
-// operating system refused it or it did not come free within `limit`.
-class StateGuard {
- public:
-  StateGuard(SharedLockState& state, std::chrono::milliseconds limit);
-  ~StateGuard();
-  StateGuard(const StateGuard&) = delete;
-  StateGuard& operator=(const StateGuard&) = delete;
-  bool ok() const { return locked_; }
-
- private:
-  SharedLockState& state_;
-  bool locked_;
-};
 
 // Sleeps until the owner word moves on from `seen`, a release wakes this
 // waiter, or `timeout` has passed. False on an operating-system error.
@@ -95,13 +76,13 @@ bool waitForRelease(SharedLockState& state, std::uint32_t seen, std::chrono::mil
 void wakeOneWaiter(SharedLockState& state);
 
 // Gives the handle whose open file description is `objectFd` a session of its
-// own and begins it; 0 when no session could be begun. It needs no guard, so
-// that a handle can be made while the guard is stuck.
+// own and begins it; 0 when no session could be begun. It makes no memory
+// allocation (it also runs in a child just forked).
 std::uint32_t beginHandleSession(SharedLockState& state, int objectFd);
 
 namespace testing {
-// Waits for a holder that cannot be checked, or for the guard, only `limit`
-// instead of kUncheckedHoldLimit; zero restores it (tests only).
+// Waits for a holder that cannot be checked only `limit` instead of
+// kUncheckedHoldLimit; zero restores it (tests only).
 void setUncheckedHoldLimit(std::chrono::milliseconds limit);
 }  // namespace testing
 

@@ -1,74 +1,58 @@
 // The named lock on POSIX systems (behaviour in platform/named_lock.h).
 //
-// One lock per user. Each user has a lock object of their own, named after
-// the effective user id and the object's layout: for the name "SemVornDal"
-// the POSIX shared-memory object "/SemVornDal.UID.v3" (/dev/shm/...). All
-// processes of one user that see the same /dev/shm share it; processes of
-// different users (root included) never share a lock, and no user can keep
-// another from creating theirs. The object holds the owner word (the
-// holder's session, which waiters also sleep on as a futex), the holder's
-// record, the last session given out, and a robust process-shared mutex that
-// serialises the waiters' looks at the holder. It stays in /dev/shm after
-// the last handle is destroyed (it takes one page); the next creator reuses
-// it. A build with another layout uses another name, so an object an older
-// build left in /dev/shm does not stand in the way after an upgrade (the two
-// builds then do not exclude each other); an object of the right name but a
-// wrong layout is refused like a damaged one.
+// Where it lives. Each user has a lock object of their own, a file of one
+// page named after the lock, the effective user id and the object's layout,
+// in a folder that other users cannot write: /run for root
+// (/run/SemVornDal.0.v4), the user's runtime folder /run/user/UID where the
+// system provides one, else /dev/shm (lock_location.h). All processes of one
+// user that see the same folder share the lock; processes in a sandbox with a
+// private /run and /dev/shm have their own and are not serialised with the
+// others. Only in /dev/shm can another user occupy the name first; the
+// object found is trusted only when it is a plain file of the calling user
+// with mode 0600, the expected size and a state of this layout, and anything
+// else is refused with -190 rather than trusted or reset. The object stays
+// after the last handle is destroyed, and the next creator reuses it; a build
+// with another layout uses another name.
 //
-// Which object is trusted. Only a plain object owned by the calling user,
-// with mode 0600 (an unfinished empty one may be narrower, from the umask),
-// the expected size, and a state of this layout. Anything else is refused with
-// -190 rather than trusted or reset: whoever could write the object could
-// hold or corrupt the lock. Another user can only make a user's lock
-// unavailable by creating an object under that user's name in /dev/shm first,
-// on purpose; CreateMutex then returns -190 (it does not wait or fall back to
-// a name that the processes of one user might not agree on).
+// A full tmpfs. The object's memory is reserved (posix_fallocate) before it
+// is first written, so CreateMutex returns -190 instead of dying of SIGBUS.
 //
-// A full /dev/shm. The object's memory is reserved (posix_fallocate) before
-// it is first written, so CreateMutex returns -190 instead of dying of SIGBUS.
-//
-// Who holds it. Each handle begins a session when it is opened: its own open
-// file description of the object takes an OFD write lock on one byte
-// numbered by the session, and keeps it for the handle's life. A child
-// forked from a process with the handle inherits that description, and the
-// kernel keeps the session's lock until every process that shares it has
-// closed it or ended. Taking the lock records the holding process (process
-// id, start time from /proc/PID/stat, PID namespace; looked up once per
-// process and again after a fork) and the session of the handle it took the
-// lock through. The holder counts as at work while its process lives
-// (whatever became of its handle) or while its session lives (a forked child
-// still working under the lock after the parent has ended). A child that
-// closes the inherited handle, or execs (the descriptor is close-on-exec),
-// leaves the session.
+// Sessions. Each handle has an open file description of the object of its
+// own, on which it holds an OFD write lock on one byte numbered by its
+// session; the kernel drops that lock when the description is closed, also
+// when its process is killed. The owner word of the object holds the session
+// of the handle that took the lock. A child forked from a process with
+// handles gets new descriptions and sessions for them at once (fork handlers,
+// lock_handle.h), so a handle never stands for a take made in another
+// process. A take that held the lock at the fork is shared with the child
+// (the child keeps the old description open as long as that take holds), so
+// the lock stays held while a child forked under it works after its parent
+// has ended. A handle destroyed while a take through it holds the lock is
+// kept, with its description, until the take is over. So a session lives
+// exactly as long as some process may still work under its take.
 //
 // The cost of a take and a release. Neither makes a system call when nobody
-// waits: a take of a free lock is one compare-and-swap of the owner word
-// and a few stores of the cached process record, a release one exchange; the
-// session lock is taken once per handle, and a release wakes a waiter only
-// when one has marked the word before it sleeps. Only a take that finds the
-// lock held takes the guard and looks at the holder.
+// waits: a take of a free lock is one compare-and-swap of the owner word and
+// a few stores of the cached process record, a release one exchange; a
+// release wakes a waiter only when one has marked the word before it sleeps.
 //
 // A holder that ended. A waiter sleeps at most kRecoverySlice at a time and
-// then looks at the holder again: when the holder's process has surely ended
-// (no such process, a zombie, or another process under the same id) and its
-// session is gone, it takes the lock over. So the lock comes free at most
-// about one slice after its last worker ends, and at once for a process that
-// starts to wait later. A lock that was released and re-taken is never taken
-// over by mistake: the record names the new holder's process and session.
+// then looks at the holder: when the holder's session has ended, the take is
+// over and the waiter takes the lock over with a compare-and-swap (a session
+// that ended never takes again, so a stale look cannot take a new holder's
+// lock). The lock comes free about one slice after its last worker ended, at
+// once for a process that starts to wait later, whatever PID namespace the
+// holder lived in. Waiters hold nothing while they look: one that is stopped
+// or killed keeps no one else from the lock.
 //
-// A dead holder that took the lock through a description that the waiter
-// shares (a relative forked with the same handle) cannot be told apart from
-// one whose forked child still works under the lock: the kernel does not
-// report a description's own lock to it. Such a holder is treated as one
-// that cannot be checked.
-//
-// A holder that cannot be checked: one in another PID namespace, or a record
-// without a start time, whose session is not alive. It is treated as held for
-// kUncheckedHoldLimit (5 s) of one LockMutex call, which then returns -191; the
-// same goes for a guard that does not come free within that limit (an object
-// tampered with by its own user). LockMutex never waits for ever on what it
-// cannot check. A holder process that lives is waited for as long as it
-// lives, as a Windows semaphore would be.
+// A record that cannot be right. Each take also records the taking process
+// (process id, start time, PID namespace). A session that has ended while
+// the process recorded for it lives in this PID namespace means a damaged
+// record (or a holder that closed the library's descriptors behind its back);
+// LockMutex waits for it at most kUncheckedHoldLimit (5 s) and returns -191,
+// as it does when the system refuses to answer about the holder. It never
+// waits for ever on what it cannot decide; a holder whose session lives is
+// waited for as long as it lives, as a Windows semaphore would be.
 #include "platform/named_lock.h"
 
 #include <unistd.h>
@@ -76,22 +60,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 
+#include "lock_handle.h"
 #include "lock_holder.h"
+#include "lock_location.h"
 #include "lock_state.h"
 
 namespace platform {
-
-// What a lock handle points to: the caller's own view of the shared object,
-// and the session that its open file description holds for its life.
-class NamedLock {
- public:
-  posix::LockObject object;
-  std::uint32_t session = 0;
-};
-
 namespace posix {
 namespace {
 
@@ -99,7 +75,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 std::atomic<bool> failNextAllocation{false};
-std::string lockObjectPrefix;  // empty: "/" and the name asked for
+std::string lockObjectStem;  // empty: "/" and the name asked for
 std::atomic<milliseconds::rep> uncheckedHoldLimitMs{milliseconds(kUncheckedHoldLimit).count()};
 
 milliseconds uncheckedHoldLimit() { return milliseconds(uncheckedHoldLimitMs.load()); }
@@ -110,6 +86,8 @@ NamedLock* allocateHandle() {
 }
 
 std::atomic_ref<std::uint32_t> ownerWord(SharedLockState& state) { return std::atomic_ref<std::uint32_t>(state.owner); }
+
+std::uint32_t sessionOf(const NamedLock& handle) { return handle.session.load(std::memory_order_relaxed); }
 
 // Records the calling process as the holder that took the lock in `session`.
 // Each field is stored on its own (a waiter may read them at the same time);
@@ -132,28 +110,30 @@ bool recordedHolder(SharedLockState& state, std::uint32_t session, ProcessRecord
   return true;
 }
 
-// Whether the holder of `session` may still be at work. The holder's
-// session keeps it alive while any process that shares the holding handle
-// lives (a child forked under the lock outlives its parent); so does the
-// holder process itself while it lives (it may have closed the handle it
-// took the lock with). Only a holder whose process has surely ended and
-// whose session is gone is over; a taker that died before it wrote its
-// record is over once its session is gone.
+bool sameProcess(const ProcessRecord& one, const ProcessRecord& other) {
+  return one.pid == other.pid && one.startTime == other.startTime && one.pidNamespace == other.pidNamespace;
+}
+
+// Whether the take of `session` may still be at work.
 Liveness holderLiveness(NamedLock& handle, std::uint32_t session, const ProcessRecord& self) {
   SharedLockState& state = *handle.object.state;
   ProcessRecord holder;
   const bool recorded = recordedHolder(state, session, holder);
-  if (session == handle.session) {
-    // Taken through this very description, whose own lock the kernel does
-    // not report to it: only a live holder process tells anything.
-    return recorded && processLiveness(holder, self) == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
+  if (session == sessionOf(handle)) {
+    // Taken through this handle's own description, which no other process
+    // shares and whose lock the kernel does not report to it: a thread of
+    // this process holds it (or this one locks again, which waits as on
+    // Windows). A record of another process is damaged; one not written yet
+    // is a take of this process about to record itself.
+    return !recorded || sameProcess(holder, self) ? Liveness::kAlive : Liveness::kUnknown;
   }
   const Liveness sessionState = sessionLiveness(handle.object.fd(), session);
-  if (sessionState == Liveness::kAlive) return Liveness::kAlive;
-  if (!recorded) return sessionState;
-  const Liveness process = processLiveness(holder, self);
-  if (process == Liveness::kEnded && sessionState == Liveness::kEnded) return Liveness::kEnded;
-  return process == Liveness::kAlive ? Liveness::kAlive : Liveness::kUnknown;
+  if (sessionState != Liveness::kEnded) return sessionState;
+  // The session has ended: its take is over, unless the record names a
+  // process of this PID namespace that still lives (or cannot be told apart
+  // from one that does), which no sound take leaves behind.
+  if (!recorded || holder.pidNamespace != self.pidNamespace) return Liveness::kEnded;
+  return processLiveness(holder, self) == Liveness::kEnded ? Liveness::kEnded : Liveness::kUnknown;
 }
 
 // Takes a free lock; `sleeping` keeps kSleeping set for the waiters that may
@@ -161,15 +141,15 @@ Liveness holderLiveness(NamedLock& handle, std::uint32_t session, const ProcessR
 bool tryTakeFree(NamedLock& handle, bool sleeping) {
   std::uint32_t expected = 0;
   return ownerWord(*handle.object.state)
-      .compare_exchange_strong(expected, handle.session | (sleeping ? kSleeping : 0), std::memory_order_acquire,
+      .compare_exchange_strong(expected, sessionOf(handle) | (sleeping ? kSleeping : 0), std::memory_order_acquire,
                                std::memory_order_relaxed);
 }
 
-std::string objectPrefixFor(const char* name) {
-  if (!lockObjectPrefix.empty()) return lockObjectPrefix;
-  std::string prefix(1, '/');
-  prefix.append(name);
-  return prefix;
+std::string objectStemFor(const char* name) {
+  if (!lockObjectStem.empty()) return lockObjectStem;
+  std::string stem(1, '/');
+  stem.append(name);
+  return stem;
 }
 
 }  // namespace
@@ -184,35 +164,42 @@ void setUncheckedHoldLimit(milliseconds limit) {
 
 namespace testing {
 void failNextLockHandleAllocation() { posix::failNextAllocation = true; }
-void setLockObjectPrefix(const std::string& prefix) { posix::lockObjectPrefix = prefix; }
+void setLockObjectPrefix(const std::string& prefix) { posix::lockObjectStem = prefix; }
 }  // namespace testing
 
 using namespace posix;
 
 NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
+  if (anyKept()) sweepKept();
   NamedLock* handle = allocateHandle();
   if (handle == nullptr) return NamedLockOpening::kOutOfMemory;
   bool opened = false;
   try {
-    opened = openLockObject(lockObjectName(objectPrefixFor(name), geteuid()).c_str(), handle->object);
-  } catch (...) {  // the name could not be allocated
+    handle->path = lockObjectPath(objectStemFor(name), geteuid());
+    opened = openLockObject(handle->path.c_str(), handle->object);
+  } catch (...) {  // the path could not be allocated
   }
-  if (opened) handle->session = beginHandleSession(*handle->object.state, handle->object.fd());
-  if (!opened || handle->session == 0) {
+  std::uint32_t session = 0;
+  if (opened) session = beginHandleSession(*handle->object.state, handle->object.fd());
+  if (session == 0) {
     closeLockObject(handle->object);
     delete handle;
     return NamedLockOpening::kUnavailable;
   }
+  handle->session.store(session, std::memory_order_relaxed);
+  registerHandle(*handle);
   lock = handle;
   return NamedLockOpening::kOpened;
 }
 
 bool lockNamedLock(NamedLock& handle) noexcept {
+  if (handle.needsSession.load(std::memory_order_relaxed) && !renewSession(handle)) return false;
   SharedLockState& state = *handle.object.state;
   if (tryTakeFree(handle, false)) {
-    recordHolder(state, handle.session, thisProcess());
+    recordHolder(state, sessionOf(handle), thisProcess());
     return true;
   }
+  if (anyKept()) sweepKept();
   const ProcessRecord self = thisProcess();
   const milliseconds limit = uncheckedHoldLimit();
   // Since when the same session has been held by a holder that cannot be
@@ -222,41 +209,36 @@ bool lockNamedLock(NamedLock& handle) noexcept {
   std::uint32_t uncheckedSession = 0;
   bool slept = false;
   for (;;) {
-    std::uint32_t seen = 0;
-    {
-      StateGuard guard(state, limit);
-      if (!guard.ok()) return false;
-      seen = ownerWord(state).load(std::memory_order_acquire);
-      const std::uint32_t session = seen & ~kSleeping;
-      if (seen == 0) {
-        if (tryTakeFree(handle, slept)) break;
-        continue;
+    std::uint32_t seen = ownerWord(state).load(std::memory_order_acquire);
+    if (seen == 0) {
+      if (tryTakeFree(handle, slept)) break;
+      continue;
+    }
+    const std::uint32_t session = seen & ~kSleeping;
+    const Liveness holder = holderLiveness(handle, session, self);
+    if (holder == Liveness::kEnded) {
+      // Take over, keeping the word's kSleeping for the waiters.
+      if (ownerWord(state).compare_exchange_strong(seen, sessionOf(handle) | (seen & kSleeping),
+                                                   std::memory_order_acquire, std::memory_order_relaxed))
+        break;
+      continue;
+    }
+    if (holder == Liveness::kUnknown) {
+      if (!unchecked || uncheckedSession != session) {
+        unchecked = true;
+        uncheckedSince = Clock::now();
+        uncheckedSession = session;
+      } else if (Clock::now() - uncheckedSince >= limit) {
+        return false;
       }
-      const Liveness holder = holderLiveness(handle, session, self);
-      if (holder == Liveness::kEnded) {
-        // Take over, keeping the word's kSleeping for the waiters.
-        if (ownerWord(state).compare_exchange_strong(seen, handle.session | (seen & kSleeping),
-                                                     std::memory_order_acquire, std::memory_order_relaxed))
-          break;
-        continue;
-      }
-      if (holder == Liveness::kUnknown) {
-        if (!unchecked || uncheckedSession != session) {
-          unchecked = true;
-          uncheckedSince = Clock::now();
-          uncheckedSession = session;
-        } else if (Clock::now() - uncheckedSince >= limit) {
-          return false;
-        }
-      } else {
-        unchecked = false;
-      }
-      // Tell the releaser to wake someone before sleeping; the word changed
-      // in between when this fails.
-      if ((seen & kSleeping) == 0) {
-        if (!ownerWord(state).compare_exchange_strong(seen, seen | kSleeping, std::memory_order_relaxed)) continue;
-        seen |= kSleeping;
-      }
+    } else {
+      unchecked = false;
+    }
+    // Tell the releaser to wake someone before sleeping; the word changed in
+    // between when this fails.
+    if ((seen & kSleeping) == 0) {
+      if (!ownerWord(state).compare_exchange_strong(seen, seen | kSleeping, std::memory_order_relaxed)) continue;
+      seen |= kSleeping;
     }
     // Woken by a release, or after a while to look at the holder again.
     milliseconds timeout = kRecoverySlice;
@@ -267,7 +249,7 @@ bool lockNamedLock(NamedLock& handle) noexcept {
     if (!waitForRelease(state, seen, timeout)) return false;
     slept = true;
   }
-  recordHolder(state, handle.session, self);
+  recordHolder(state, sessionOf(handle), self);
   return true;
 }
 
@@ -276,16 +258,17 @@ bool unlockNamedLock(NamedLock& handle) noexcept {
   // record of the last holder stays: a free lock is not looked at.
   SharedLockState& state = *handle.object.state;
   if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
+  // Descriptions kept for a take that this release ended.
+  if (anyKept()) sweepKept();
   return true;
 }
 
 void closeNamedLock(NamedLock* handle) noexcept {
   if (handle == nullptr) return;
-  // Only this handle goes. A lock held through it stays held: its session
-  // ends with the handle's open file (unless a forked child shares it), but
-  // the record of the holding process keeps the lock while that process lives.
-  closeLockObject(handle->object);
-  delete handle;
+  // Only this handle goes. A lock held through it stays held: the handle and
+  // its session are kept until that take is over.
+  giveBackHandle(handle);
+  if (anyKept()) sweepKept();
 }
 
 }  // namespace platform

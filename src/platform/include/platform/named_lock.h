@@ -12,7 +12,10 @@
 // One lock per user. On Windows the name lives in the object namespace of one
 // log-on and is shared by that log-on's processes (CreateSemaphoreA,
 // WaitForSingleObject, ReleaseSemaphore, CloseHandle). On POSIX systems each
-// user has a lock object of their own (see posix/named_lock.cpp).
+// user has a lock object of their own in a folder other users cannot write
+// where the system has one; a holder that ends without releasing is
+// recovered, and a child forked with a handle never stands for its parent's
+// takes (see posix/named_lock.cpp).
 #pragma once
 
 #include <string>
@@ -33,8 +36,8 @@ enum class NamedLockOpening {
 NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept;
 
 // Takes the lock, waiting while another holder may still be at work. False
-// when the operating system fails the wait or the holder cannot be checked
-// in time (the lock is then not taken).
+// when the operating system fails the wait or the holder cannot be decided
+// in time, as on a damaged lock object (the lock is then not taken).
 bool lockNamedLock(NamedLock& lock) noexcept;
 
 // Frees the lock, whoever holds it. False when the operating system fails it
@@ -50,9 +53,9 @@ namespace testing {
 void failNextLockHandleAllocation();
 
 // Opens the handles created from now on under another object name than the
-// one asked for (a POSIX object keeps the user id appended), so that tests
-// that release a lock held by nobody do not disturb others; an empty prefix
-// restores the name asked for (tests only).
+// one asked for ("/" and a stem; a POSIX object keeps its folder and the
+// user id appended), so that tests that release a lock held by nobody do not
+// disturb others; an empty prefix restores the name asked for (tests only).
 void setLockObjectPrefix(const std::string& prefix);
 
 }  // namespace testing

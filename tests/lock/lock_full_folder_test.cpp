@@ -1,14 +1,19 @@
-// A full /dev/shm: CreateMutex reports -190 instead of dying of SIGBUS on the
-// first store into a lock object that has no memory behind it, and works
-// again once there is room.
+// A full tmpfs where the lock object lives (/run for root, /dev/shm or the
+// runtime folder for others): CreateMutex reports -190 instead of dying of
+// SIGBUS on the first store into a lock object that has no memory behind
+// it, and works again once there is room.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "platform/posix/lock_location.h"
 #include "process_harness.h"
 #include "vorn_dal_pelu7.h"
 
@@ -18,11 +23,9 @@ using locktest::Channel;
 using locktest::ChildProcess;
 
 constexpr int kNoNamespace = 77;
-constexpr const char* kFiller = "/dev/shm/filler";
-
-// Fills the tmpfs mounted on /dev/shm to the last byte.
-bool fillDevShm() {
-  const int fd = open(kFiller, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// Fills the tmpfs that holds `filler` to the last byte.
+bool fillFolder(const std::string& filler) {
+  const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   const std::vector<char> block(4096, 'x');
   ssize_t written;
@@ -33,18 +36,24 @@ bool fillDevShm() {
   return full;
 }
 
-TEST(FullDevShmTest, CreateMutexFailsCleanly) {
+TEST(FullLockFolderTest, CreateMutexFailsCleanly) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
-  // In a child with its own mount namespace: a small full tmpfs over
-  // /dev/shm, seen by nobody else.
+  // In a child with its own mount namespace: a small full tmpfs over the
+  // lock's folder, seen by nobody else.
   ChildProcess child([](Channel& test) {
+    const std::string folder = platform::posix::lockFolder(geteuid());
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0) return 2;
+    char options[64];
+    std::snprintf(options, sizeof options, "size=64k,mode=%o", static_cast<unsigned>(info.st_mode & 07777));
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=64k,mode=1777") != 0)
+        mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0)
       return kNoNamespace;
-    if (!fillDevShm()) return 2;
+    const std::string filler = folder + "/filler";
+    if (!fillFolder(filler)) return 2;
     void* lock = nullptr;
     int results[2] = {VORN_DAL_CreateMutex(&lock), -1};
-    unlink(kFiller);
+    unlink(filler.c_str());
     results[1] = VORN_DAL_CreateMutex(&lock);
     if (results[1] == 0 && (VORN_DAL_LockMutex(lock) != 0 || VORN_DAL_UnLockMutex(lock) != 0)) return 3;
     test.sendBytes(results, sizeof results);
