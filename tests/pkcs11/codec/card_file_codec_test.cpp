@@ -13,7 +13,6 @@ namespace {
 Bytes text(const std::string& value) { return Bytes(value.begin(), value.end()); }
 
 Bytes goodIndex() {
-  IndexFile index;
   Bytes whole = encodeIndexHeader(IndexHeader{7, 0x1234});
   const Bytes record = encodeIndexRecord(IndexRecord{RecordKind::Data, false, false, 509, 25, text("id"), text("label")});
   whole.insert(whole.end(), record.begin(), record.end());
