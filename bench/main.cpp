@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 2;
 
   if (!bench::registerCipherBenchmarks() || !bench::registerRsaBenchmarks() || !bench::registerCardBenchmarks() ||
-      !bench::registerLockBenchmarks()) {
+      !bench::registerLockBenchmarks() || !bench::registerPkcs11Benchmarks()) {
     std::fprintf(stderr, "pelu7_bench: a check failed; no benchmark was run\n");
     return 1;
   }
