@@ -108,7 +108,6 @@ void refreshCardObjects(Card& card, Slot& slot) {
 }
 
 void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const Bytes& label, bool local) {
-  freshen(card, slot);
   IndexFile& index = slot.view.index;
   IndexRecord record{RecordKind::KeyPair, false, local, publicId, 0, id, label};
   writeIndexRecord(card, index, recordSlot(index, RecordKind::KeyPair, publicId), record);
@@ -208,17 +207,24 @@ void destroyObject(Session& session, Object& object) {
   // Key pairs cannot be deleted from this card; only a format clears them.
   require(object.origin == Origin::CardFile, CKR_ACTION_PROHIBITED);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
+  const RecordKind kind = object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate : RecordKind::Data;
+  const int fileNo = object.cardRef;
   Slot& slot = slotById(session.slot);
   Card card(slot.portIndex, CardScope::Session);
   requireWritableIndex(card, slot);
   freshen(card, slot);
   IndexFile& index = slot.view.index;
-  const RecordKind kind = object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate : RecordKind::Data;
-  const int fileNo = object.cardRef;
+  bool listed = false;
   for (std::size_t i = 0; i < index.records.size(); ++i) {
     if (index.records[i].kind == kind && index.records[i].ref == fileNo) {
       writeIndexRecord(card, index, i, IndexRecord{});
+      listed = true;
     }
+  }
+  if (!listed) {
+    // Another program removed it first.
+    syncObjects(slot);
+    fail(CKR_OBJECT_HANDLE_INVALID);
   }
   deletePayload(card, fileNo);
   slot.view.payloads.erase(fileNo);

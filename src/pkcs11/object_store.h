@@ -15,8 +15,8 @@ void refreshCardObjects(Card& card, Slot& slot);
 // Builds the slot's card objects from its view (no card traffic).
 void syncObjects(Slot& slot);
 
-// Gives a new key pair its index record; inside the Card bracket with the
-// user logged in.
+// Gives a new key pair its index record; inside the Card bracket, with the
+// user logged in and the slot's view just brought up to date.
 void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const Bytes& label, bool local);
 
 // C_CreateObject of a certificate, data object or session public key
