@@ -20,6 +20,16 @@ namespace {
 
 constexpr unsigned kChildBoundSeconds = 60;
 
+// The address sanitizer's allocator (GCC 12) is not made safe for fork: a
+// child forked while another thread allocates may find its lock taken for
+// ever. The product's allocator (glibc's) is; the test runs in the normal
+// build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kForkSafeAllocator = false;
+#else
+constexpr bool kForkSafeAllocator = true;
+#endif
+
 CK_RV signOnce(CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key) {
   CK_MECHANISM mechanism{CKM_SHA256_RSA_PKCS, nullptr, 0};
   CK_RV rv = p11->C_SignInit(session, &mechanism, key);
@@ -79,6 +89,7 @@ class BusyParentTest : public ModuleTest {
 };
 
 TEST_F(BusyParentTest, ChildrenForkedWhileAnotherThreadSignsStartAfresh) {
+  if (!kForkSafeAllocator) GTEST_SKIP() << "the sanitizer's allocator is not fork-safe beside a busy thread";
   startSigning();
   constexpr int kChildren = 10;
   std::vector<int> statuses;
