@@ -2,6 +2,7 @@
 
 #include "card.h"
 #include "card_login.h"
+#include "ck_error.h"
 #include "module_state.h"
 
 namespace p11 {
@@ -42,8 +43,15 @@ void readNewPayloads(Card& card, Slot& slot) {
     if (record.isPrivate && slot.login != CKU_USER) continue;  // unreadable without the login
     PayloadRead read = readPayload(card, record.ref, record.payloadSize);
     if (!read.readable && record.isPrivate) {
-      // Another program's logout ended the card's login: log in again.
-      ensureCardLogin(card, slot);
+      // Another program's logout ended the card's login: log in again. A
+      // refused PIN ends this application's login, and with it the private
+      // objects it sees; the look itself goes on.
+      try {
+        ensureCardLogin(card, slot);
+      } catch (const CkError& error) {
+        if (error.rv != CKR_USER_NOT_LOGGED_IN) throw;
+        continue;
+      }
       read = readPayload(card, record.ref, record.payloadSize);
     }
     if (read.payload) {

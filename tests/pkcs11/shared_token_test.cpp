@@ -31,10 +31,11 @@ class SharedTokenTest : public ModuleTest {
   }
 
  public:
-  CK_OBJECT_HANDLE createData(CK_SESSION_HANDLE in, const std::string& label, const std::string& value) {
+  CK_OBJECT_HANDLE createData(CK_SESSION_HANDLE in, const std::string& label, const std::string& value,
+                              CK_BBOOL isPrivate = CK_FALSE) {
     CK_OBJECT_CLASS objectClass = CKO_DATA;
     CK_BBOOL yes = CK_TRUE;
-    std::vector<CK_ATTRIBUTE> pattern{attr(CKA_CLASS, objectClass), attr(CKA_TOKEN, yes),
+    std::vector<CK_ATTRIBUTE> pattern{attr(CKA_CLASS, objectClass), attr(CKA_TOKEN, yes), attr(CKA_PRIVATE, isPrivate),
                                       attr(CKA_LABEL, label.data(), label.size()),
                                       attr(CKA_VALUE, value.data(), value.size())};
     CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
@@ -111,6 +112,9 @@ struct Change {
 const Change kChanges[] = {
     {"AddsADataObject", [](SharedTokenTest& t, CK_SESSION_HANDLE s) { t.createData(s, "added", "new value"); },
      nullptr, true},
+    {"AddsAPrivateDataObject",
+     [](SharedTokenTest& t, CK_SESSION_HANDLE s) { t.createData(s, "secret", "private value", CK_TRUE); }, nullptr,
+     true},
     {"RelabelsTheKey",
      [](SharedTokenTest& t, CK_SESSION_HANDLE s) {
        const std::string id = "k1", label = "renamed key";
