@@ -133,7 +133,12 @@ PinCheck Card::verify(Role role, const unsigned char* pin, std::size_t length) {
   return result;
 }
 
-void Card::logout() { check(VORN_DAL_Logout(VORN_DAL_USER)); }
+bool Card::logout() {
+  const int rc = VORN_DAL_Logout(VORN_DAL_USER);
+  if (rc == VORN_DAL_ERR_LOGOUT) return false;
+  check(rc);
+  return true;
+}
 
 PinCheck Card::changePin(Role role, const unsigned char* oldPin, std::size_t oldLength, const unsigned char* newPin,
                          std::size_t newLength) {

@@ -64,7 +64,8 @@ class Card {
   // Login and PINs.
   CardLogin login(Role role);
   PinCheck verify(Role role, const unsigned char* pin, std::size_t length);
-  void logout();  // ends whichever role the card has
+  // Ends whichever role the card has; false when the card refused.
+  bool logout();
   PinCheck changePin(Role role, const unsigned char* oldPin, std::size_t oldLength, const unsigned char* newPin,
                      std::size_t newLength);
   // Sets the user PIN (blocked or not) with the security officer's PIN.
