@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 2;
 
   if (!bench::registerCipherBenchmarks() || !bench::registerRsaBenchmarks() || !bench::registerCardBenchmarks() ||
-      !bench::registerLockBenchmarks() || !bench::registerTokenFileBenchmarks()) {
+      !bench::registerLockBenchmarks() || !bench::registerTokenFileBenchmarks() ||
+      !bench::registerPkcs11Benchmarks()) {
     std::fprintf(stderr, "pelu7_bench: a check failed; no benchmark was run\n");
     return 1;
   }

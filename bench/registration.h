@@ -11,5 +11,6 @@ bool registerRsaBenchmarks();
 bool registerCardBenchmarks();
 bool registerLockBenchmarks();
 bool registerTokenFileBenchmarks();
+bool registerPkcs11Benchmarks();
 
 }  // namespace bench

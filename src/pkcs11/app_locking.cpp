@@ -1,5 +1,7 @@
 #include "app_locking.h"
 
+#include <new>
+
 namespace p11 {
 
 CK_RV AppLocking::configure(const CK_C_INITIALIZE_ARGS* args) {
@@ -40,6 +42,12 @@ void AppLocking::unlock() {
   } else {
     osMutex_.unlock();
   }
+}
+
+void AppLocking::rebuildInChild() {
+  new (&osMutex_) std::mutex;
+  appMutex_ = nullptr;
+  callbacks_ = CK_C_INITIALIZE_ARGS{};
 }
 
 }  // namespace p11

@@ -18,6 +18,11 @@ class AppLocking {
   void reset();
   void lock();
   void unlock();
+  // In a child of fork: the mutex may have been copied while a thread of the
+  // parent held it, and the application's mutex is the parent's. The
+  // operating system's mutex is made anew and the application's forgotten
+  // (not destroyed: it is not the child's).
+  void rebuildInChild();
 
  private:
   std::mutex osMutex_;

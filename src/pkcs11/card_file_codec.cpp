@@ -19,6 +19,11 @@ constexpr std::size_t kRecordCrcOffset = 60;
 constexpr unsigned char kPrivateFlag = 0x01;
 constexpr unsigned char kLocalFlag = 0x02;
 constexpr std::size_t kPayloadHeader = 16;
+constexpr char kIndexMagic[] = "P11I";
+constexpr std::size_t kIndexHeader = 16;
+constexpr std::size_t kGenerationOffset = 8;
+constexpr std::size_t kInstanceOffset = 12;
+constexpr std::size_t kRecordPayloadSizeOffset = 58;
 
 void putText(Bytes& out, std::size_t offset, const std::string& text, std::size_t field) {
   std::memcpy(out.data() + offset, text.data(), std::min(text.size(), field));
@@ -89,6 +94,7 @@ Bytes encodeIndexRecord(const IndexRecord& record) {
   const std::size_t labelLength = std::min(record.label.size(), kMaxLabelLength);
   out[25] = static_cast<unsigned char>(labelLength);
   std::copy_n(record.label.begin(), labelLength, out.begin() + 26);
+  put16(&out[kRecordPayloadSizeOffset], std::min(record.payloadSize, kMaxPayloadSize));
   if (record.kind != RecordKind::Free) put32(&out[kRecordCrcOffset], crc32(out.data(), kRecordCrcOffset));
   return out;
 }
@@ -104,6 +110,7 @@ std::optional<IndexRecord> decodeIndexRecord(const unsigned char* in) {
   record.ref = static_cast<int>(get16(in + 2));
   record.id.assign(in + 5, in + 5 + in[4]);
   record.label.assign(in + 26, in + 26 + in[25]);
+  record.payloadSize = get16(in + kRecordPayloadSizeOffset);
   return record;
 }
 
@@ -144,8 +151,50 @@ std::optional<std::size_t> payloadSize(const Bytes& in) {
   if (in.size() < kPayloadHeader || std::memcmp(in.data(), kPayloadMagic, 4) != 0 || in[4] != kVersion) {
     return std::nullopt;
   }
-  return kPayloadHeader + get32(&in[8]) + get16(&in[12]) + get16(&in[14]);
+  // The header is anybody's to write: a declared size no token can hold is
+  // not the module's file, and is never allocated.
+  const std::size_t valueLength = get32(&in[8]);
+  if (valueLength > kMaxPayloadSize) return std::nullopt;
+  const std::size_t size = kPayloadHeader + valueLength + get16(&in[12]) + get16(&in[14]);
+  if (size > kMaxPayloadSize) return std::nullopt;
+  return size;
 }
+
+Bytes encodeIndexHeader(const IndexHeader& header) {
+  Bytes out(kIndexHeader, 0);
+  std::memcpy(out.data(), kIndexMagic, 4);
+  out[4] = kVersion;
+  put32(&out[kGenerationOffset], header.generation);
+  put32(&out[kInstanceOffset], header.instance);
+  return out;
+}
+
+std::optional<IndexHeader> decodeIndexHeader(const Bytes& in) {
+  // Indexes of earlier writers carry version 1 with zeros where the
+  // generation and the instance are now.
+  if (in.size() < kIndexHeader || std::memcmp(in.data(), kIndexMagic, 4) != 0 || in[4] != kVersion) {
+    return std::nullopt;
+  }
+  return IndexHeader{get32(&in[kGenerationOffset]), get32(&in[kInstanceOffset])};
+}
+
+std::optional<IndexFile> decodeIndex(const Bytes& in) {
+  const auto header = decodeIndexHeader(in);
+  if (!header || in.size() < indexFileSize()) return std::nullopt;
+  IndexFile index;
+  index.state = FileState::Ours;
+  index.header = *header;
+  index.records.resize(kIndexRecords);
+  for (std::size_t i = 0; i < kIndexRecords; ++i) {
+    // A torn or damaged record reads as free: its CRC does not match.
+    if (auto record = decodeIndexRecord(&in[kIndexHeader + i * kRecordSize])) index.records[i] = *record;
+  }
+  return index;
+}
+
+std::size_t tokenInfoSize() { return kTokenInfoSize; }
+std::size_t indexHeaderSize() { return kIndexHeader; }
+std::size_t indexFileSize() { return kIndexHeader + kIndexRecords * kRecordSize; }
 
 std::size_t payloadHeaderSize() { return kPayloadHeader; }
 std::size_t indexRecordSize() { return kRecordSize; }

@@ -1,125 +1,144 @@
-// Reading and writing the module's files and probing the key pairs through
-// the DAL's data file and key exports.
+// Reading and writing the module's files through the card's data file calls.
+// Each file is read with one call where its size is known.
 #include "card_files.h"
 
-#include <cstring>
+#include <openssl/rand.h>
 
+#include "card.h"
 #include "ck_error.h"
-#include "dal_adapter.h"
-#include "vorn_dal_pelu7.h"
 
 namespace p11 {
 namespace {
 
-constexpr int kAnybody = 0;
-constexpr int kUser = 1;
-constexpr int kSuperUser = 2;
-constexpr char kIndexMagic[] = "P11I";
-constexpr std::size_t kIndexHeader = 16;
-constexpr int kModulusBytes = 128;
-constexpr int kMaxKeyFileId = 0xFFFF;
-// Generations interrupted before their files were made leave gaps in the key
-// file ids; the probe stops after this many missing pairs in a row.
-constexpr int kMissingPairsToStop = 4;
 constexpr int kFullCardProbes = 3;
-
-int readFile(int fileNo, std::size_t offset, Bytes& out) {
-  return VORN_DAL_ReadUsrDataFile(kModuleFileType, fileNo, static_cast<int>(offset),
-                                  static_cast<int>(out.size()), out.data());
-}
-
-int writeFile(int fileNo, std::size_t offset, const Bytes& data) {
-  return VORN_DAL_WriteUsrDataFile(kModuleFileType, fileNo, static_cast<int>(offset),
-                                   static_cast<int>(data.size()), data.data());
-}
 
 // A module file could not be created at its number: a full card, or a number
 // another program (or a deleted file) holds.
-CK_RV refusedCreation(int fileNo) {
-  unsigned char probe = 0;
-  const int rc = VORN_DAL_ReadUsrDataFile(kModuleFileType, fileNo, 0, 1, &probe);
-  return rc == VORN_DAL_ERR_READ_FILE ? CKR_DEVICE_MEMORY : CKR_TOKEN_WRITE_PROTECTED;
+CK_RV refusedCreation(Card& card, int fileNo) {
+  return card.fileNumberFree(fileNo) ? CKR_DEVICE_MEMORY : CKR_TOKEN_WRITE_PROTECTED;
 }
 
-void createFile(int fileNo, std::size_t size, int readAccess, int writeAccess) {
-  const int rc = VORN_DAL_CreateUsrDataFile(kModuleFileType, fileNo, static_cast<int>(size), readAccess,
-                                            writeAccess);
-  if (rc == VORN_DAL_ERR_CREATE_FILE) fail(refusedCreation(fileNo));
-  check(rc, DalScope::Session);
+void createFile(Card& card, int fileNo, std::size_t size, Access read, Access write) {
+  switch (card.createFile(fileNo, size, read, write)) {
+    case FileCreate::Ok:
+      return;
+    case FileCreate::Taken:
+      fail(refusedCreation(card, fileNo));
+    case FileCreate::NotMarked:
+      break;
+  }
+  fail(CKR_USER_NOT_LOGGED_IN);
 }
 
-bool usableModulus(const unsigned char* modulus) {
-  return modulus[0] >= 0x80 && (modulus[kModulusBytes - 1] & 1) != 0;
+void writeWhole(Card& card, int fileNo, std::size_t offset, const Bytes& data) {
+  switch (card.writeFile(fileNo, offset, data.data(), data.size())) {
+    case FileWrite::Ok:
+      return;
+    case FileWrite::Deleted:
+      fail(CKR_TOKEN_WRITE_PROTECTED);
+    case FileWrite::Refused:
+      break;
+  }
+  fail(CKR_USER_NOT_LOGGED_IN);
+}
+
+std::uint32_t randomInstance() {
+  std::uint32_t instance = 0;
+  unsigned char bytes[4];
+  require(RAND_bytes(bytes, sizeof bytes) == 1, CKR_FUNCTION_FAILED);
+  for (unsigned char byte : bytes) instance = instance << 8 | byte;
+  return instance;
 }
 
 }  // namespace
 
-std::optional<TokenInfoRecord> readTokenInfo(FileState* state) {
-  Bytes bytes(encodeTokenInfo({}).size());
-  const int rc = readFile(kTokenInfoFileNo, 0, bytes);
+std::optional<TokenInfoRecord> readTokenInfo(Card& card, FileState* state) {
+  Bytes bytes(tokenInfoSize());
   std::optional<TokenInfoRecord> info;
   FileState found = FileState::Absent;
-  if (rc == 0) {
-    info = decodeTokenInfo(bytes);
-    found = info ? FileState::Ours : FileState::Foreign;
-  } else if (rc == VORN_DAL_ERR_FILE_DELETED) {
-    found = FileState::Foreign;
-  } else if (isDeviceLost(rc)) {
-    check(rc, DalScope::Slot);
+  switch (card.readFile(kTokenInfoFileNo, 0, bytes.data(), bytes.size())) {
+    case FileRead::Ok:
+      info = decodeTokenInfo(bytes);
+      found = info ? FileState::Ours : FileState::Foreign;
+      break;
+    case FileRead::Deleted:
+      found = FileState::Foreign;
+      break;
+    case FileRead::Unreadable:
+      break;
   }
   if (state != nullptr) *state = found;
   return info;
 }
 
-void writeTokenInfo(const TokenInfoRecord& info) {
+void writeTokenInfo(Card& card, const TokenInfoRecord& info) {
   FileState state = FileState::Absent;
-  readTokenInfo(&state);
+  readTokenInfo(card, &state);
   require(state != FileState::Foreign, CKR_TOKEN_WRITE_PROTECTED);
   const Bytes bytes = encodeTokenInfo(info);
-  if (state == FileState::Absent) createFile(kTokenInfoFileNo, bytes.size(), kAnybody, kSuperUser);
-  check(writeFile(kTokenInfoFileNo, 0, bytes), DalScope::Session);
+  if (state == FileState::Absent) createFile(card, kTokenInfoFileNo, bytes.size(), Access::Anybody, Access::SecurityOfficer);
+  writeWhole(card, kTokenInfoFileNo, 0, bytes);
 }
 
-IndexFile readIndex() {
+IndexFile readIndexHeader(Card& card) {
   IndexFile index;
-  Bytes header(kIndexHeader);
-  const int rc = readFile(kIndexFileNo, 0, header);
-  if (rc != 0) {
-    if (isDeviceLost(rc)) check(rc, DalScope::Session);
-    index.state = rc == VORN_DAL_ERR_FILE_DELETED ? FileState::Foreign : FileState::Absent;
-    return index;
+  Bytes header(indexHeaderSize());
+  switch (card.readFile(kIndexFileNo, 0, header.data(), header.size())) {
+    case FileRead::Unreadable:
+      return index;
+    case FileRead::Deleted:
+      index.state = FileState::Foreign;
+      return index;
+    case FileRead::Ok:
+      break;
   }
-  if (std::memcmp(header.data(), kIndexMagic, 4) != 0) {
-    index.state = FileState::Foreign;
-    return index;
-  }
-  Bytes records(kIndexRecords * indexRecordSize());
-  if (readFile(kIndexFileNo, kIndexHeader, records) != 0) {
-    index.state = FileState::Foreign;
-    return index;
-  }
-  index.state = FileState::Ours;
-  index.records.resize(kIndexRecords);
-  for (std::size_t i = 0; i < kIndexRecords; ++i) {
-    // A torn or damaged record reads as free: its CRC does not match.
-    if (auto record = decodeIndexRecord(&records[i * indexRecordSize()])) index.records[i] = *record;
-  }
+  const auto decoded = decodeIndexHeader(header);
+  index.state = decoded ? FileState::Ours : FileState::Foreign;
+  if (decoded) index.header = *decoded;
   return index;
 }
 
-void writeIndexRecord(IndexFile& index, std::size_t slot, const IndexRecord& record) {
+IndexFile readIndex(Card& card) {
+  Bytes whole(indexFileSize());
+  switch (card.readFile(kIndexFileNo, 0, whole.data(), whole.size())) {
+    case FileRead::Ok:
+      break;
+    case FileRead::Deleted:
+      return IndexFile{FileState::Foreign, {}, {}};
+    case FileRead::Unreadable:
+      // Absent, or shorter than the module's index: a file of our magic
+      // that short is not ours.
+      return readIndexHeader(card).state == FileState::Absent ? IndexFile{} : IndexFile{FileState::Foreign, {}, {}};
+  }
+  if (auto index = decodeIndex(whole)) return *index;
+  return IndexFile{FileState::Foreign, {}, {}};
+}
+
+void bumpGeneration(Card& card, IndexFile& index) {
+  require(index.state == FileState::Ours, CKR_GENERAL_ERROR);
+  IndexHeader next = index.header;
+  ++next.generation;
+  writeWhole(card, kIndexFileNo, 0, encodeIndexHeader(next));
+  index.header = next;
+}
+
+void writeIndexRecord(Card& card, IndexFile& index, std::size_t slot, const IndexRecord& record) {
   require(index.state != FileState::Foreign, CKR_TOKEN_WRITE_PROTECTED);
   if (index.state == FileState::Absent) {
-    Bytes whole(kIndexHeader + kIndexRecords * indexRecordSize(), 0);
-    std::memcpy(whole.data(), kIndexMagic, 4);
-    whole[4] = 1;
-    createFile(kIndexFileNo, whole.size(), kAnybody, kUser);
-    check(writeFile(kIndexFileNo, 0, whole), DalScope::Session);
-    index.state = FileState::Ours;
-    index.records.assign(kIndexRecords, IndexRecord{});
+    IndexFile made;
+    made.state = FileState::Ours;
+    made.header = IndexHeader{1, randomInstance()};
+    made.records.assign(kIndexRecords, IndexRecord{});
+    Bytes whole = encodeIndexHeader(made.header);
+    whole.resize(indexFileSize(), 0);
+    createFile(card, kIndexFileNo, whole.size(), Access::Anybody, Access::User);
+    writeWhole(card, kIndexFileNo, 0, whole);
+    index = made;
   }
-  check(writeFile(kIndexFileNo, kIndexHeader + slot * indexRecordSize(), encodeIndexRecord(record)),
-        DalScope::Session);
+  // The generation moves first: a writer killed between the two writes
+  // leaves a change that others notice, never one they miss.
+  bumpGeneration(card, index);
+  writeWhole(card, kIndexFileNo, indexHeaderSize() + slot * indexRecordSize(), encodeIndexRecord(record));
   index.records[slot] = record;
 }
 
@@ -132,18 +151,30 @@ std::size_t freeIndexSlot(const IndexFile& index) {
   fail(CKR_DEVICE_MEMORY);
 }
 
-std::optional<Payload> readPayload(int fileNo) {
+PayloadRead readPayload(Card& card, int fileNo, std::size_t knownSize) {
+  PayloadRead result;
+  Bytes whole;
+  if (knownSize >= payloadHeaderSize() && knownSize <= kMaxPayloadSize) {
+    whole.resize(knownSize);
+    if (card.readFile(fileNo, 0, whole.data(), whole.size()) != FileRead::Ok) return result;
+    result.readable = true;
+    // The record and the file must agree on the size.
+    if (payloadSize(whole) == knownSize) result.payload = decodePayload(whole);
+    return result;
+  }
   Bytes header(payloadHeaderSize());
-  if (readFile(fileNo, 0, header) != 0) return std::nullopt;
+  if (card.readFile(fileNo, 0, header.data(), header.size()) != FileRead::Ok) return result;
+  result.readable = true;
   const auto size = payloadSize(header);
-  if (!size) return std::nullopt;
-  Bytes whole(*size);
-  if (readFile(fileNo, 0, whole) != 0) return std::nullopt;
-  return decodePayload(whole);
+  if (!size) return result;
+  whole.resize(*size);
+  // A size beyond the file's end is refused by the card: not ours either.
+  if (card.readFile(fileNo, 0, whole.data(), whole.size()) == FileRead::Ok) result.payload = decodePayload(whole);
+  return result;
 }
 
-int storePayload(const Payload& payload, bool isPrivate, const IndexFile& index) {
-  const Bytes bytes = encodePayload(payload);
+int storePayload(Card& card, const Bytes& encoded, bool isPrivate, const IndexFile& index) {
+  require(encoded.size() <= kMaxPayloadSize, CKR_DEVICE_MEMORY);
   int fullCardProbes = 0;
   for (int fileNo = kFirstPayloadFileNo; fileNo >= kLastPayloadFileNo; --fileNo) {
     bool listed = false;
@@ -152,41 +183,23 @@ int storePayload(const Payload& payload, bool isPrivate, const IndexFile& index)
                           record.ref == fileNo);
     }
     if (listed) continue;
-    const int rc = VORN_DAL_CreateUsrDataFile(kModuleFileType, fileNo, static_cast<int>(bytes.size()),
-                                              isPrivate ? kUser : kAnybody, kUser);
-    if (rc == VORN_DAL_ERR_CREATE_FILE) {
+    const FileCreate made =
+        card.createFile(fileNo, encoded.size(), isPrivate ? Access::User : Access::Anybody, Access::User);
+    if (made == FileCreate::Taken) {
       // Taken by a deleted or foreign file: try the next number. A number
       // that reads as absent was refused for lack of space.
-      if (refusedCreation(fileNo) == CKR_DEVICE_MEMORY && ++fullCardProbes >= kFullCardProbes) {
+      if (refusedCreation(card, fileNo) == CKR_DEVICE_MEMORY && ++fullCardProbes >= kFullCardProbes) {
         fail(CKR_DEVICE_MEMORY);
       }
       continue;
     }
-    check(rc, DalScope::Session);
-    check(writeFile(fileNo, 0, bytes), DalScope::Session);
+    require(made == FileCreate::Ok, CKR_USER_NOT_LOGGED_IN);
+    writeWhole(card, fileNo, 0, encoded);
     return fileNo;
   }
   fail(CKR_DEVICE_MEMORY);
 }
 
-void deletePayload(int fileNo) { check(VORN_DAL_DeleteUsrDataFile(kModuleFileType, fileNo), DalScope::Session); }
-
-std::vector<CardKeyPair> readKeyPairs() {
-  std::vector<CardKeyPair> pairs;
-  int missing = 0;
-  for (int id = 1; id < kMaxKeyFileId && missing < kMissingPairsToStop; id += 2) {
-    unsigned char modulus[kModulusBytes];
-    int length = 0;
-    const int rc = VORN_DAL_GetPublicKey(id, modulus, &length);
-    if (isDeviceLost(rc)) check(rc, DalScope::Session);
-    if (rc != 0) {
-      ++missing;
-      continue;
-    }
-    missing = 0;
-    if (length == kModulusBytes && usableModulus(modulus)) pairs.push_back({id, Bytes(modulus, modulus + length)});
-  }
-  return pairs;
-}
+void deletePayload(Card& card, int fileNo) { require(card.deleteFile(fileNo), CKR_DEVICE_ERROR); }
 
 }  // namespace p11

@@ -20,7 +20,8 @@
 
 namespace p11 {
 
-constexpr int kModuleFileType = 3;
+class Card;
+
 constexpr int kTokenInfoFileNo = 511;
 constexpr int kIndexFileNo = 510;
 constexpr int kFirstPayloadFileNo = 509;
@@ -29,6 +30,9 @@ constexpr int kLastPayloadFileNo = 256;
 constexpr std::size_t kMaxIdLength = 20;
 constexpr std::size_t kMaxLabelLength = 32;
 constexpr std::size_t kIndexRecords = 32;
+// The largest payload file the module writes or reads: its size travels in
+// 16 bits, and no token holds more.
+constexpr std::size_t kMaxPayloadSize = 0xFFFF;
 
 struct TokenInfoRecord {
   std::string label;   // at most 32 bytes
@@ -41,17 +45,29 @@ enum class RecordKind : std::uint8_t { Free = 0, KeyPair = 1, Certificate = 2, D
 struct IndexRecord {
   RecordKind kind = RecordKind::Free;
   bool isPrivate = false;
-  bool local = false;     // a key pair generated through the module
-  int ref = 0;            // key pair: public key file id; otherwise the payload file number
+  bool local = false;          // a key pair generated through the module
+  int ref = 0;                 // key pair: public key file id; otherwise the payload file number
+  std::size_t payloadSize = 0;  // the payload file's size; 0 in records of earlier writers
   Bytes id;
   Bytes label;
 };
 
 enum class FileState { Absent, Ours, Foreign };
 
+// The index header: every writer of the module's files bumps the generation
+// (before it writes), so that other programs learn of a change by reading
+// 16 bytes; the instance is drawn when the index is made, so that a token
+// formatted and filled again is never taken for the one seen before.
+struct IndexHeader {
+  std::uint32_t generation = 0;
+  std::uint32_t instance = 0;
+  bool operator==(const IndexHeader&) const = default;
+};
+
 struct IndexFile {
   FileState state = FileState::Absent;
-  std::vector<IndexRecord> records;  // kIndexRecords entries when Ours
+  IndexHeader header;
+  std::vector<IndexRecord> records;  // kIndexRecords entries when Ours and read whole
 };
 
 struct Payload {
@@ -60,44 +76,56 @@ struct Payload {
   Bytes objectId;
 };
 
-// Codecs, exposed for the tests of torn and foreign files.
+// Codecs of the bytes any program can write to the card: a decoder takes
+// nothing on trust, and nullopt means "not the module's".
 Bytes encodeTokenInfo(const TokenInfoRecord& info);
 std::optional<TokenInfoRecord> decodeTokenInfo(const Bytes& bytes);
+Bytes encodeIndexHeader(const IndexHeader& header);
+std::optional<IndexHeader> decodeIndexHeader(const Bytes& bytes);
+// The whole index file: its header and every record (torn or free records
+// read as free).
+std::optional<IndexFile> decodeIndex(const Bytes& bytes);
 Bytes encodeIndexRecord(const IndexRecord& record);
 std::optional<IndexRecord> decodeIndexRecord(const unsigned char* bytes);  // nullopt: torn or free
 Bytes encodePayload(const Payload& payload);
 std::optional<Payload> decodePayload(const Bytes& bytes);
 // The whole size of a payload file from its header, or nullopt when the
-// header is not the module's.
+// header is not the module's (a size beyond kMaxPayloadSize included).
 std::optional<std::size_t> payloadSize(const Bytes& header);
 std::uint32_t crc32(const unsigned char* data, std::size_t length);
+std::size_t tokenInfoSize();
+std::size_t indexHeaderSize();
+std::size_t indexFileSize();
 std::size_t payloadHeaderSize();
 std::size_t indexRecordSize();
 
-// Card operations; each runs inside a CardAccess. Failures throw CkError.
+// Card operations, each inside the bracket of a Card. Failures throw CkError.
 // Absent when the file does not exist or is not the module's.
-std::optional<TokenInfoRecord> readTokenInfo(FileState* state = nullptr);
+std::optional<TokenInfoRecord> readTokenInfo(Card& card, FileState* state = nullptr);
 // Creates the file if needed; the super user must be logged in.
-void writeTokenInfo(const TokenInfoRecord& info);
-IndexFile readIndex();
-// Writes one record, creating the index when the token has none yet; the
-// user must be logged in. CKR_TOKEN_WRITE_PROTECTED on a foreign index.
-void writeIndexRecord(IndexFile& index, std::size_t slot, const IndexRecord& record);
+void writeTokenInfo(Card& card, const TokenInfoRecord& info);
+// The index header only (records left empty): the cheap change check.
+IndexFile readIndexHeader(Card& card);
+// The whole index in one read.
+IndexFile readIndex(Card& card);
+// Writes one record, creating the index when the token has none yet, and
+// bumps the generation first; the user must be logged in.
+// CKR_TOKEN_WRITE_PROTECTED on a foreign index.
+void writeIndexRecord(Card& card, IndexFile& index, std::size_t slot, const IndexRecord& record);
+// Bumps the generation alone (before a change that writes no record).
+void bumpGeneration(Card& card, IndexFile& index);
 // A free record, or CKR_DEVICE_MEMORY.
 std::size_t freeIndexSlot(const IndexFile& index);
 
-// The payload of file number fileNo (nullopt when unreadable or not ours).
-std::optional<Payload> readPayload(int fileNo);
-// Creates a payload file at a free number and fills it; returns the number.
-int storePayload(const Payload& payload, bool isPrivate, const IndexFile& index);
-void deletePayload(int fileNo);
-
-// Key pairs on the card: public key file ids and their moduli. Files left
-// without a usable modulus (an interrupted generation) are skipped.
-struct CardKeyPair {
-  int publicId = 0;
-  Bytes modulus;
+struct PayloadRead {
+  bool readable = false;           // false: absent, or private without the card's login
+  std::optional<Payload> payload;  // when readable: nullopt if not the module's
 };
-std::vector<CardKeyPair> readKeyPairs();
+// The payload of file number fileNo; knownSize (from its record, 0 when not
+// known) lets it be read in one go.
+PayloadRead readPayload(Card& card, int fileNo, std::size_t knownSize);
+// Creates a payload file at a free number and fills it; returns the number.
+int storePayload(Card& card, const Bytes& encoded, bool isPrivate, const IndexFile& index);
+void deletePayload(Card& card, int fileNo);
 
 }  // namespace p11

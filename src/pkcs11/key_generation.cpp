@@ -4,13 +4,13 @@
 // command: first this application's, then the card's.
 #include <algorithm>
 
+#include "card.h"
+#include "card_login.h"
 #include "ck_error.h"
 #include "crypto_calls.h"
-#include "dal_adapter.h"
 #include "object_attributes.h"
 #include "object_store.h"
 #include "session_calls.h"
-#include "vorn_dal_pelu7.h"
 
 namespace p11 {
 namespace {
@@ -43,34 +43,19 @@ Bytes boundedAttribute(const Template& first, const Template& second, CK_ATTRIBU
   return *value;
 }
 
-// The card's own login, checked inside the card access before the card is
-// asked to make or store a key (this application's was checked before).
-void requireCardLogin(Slot& slot) {
-  int loggedIn = 0;
-  check(VORN_DAL_IsLogin(VORN_DAL_USER, &loggedIn), DalScope::Session);
-  if (loggedIn != 1) {
-    dropLogin(slot, false);
-    fail(CKR_USER_NOT_LOGGED_IN);
-  }
-}
-
-Bytes modulusOf(int publicId) {
-  Bytes modulus(kModulusBytes);
-  int length = 0;
-  check(VORN_DAL_GetPublicKey(publicId, modulus.data(), &length), DalScope::Session);
-  return modulus;
-}
-
-void nameNewPair(const Slot& slot, int publicId, Bytes id, Bytes label, bool local) {
-  if (id.empty()) id = keyIdOfModulus(modulusOf(publicId));
+void nameNewPair(Card& card, Slot& slot, int publicId, Bytes id, Bytes label, bool local) {
+  refreshCardObjects(card, slot);
+  const auto modulus = slot.view.moduli.find(publicId);
+  require(modulus != slot.view.moduli.end() && !modulus->second.empty(), CKR_DEVICE_ERROR);
+  if (id.empty()) id = keyIdOfModulus(modulus->second);
   if (label.empty()) label = textValue("PELU7 key " + std::to_string(publicId));
   try {
-    recordKeyPair(publicId, id, label, local);
+    recordKeyPair(card, slot, publicId, id, label, local);
   } catch (const CkError& error) {
     // The pair exists either way; a full or foreign index only costs its name.
     if (error.rv != CKR_DEVICE_MEMORY && error.rv != CKR_TOKEN_WRITE_PROTECTED) throw;
   }
-  refreshCardObjects(slot);
+  syncObjects(slot);
 }
 
 SecureBytes keyPart(const Template& pattern, CK_ATTRIBUTE_TYPE type) {
@@ -108,12 +93,12 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism, c
   Slot& slot = slotById(session.slot);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
-  CardAccess card(slot.portIndex, DalScope::Session);
-  requireCardLogin(slot);
-  int publicId = 0;
-  int privateId = 0;
-  check(VORN_DAL_GenRsaKeyPair(static_cast<int>(kModulusBits), &publicId, &privateId), DalScope::Session);
-  nameNewPair(slot, publicId, id, label, true);
+  Card card(slot.portIndex, CardScope::Session);
+  // A generation without the card's login used to damage its key counter:
+  // the login is made sure of before the card is asked.
+  ensureCardLogin(card, slot);
+  const int publicId = card.generateKeyPair();
+  nameNewPair(card, slot, publicId, id, label, true);
   *publicKey = keyHandle(slot, publicId, CKO_PUBLIC_KEY);
   *privateKey = keyHandle(slot, publicId, CKO_PRIVATE_KEY);
   return CKR_OK;
@@ -139,14 +124,11 @@ CK_OBJECT_HANDLE importKeyPair(Session& session, const Template& pattern) {
   Slot& slot = slotById(session.slot);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
-  CardAccess card(slot.portIndex, DalScope::Session);
-  requireCardLogin(slot);
-  int publicId = 0;
-  int privateId = 0;
-  check(VORN_DAL_ImportRsaKeyPair(nullptr, modulus.data(), nullptr, p.data(), q.data(), dP.data(), dQ.data(),
-                                  qInv.data(), &publicId, &privateId),
-        DalScope::Session);
-  nameNewPair(slot, publicId, id, label, false);
+  Card card(slot.portIndex, CardScope::Session);
+  ensureCardLogin(card, slot);
+  const int publicId =
+      card.importKeyPair(KeyParts{modulus.data(), p.data(), q.data(), dP.data(), dQ.data(), qInv.data()});
+  nameNewPair(card, slot, publicId, id, label, false);
   return keyHandle(slot, publicId, CKO_PRIVATE_KEY);
 }
 
@@ -155,8 +137,8 @@ CK_RV generateRandom(CK_SESSION_HANDLE handle, unsigned char* out, CK_ULONG leng
   require(out != nullptr || length == 0, CKR_ARGUMENTS_BAD);
   if (length == 0) return CKR_OK;
   const Slot& slot = slotById(session.slot);
-  CardAccess card(slot.portIndex, DalScope::Session);
-  check(VORN_DAL_GenRand(static_cast<unsigned int>(length), out), DalScope::Session);
+  Card card(slot.portIndex, CardScope::Session);
+  card.random(out, length);
   return CKR_OK;
 }
 

@@ -1,13 +1,17 @@
 #include "lifecycle.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <sstream>
 
 #include "app_locking.h"
-#include "dal_adapter.h"
+#include "card.h"
 #include "entry_guard.h"
 #include "module_state.h"
 #include "session_calls.h"
@@ -17,10 +21,33 @@ namespace {
 
 constexpr int kMaxPortNumber = 8;  // the DAL maps index 8 back to USB1
 
-std::mutex& lifecycleMutex() {
-  static std::mutex* mutex = new std::mutex;
-  return *mutex;
+// The process in which the module is initialised (0: none). Published last
+// by C_Initialize and cleared first by C_Finalize, so that a call entering
+// during either finds the module either whole or not initialised.
+std::atomic<pid_t> livePid{0};
+// Calls between their check of livePid and their end; C_Finalize waits for
+// them before it gives the application's mutex back.
+std::atomic<int> callsInside{0};
+// Set in a child of fork whose parent had the module initialised.
+std::atomic<bool> inheritedFromParent{false};
+
+alignas(std::mutex) unsigned char lifecycleStorage[sizeof(std::mutex)];
+std::mutex& lifecycleMutex() { return *std::launder(reinterpret_cast<std::mutex*>(lifecycleStorage)); }
+
+// Runs in the child right after fork, with only the forking thread alive:
+// whatever another thread of the parent held is rebuilt, and every call is
+// refused until the child's own C_Initialize.
+void afterForkInChild() {
+  new (lifecycleStorage) std::mutex;
+  appLocking().rebuildInChild();
+  callsInside.store(0);
+  if (livePid.exchange(0) != 0) inheritedFromParent.store(true);
 }
+
+const bool forkHandlerRegistered = [] {
+  new (lifecycleStorage) std::mutex;
+  return pthread_atfork(nullptr, nullptr, &afterForkInChild) == 0;
+}();
 
 }  // namespace
 
@@ -30,15 +57,23 @@ AppLocking& appLocking() {
 }
 
 ModuleLock::ModuleLock() {
+  callsInside.fetch_add(1);
+  if (livePid.load() == 0) {
+    callsInside.fetch_sub(1);
+    fail(CKR_CRYPTOKI_NOT_INITIALIZED);
+  }
   appLocking().lock();
-  const auto& module = state();
-  if (!module.initialized || module.pid != getpid()) {
+  if (livePid.load() == 0) {  // finalised while this call waited
     appLocking().unlock();
+    callsInside.fetch_sub(1);
     fail(CKR_CRYPTOKI_NOT_INITIALIZED);
   }
 }
 
-ModuleLock::~ModuleLock() { appLocking().unlock(); }
+ModuleLock::~ModuleLock() {
+  appLocking().unlock();
+  callsInside.fetch_sub(1);
+}
 
 std::vector<int> configuredPortIndexes() {
   std::vector<int> indexes;
@@ -59,26 +94,33 @@ std::vector<int> configuredPortIndexes() {
 
 CK_RV initializeModule(const CK_C_INITIALIZE_ARGS* args) {
   return guarded([&]() -> CK_RV {
+    require(forkHandlerRegistered, CKR_GENERAL_ERROR);
     std::lock_guard lifecycle(lifecycleMutex());
-    auto& module = state();
-    const bool inheritedFromParent = module.initialized && module.pid != getpid();
-    if (module.initialized && !inheritedFromParent) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
-    if (const CK_RV rv = appLocking().configure(args); rv != CKR_OK) return rv;
-    if (inheritedFromParent) {
-      // A child of fork starts afresh: the parent's sessions, logins and
-      // reader connection are the parent's.
-      forgetInheritedPort();
-      module = ModuleState{};
+    if (livePid.load() != 0) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    // No call is inside now: each refuses itself before it touches the
+    // state or the mutex.
+    if (inheritedFromParent.exchange(false)) {
+      // A child of fork starts afresh: the parent's sessions, logins, reader
+      // connection and lock handle are the parent's.
+      card_connection::forgetInherited();
+      replaceInheritedState();
     }
-    createCardLock();
-    module.pid = getpid();
+    if (const CK_RV rv = appLocking().configure(args); rv != CKR_OK) return rv;
+    try {
+      card_connection::createLock();
+    } catch (...) {
+      appLocking().reset();
+      throw;
+    }
+    auto& module = state();
+    module = ModuleState{};
     for (int index : configuredPortIndexes()) {
       Slot slot;
       slot.id = static_cast<CK_SLOT_ID>(index);
       slot.portIndex = index;
       module.slots.push_back(std::move(slot));
     }
-    module.initialized = true;
+    livePid.store(getpid());
     return CKR_OK;
   });
 }
@@ -90,10 +132,14 @@ CK_RV finalizeModule(void* reserved) {
     {
       ModuleLock lock;
       closeAllSessions();
-      closePort();
-      destroyCardLock();
+      card_connection::close();
+      card_connection::destroyLock();
       state() = ModuleState{};
+      livePid.store(0);
     }
+    // Calls that entered before are refused once they get the mutex; the
+    // application's mutex is given back after the last has left it.
+    while (callsInside.load() != 0) sched_yield();
     appLocking().reset();
     return CKR_OK;
   });

@@ -1,26 +1,33 @@
 // Logins belong to this application: the card's login is shared by every
 // program on the token, so private-key use needs this application's own
-// C_Login whatever the card's state says.
+// C_Login whatever the card's state says, and survives other programs'
+// logouts (see card_login.h).
+#include "card.h"
 #include "card_files.h"
+#include "card_login.h"
 #include "ck_error.h"
-#include "dal_adapter.h"
+#include "object_store.h"
 #include "session_calls.h"
-#include "vorn_dal_pelu7.h"
 
 namespace p11 {
 namespace {
 
-int dalRole(CK_USER_TYPE userType) { return userType == CKU_SO ? VORN_DAL_SUPER_USER : VORN_DAL_USER; }
+Role roleOf(CK_USER_TYPE userType) { return userType == CKU_SO ? Role::SecurityOfficer : Role::User; }
 
 // Notes what a PIN check said about the tries left, then throws its error.
-void checkPinResult(int rc, PinTries& tries) {
-  if (rc == 0) {
-    tries = PinTries{};
-    return;
+void checkPin(const PinCheck& answer, PinTries& tries) {
+  switch (answer.outcome) {
+    case PinOutcome::Ok:
+      tries = PinTries{};
+      return;
+    case PinOutcome::Wrong:
+      tries.left = answer.triesLeft;
+      fail(CKR_PIN_INCORRECT);
+    case PinOutcome::Locked:
+      break;
   }
-  if (rc > 0) tries.left = rc;
-  if (rc == VORN_DAL_ERR_USER_PIN_LOCKED || rc == VORN_DAL_ERR_SUPER_PIN_LOCKED) tries.locked = true;
-  check(rc, DalScope::Session);
+  tries.locked = true;
+  fail(CKR_PIN_LOCKED);
 }
 
 void requirePinLength(const unsigned char* pin, CK_ULONG length) {
@@ -32,12 +39,11 @@ void requirePinLength(const unsigned char* pin, CK_ULONG length) {
 
 void dropLogin(Slot& slot, bool logOutCard) {
   if (slot.login == kNobody) return;
-  slot.login = kNobody;
-  slot.soPin.wipe();
+  endLogin(slot);
   if (!logOutCard) return;
   try {
-    CardAccess card(slot.portIndex, DalScope::Session);
-    VORN_DAL_Logout(VORN_DAL_USER);  // logs out whichever role the card has
+    Card card(slot.portIndex, CardScope::Session);
+    card.logout();  // logs out whichever role the card has
   } catch (const CkError&) {
     // A token that is gone has no login left to end.
   }
@@ -60,11 +66,10 @@ CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const unsigned char
   } else if (slot.token && !slot.token->userPinSet) {
     fail(CKR_USER_PIN_NOT_INITIALIZED);
   }
-  CardAccess card(slot.portIndex, DalScope::Session);
-  const int rc = VORN_DAL_Login(dalRole(userType), pin, static_cast<int>(pinLength));
-  checkPinResult(rc, userType == CKU_SO ? slot.soTries : slot.userTries);
+  Card card(slot.portIndex, CardScope::Session);
+  checkPin(card.verify(roleOf(userType), pin, pinLength), userType == CKU_SO ? slot.soTries : slot.userTries);
+  slot.pin.assign(pin, pinLength);
   slot.login = userType;
-  if (userType == CKU_SO) slot.soPin = SecureBytes(pin, pinLength);
   return CKR_OK;
 }
 
@@ -82,18 +87,18 @@ CK_RV initPin(CK_SESSION_HANDLE handle, const unsigned char* pin, CK_ULONG pinLe
   require(slot.login == CKU_SO, CKR_USER_NOT_LOGGED_IN);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   requirePinLength(pin, pinLength);
-  CardAccess card(slot.portIndex, DalScope::Session);
+  Card card(slot.portIndex, CardScope::Session);
   // Unblocking with the SO PIN sets the user PIN whether it was blocked or not.
-  const int rc = VORN_DAL_UnlockPin(slot.soPin.data(), slot.soPin.length(), pin, static_cast<int>(pinLength));
-  checkPinResult(rc, slot.soTries);
+  checkPin(card.unblockUserPin(slot.pin.data(), slot.pin.size(), pin, pinLength), slot.soTries);
   slot.userTries = PinTries{};
   FileState infoState = FileState::Absent;
-  auto info = readTokenInfo(&infoState);
+  auto info = readTokenInfo(card, &infoState);
   if (info && !info->userPinSet) {
     info->userPinSet = true;
-    writeTokenInfo(*info);  // the SO is still logged in on the card after the unblock
+    ensureCardLogin(card, slot);  // the unblock verified the SO PIN; another program may have come between
+    writeTokenInfo(card, *info);
   }
-  refreshToken(slot);
+  refreshToken(card, slot);
   return CKR_OK;
 }
 
@@ -105,11 +110,11 @@ CK_RV setPin(CK_SESSION_HANDLE handle, const unsigned char* oldPin, CK_ULONG old
   require(oldPin != nullptr && oldLength <= kMaxPinLength, CKR_ARGUMENTS_BAD);
   requirePinLength(newPin, newLength);
   const CK_USER_TYPE role = slot.login == CKU_SO ? CKU_SO : CKU_USER;
-  CardAccess card(slot.portIndex, DalScope::Session);
-  const int rc = VORN_DAL_ChangePin(dalRole(role), oldPin, static_cast<int>(oldLength), newPin,
-                                    static_cast<int>(newLength));
-  checkPinResult(rc, role == CKU_SO ? slot.soTries : slot.userTries);
-  if (role == CKU_SO) slot.soPin = SecureBytes(newPin, newLength);
+  Card card(slot.portIndex, CardScope::Session);
+  checkPin(card.changePin(roleOf(role), oldPin, oldLength, newPin, newLength),
+           role == CKU_SO ? slot.soTries : slot.userTries);
+  // A login of this application goes on with the new PIN.
+  if (slot.login == role) slot.pin.assign(newPin, newLength);
   return CKR_OK;
 }
 

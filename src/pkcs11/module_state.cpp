@@ -1,12 +1,27 @@
 #include "module_state.h"
 
+#include <vector>
+
 #include "ck_error.h"
 
 namespace p11 {
 
-ModuleState& state() {
-  static ModuleState* module = new ModuleState;  // never destroyed: exit handlers may still call in
-  return *module;
+namespace {
+
+// Never destroyed: exit handlers may still call in.
+ModuleState*& current() {
+  static ModuleState* module = new ModuleState;
+  return module;
+}
+
+}  // namespace
+
+ModuleState& state() { return *current(); }
+
+void replaceInheritedState() {
+  static std::vector<ModuleState*> inherited;  // kept reachable, never touched again
+  inherited.push_back(current());
+  current() = new ModuleState;
 }
 
 Slot& slotById(CK_SLOT_ID id) {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "attributes.h"
+#include "card_view.h"
+#include "locked_secret.h"
 #include "mechanisms.h"
 #include "pkcs11_api.h"
 #include "rsa_public.h"
@@ -41,9 +43,13 @@ struct Slot {
   CK_SLOT_ID id = 0;
   int portIndex = 0;
   CK_USER_TYPE login = kNobody;  // this application's login, whatever the card's state
-  SecureBytes soPin;             // kept while the SO is logged in, for C_InitPIN
+  LockedSecret pin;              // its PIN, kept while it lasts (see card_login.h)
   PinTries userTries, soTries;
   std::optional<TokenSnapshot> token;
+  CardView view;
+  // What the slot's card objects were last built from: the view's changes
+  // and whether the user was logged in.
+  std::optional<std::pair<std::uint64_t, bool>> objectsBuiltFrom;
 };
 
 enum class Origin { Session, CardKey, CardFile };
@@ -81,8 +87,6 @@ struct Session {
 };
 
 struct ModuleState {
-  bool initialized = false;
-  pid_t pid = 0;
   std::vector<Slot> slots;
   std::map<CK_SESSION_HANDLE, Session> sessions;
   std::map<CK_OBJECT_HANDLE, Object> objects;
@@ -92,6 +96,10 @@ struct ModuleState {
 };
 
 ModuleState& state();
+// In a child of fork, at C_Initialize: a fresh state. The inherited one is
+// left alone, never destroyed: a thread of the parent may have been changing
+// it when the process was copied.
+void replaceInheritedState();
 
 // Lookups that throw the matching CKR_*_INVALID.
 Slot& slotById(CK_SLOT_ID id);

@@ -1,7 +1,7 @@
 #include "object_calls.h"
 
+#include "card.h"
 #include "ck_error.h"
-#include "dal_adapter.h"
 #include "object_attributes.h"
 #include "object_store.h"
 
@@ -16,11 +16,12 @@ CK_RV findObjectsInit(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* attributes, 
   Session& session = sessionByHandle(handle);
   require(!session.found.has_value(), CKR_OPERATION_ACTIVE);
   const Template pattern(attributes, count);
-  const Slot& slot = slotById(session.slot);
+  Slot& slot = slotById(session.slot);
   {
-    // Other programs may have added keys or objects since the last look.
-    CardAccess card(slot.portIndex, DalScope::Session);
-    refreshCardObjects(slot);
+    // Other programs may have added, changed or removed objects since the
+    // last look; the change check reads only what moved.
+    Card card(slot.portIndex, CardScope::Session);
+    refreshCardObjects(card, slot);
   }
   std::vector<CK_OBJECT_HANDLE> found;
   for (const auto& [objectHandle, object] : state().objects) {

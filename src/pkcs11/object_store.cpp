@@ -2,11 +2,11 @@
 
 #include <set>
 
+#include "card.h"
+#include "card_login.h"
 #include "ck_error.h"
 #include "crypto_calls.h"
-#include "dal_adapter.h"
 #include "object_attributes.h"
-#include "vorn_dal_pelu7.h"
 
 namespace p11 {
 namespace {
@@ -41,13 +41,11 @@ std::size_t recordSlot(const IndexFile& index, RecordKind kind, int ref) {
 
 Bytes defaultKeyLabel(int publicId) { return textValue("PELU7 key " + std::to_string(publicId)); }
 
-void requireWritableIndex(const Slot& slot) {
+// The card refuses the index write without the user's login; an earlier
+// check keeps a refused write from leaving a half-made file behind.
+void requireWritableIndex(Card& card, Slot& slot) {
   require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
-  // The card refuses the index write without the user's login; an earlier
-  // check keeps a refused write from leaving a half-made file behind.
-  int loggedIn = 0;
-  check(VORN_DAL_IsLogin(VORN_DAL_USER, &loggedIn), DalScope::Session);
-  require(loggedIn == 1, CKR_USER_NOT_LOGGED_IN);
+  ensureCardLogin(card, slot);
 }
 
 Bytes boundedBytes(const Bytes* value, std::size_t limit) {
@@ -58,54 +56,62 @@ Bytes boundedBytes(const Bytes* value, std::size_t limit) {
 
 }  // namespace
 
-void refreshCardObjects(const Slot& slot) {
+void syncObjects(Slot& slot) {
+  const std::pair<std::uint64_t, bool> source{slot.view.changes, userLoggedIn(slot)};
+  if (slot.objectsBuiltFrom == source) return;
   auto& module = state();
-  const IndexFile index = readIndex();
+  const CardView& view = slot.view;
   std::set<CK_OBJECT_HANDLE> seen;
-  for (const auto& pair : readKeyPairs()) {
-    const IndexRecord* record = findRecord(index, RecordKind::KeyPair, pair.publicId);
-    const Bytes id = record != nullptr ? record->id : keyIdOfModulus(pair.modulus);
-    const Bytes label = record != nullptr ? record->label : defaultKeyLabel(pair.publicId);
+  for (const auto& [publicId, modulus] : view.moduli) {
+    if (modulus.empty()) continue;
+    const IndexRecord* record = findRecord(view.index, RecordKind::KeyPair, publicId);
+    const Bytes id = record != nullptr ? record->id : keyIdOfModulus(modulus);
+    const Bytes label = record != nullptr ? record->label : defaultKeyLabel(publicId);
     const bool local = record != nullptr && record->local;
-    Object pub{0, slot.id, Origin::CardKey, 0, pair.publicId, CKO_PUBLIC_KEY, false,
-               publicKeyAttributes(pair.modulus, kRsaExponent, id, label, true, local)};
-    placeCardObject(locationKey(slot.id, "pub", pair.publicId), std::move(pub), seen);
-    Object priv{0, slot.id, Origin::CardKey, 0, pair.publicId, CKO_PRIVATE_KEY, true,
-                privateKeyAttributes(pair.modulus, id, label, local)};
-    placeCardObject(locationKey(slot.id, "priv", pair.publicId), std::move(priv), seen);
+    Object pub{0, slot.id, Origin::CardKey, 0, publicId, CKO_PUBLIC_KEY, false,
+               publicKeyAttributes(modulus, kRsaExponent, id, label, true, local)};
+    placeCardObject(locationKey(slot.id, "pub", publicId), std::move(pub), seen);
+    Object priv{0, slot.id, Origin::CardKey, 0, publicId, CKO_PRIVATE_KEY, true,
+                privateKeyAttributes(modulus, id, label, local)};
+    placeCardObject(locationKey(slot.id, "priv", publicId), std::move(priv), seen);
   }
-  for (const auto& record : index.records) {
+  for (const auto& record : view.index.records) {
     if (record.kind != RecordKind::Certificate && record.kind != RecordKind::Data) continue;
-    if (record.isPrivate && !userLoggedIn(slot)) continue;  // unreadable without the login
-    const auto payload = readPayload(record.ref);
-    if (!payload) continue;
+    const auto payload = view.payloads.find(record.ref);
+    if (payload == view.payloads.end()) continue;
     Object object{0, slot.id, Origin::CardFile, 0, record.ref, 0, record.isPrivate, {}};
     if (record.kind == RecordKind::Certificate) {
       object.objectClass = CKO_CERTIFICATE;
       try {
-        object.attributes = certificateAttributes(payload->value, record.id, record.label, true);
+        object.attributes = certificateAttributes(payload->second.value, record.id, record.label, true);
       } catch (const CkError&) {
         continue;  // not a certificate after all: not shown
       }
     } else {
       object.objectClass = CKO_DATA;
-      object.attributes = dataAttributes(*payload, record.label, record.isPrivate, true);
+      object.attributes = dataAttributes(payload->second, record.label, record.isPrivate, true);
     }
     placeCardObject(locationKey(slot.id, "file", record.ref), std::move(object), seen);
   }
-  // Card objects of this slot that are gone.
+  // Card objects of this slot that are gone (or, for private files, out of
+  // reach without the login). Their handles stay reserved for their place.
   for (auto at = module.objects.begin(); at != module.objects.end();) {
-    const bool stale = at->second.slot == slot.id && at->second.origin != Origin::Session &&
-                       seen.count(at->first) == 0 && !(at->second.isPrivate && !userLoggedIn(slot) &&
-                                                       at->second.origin == Origin::CardFile);
+    const bool stale = at->second.slot == slot.id && at->second.origin != Origin::Session && seen.count(at->first) == 0;
     at = stale ? module.objects.erase(at) : std::next(at);
   }
+  slot.objectsBuiltFrom = source;
 }
 
-void recordKeyPair(int publicId, const Bytes& id, const Bytes& label, bool local) {
-  IndexFile index = readIndex();
-  IndexRecord record{RecordKind::KeyPair, false, local, publicId, id, label};
-  writeIndexRecord(index, recordSlot(index, RecordKind::KeyPair, publicId), record);
+void refreshCardObjects(Card& card, Slot& slot) {
+  freshen(card, slot);
+  syncObjects(slot);
+}
+
+void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const Bytes& label, bool local) {
+  IndexFile& index = slot.view.index;
+  IndexRecord record{RecordKind::KeyPair, false, local, publicId, 0, id, label};
+  writeIndexRecord(card, index, recordSlot(index, RecordKind::KeyPair, publicId), record);
+  ++slot.view.changes;
 }
 
 CK_OBJECT_HANDLE keyHandle(const Slot& slot, int publicId, CK_OBJECT_CLASS objectClass) {
@@ -176,13 +182,17 @@ CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern) {
     module.objects[handle] = std::move(object);
     return handle;
   }
-  CardAccess card(slot.portIndex, DalScope::Session);
-  requireWritableIndex(slot);
-  IndexFile index = readIndex();
+  Card card(slot.portIndex, CardScope::Session);
+  requireWritableIndex(card, slot);
+  freshen(card, slot);
+  IndexFile& index = slot.view.index;
   const std::size_t free = freeIndexSlot(index);
-  const int fileNo = storePayload(payload, isPrivate, index);
-  writeIndexRecord(index, free, IndexRecord{kind, isPrivate, false, fileNo, id, label});
-  refreshCardObjects(slot);
+  const Bytes encoded = encodePayload(payload);
+  const int fileNo = storePayload(card, encoded, isPrivate, index);
+  writeIndexRecord(card, index, free, IndexRecord{kind, isPrivate, false, fileNo, encoded.size(), id, label});
+  slot.view.payloads[fileNo] = payload;
+  ++slot.view.changes;
+  syncObjects(slot);
   const auto at = module.cardHandles.find(locationKey(slot.id, "file", fileNo));
   require(at != module.cardHandles.end(), CKR_DEVICE_ERROR);
   return at->second;
@@ -197,18 +207,29 @@ void destroyObject(Session& session, Object& object) {
   // Key pairs cannot be deleted from this card; only a format clears them.
   require(object.origin == Origin::CardFile, CKR_ACTION_PROHIBITED);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
-  Slot& slot = slotById(session.slot);
-  CardAccess card(slot.portIndex, DalScope::Session);
-  requireWritableIndex(slot);
-  IndexFile index = readIndex();
   const RecordKind kind = object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate : RecordKind::Data;
+  const int fileNo = object.cardRef;
+  Slot& slot = slotById(session.slot);
+  Card card(slot.portIndex, CardScope::Session);
+  requireWritableIndex(card, slot);
+  freshen(card, slot);
+  IndexFile& index = slot.view.index;
+  bool listed = false;
   for (std::size_t i = 0; i < index.records.size(); ++i) {
-    if (index.records[i].kind == kind && index.records[i].ref == object.cardRef) {
-      writeIndexRecord(index, i, IndexRecord{});
+    if (index.records[i].kind == kind && index.records[i].ref == fileNo) {
+      writeIndexRecord(card, index, i, IndexRecord{});
+      listed = true;
     }
   }
-  deletePayload(object.cardRef);
-  module.objects.erase(object.handle);
+  if (!listed) {
+    // Another program removed it first.
+    syncObjects(slot);
+    fail(CKR_OBJECT_HANDLE_INVALID);
+  }
+  deletePayload(card, fileNo);
+  slot.view.payloads.erase(fileNo);
+  ++slot.view.changes;
+  syncObjects(slot);
 }
 
 void setAttributes(Session& session, Object& object, const Template& changes) {
@@ -227,24 +248,31 @@ void setAttributes(Session& session, Object& object, const Template& changes) {
   }
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   Slot& slot = slotById(session.slot);
-  CardAccess card(slot.portIndex, DalScope::Session);
-  requireWritableIndex(slot);
-  IndexFile index = readIndex();
-  if (object.origin == Origin::CardKey) {
-    const IndexRecord* old = findRecord(index, RecordKind::KeyPair, object.cardRef);
-    const bool local = old != nullptr && old->local;
-    writeIndexRecord(index, recordSlot(index, RecordKind::KeyPair, object.cardRef),
-                     IndexRecord{RecordKind::KeyPair, false, local, object.cardRef, id, label});
+  const CK_OBJECT_HANDLE handle = object.handle;
+  const int ref = object.cardRef;
+  const Origin origin = object.origin;
+  const RecordKind kind = origin == Origin::CardKey                   ? RecordKind::KeyPair
+                          : object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate
+                                                                  : RecordKind::Data;
+  Card card(slot.portIndex, CardScope::Session);
+  requireWritableIndex(card, slot);
+  freshen(card, slot);
+  syncObjects(slot);  // the object may be gone by now
+  require(state().objects.count(handle) != 0, CKR_OBJECT_HANDLE_INVALID);
+  IndexFile& index = slot.view.index;
+  const IndexRecord* old = findRecord(index, kind, ref);
+  IndexRecord record;
+  if (old != nullptr) {
+    record = *old;
   } else {
-    const RecordKind kind = object.objectClass == CKO_CERTIFICATE ? RecordKind::Certificate : RecordKind::Data;
-    const IndexRecord* old = findRecord(index, kind, object.cardRef);
-    require(old != nullptr, CKR_OBJECT_HANDLE_INVALID);
-    IndexRecord record = *old;
-    record.id = id;
-    record.label = label;
-    writeIndexRecord(index, recordSlot(index, kind, object.cardRef), record);
+    require(kind == RecordKind::KeyPair, CKR_OBJECT_HANDLE_INVALID);
+    record = IndexRecord{RecordKind::KeyPair, false, false, ref, 0, {}, {}};
   }
-  refreshCardObjects(slot);
+  record.id = id;
+  record.label = label;
+  writeIndexRecord(card, index, recordSlot(index, kind, ref), record);
+  ++slot.view.changes;
+  syncObjects(slot);
 }
 
 void dropSessionObjects(CK_SESSION_HANDLE session) {

@@ -7,13 +7,17 @@
 
 namespace p11 {
 
-// Reads the card's objects again (inside a CardAccess); handles of objects
-// that are still there stay the same.
-void refreshCardObjects(const Slot& slot);
+class Card;
 
-// Gives a key pair its index record (after generation or import, or when its
-// CKA_ID or CKA_LABEL changes); inside a CardAccess with the user logged in.
-void recordKeyPair(int publicId, const Bytes& id, const Bytes& label, bool local);
+// Brings the slot's view up to date with the card and its objects with the
+// view; handles of objects that are still there stay the same.
+void refreshCardObjects(Card& card, Slot& slot);
+// Builds the slot's card objects from its view (no card traffic).
+void syncObjects(Slot& slot);
+
+// Gives a new key pair its index record; inside the Card bracket, with the
+// user logged in and the slot's view just brought up to date.
+void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const Bytes& label, bool local);
 
 // C_CreateObject of a certificate, data object or session public key
 // (private keys go to key import). Returns the new handle.

@@ -175,7 +175,10 @@ CK_RV operationInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHA
   auto& active = slotFor(session, kind);
   require(!active.has_value(), CKR_OPERATION_ACTIVE);
   const auto at = state().objects.find(keyHandle);
-  require(at != state().objects.end() && isVisible(session, at->second), CKR_KEY_HANDLE_INVALID);
+  require(at != state().objects.end() && at->second.slot == session.slot, CKR_KEY_HANDLE_INVALID);
+  // A private key out of reach only for want of this application's login
+  // (never made, or ended) says so.
+  require(isVisible(session, at->second), CKR_USER_NOT_LOGGED_IN);
   const Object& key = at->second;
   const bool privateKind = kind == OperationKind::Sign || kind == OperationKind::Decrypt;
   const CK_OBJECT_CLASS wanted = privateKind ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;

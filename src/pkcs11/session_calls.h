@@ -14,8 +14,9 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info);
 CK_RV getMechanismList(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count);
 CK_RV getMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info);
 CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength, const unsigned char* label);
-// Asks the card about its token again (inside a CardAccess).
-void refreshToken(Slot& slot);
+class Card;
+// Asks the card about its token again (inside the Card bracket).
+void refreshToken(Card& card, Slot& slot);
 bool tokenPresent(const Slot& slot);
 
 // Sessions (sessions.cpp).

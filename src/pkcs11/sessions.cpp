@@ -1,7 +1,7 @@
 // Sessions live in this process only; their state is answered without card
 // traffic.
+#include "card.h"
 #include "ck_error.h"
-#include "dal_adapter.h"
 #include "object_store.h"
 #include "session_calls.h"
 
@@ -35,8 +35,12 @@ CK_RV openSession(CK_SLOT_ID id, CK_FLAGS flags, CK_SESSION_HANDLE* handle) {
   require(readWrite || slot.login != CKU_SO, CKR_SESSION_READ_WRITE_SO_EXISTS);
   if (lastSessionOf(id)) {
     require(tokenPresent(slot), CKR_TOKEN_NOT_PRESENT);
-    CardAccess card(slot.portIndex, DalScope::Slot);
-    refreshToken(slot);
+    // The first look at the token; later ones check for changes where the
+    // answer depends on them (C_GetTokenInfo, C_FindObjectsInit).
+    if (!slot.token) {
+      Card card(slot.portIndex, CardScope::Slot);
+      refreshToken(card, slot);
+    }
   }
   auto& module = state();
   Session session;

@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "card.h"
 #include "card_files.h"
+#include "card_login.h"
 #include "ck_error.h"
-#include "dal_adapter.h"
 #include "object_store.h"
 #include "session_calls.h"
-#include "vorn_dal_pelu7.h"
 
 namespace p11 {
 namespace {
@@ -38,14 +38,11 @@ std::string hex(const unsigned char* data, std::size_t length) {
 
 // A token formatted by other programs has no serial of the module's: the
 // first key pair's modulus names it, or nothing does.
-std::string serialOfFirstKey() {
-  unsigned char modulus[kModulusBytes];
-  int length = 0;
-  if (VORN_DAL_GetPublicKey(1, modulus, &length) != 0 || length != static_cast<int>(kModulusBytes)) {
-    return std::string(kSerialLength, '0');
-  }
+std::string serialOfFirstKey(const CardView& view) {
+  const auto first = view.moduli.find(1);
+  if (first == view.moduli.end() || first->second.empty()) return std::string(kSerialLength, '0');
   unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(modulus, kModulusBytes, digest);
+  SHA1(first->second.data(), first->second.size(), digest);
   return hex(digest, kSerialLength / 2);
 }
 
@@ -73,29 +70,24 @@ std::string trimmedLabel(const unsigned char* label) {
 
 }  // namespace
 
-bool tokenPresent(const Slot& slot) {
-  if (openPortIndex() == slot.portIndex) return true;
-  return selectPort(slot.portIndex) == 0;
-}
+bool tokenPresent(const Slot& slot) { return card_connection::select(slot.portIndex); }
 
-void refreshToken(Slot& slot) {
+void refreshToken(Card& card, Slot& slot) {
   TokenSnapshot token;
-  int loggedIn = 0;
-  const int rc = VORN_DAL_IsLogin(VORN_DAL_USER, &loggedIn);
-  if (rc == VORN_DAL_ERR_OTHER) {
+  if (card.login(Role::User) == CardLogin::Unformatted) {
     token.initialized = false;  // no login files: not formatted
     token.label = kDefaultLabel;
     token.serial = std::string(kSerialLength, '0');
     slot.token = token;
     return;
   }
-  check(rc, DalScope::Slot);
   token.initialized = true;
   FileState infoState = FileState::Absent;
-  const auto info = readTokenInfo(&infoState);
-  token.writeProtected = infoState == FileState::Foreign || readIndex().state == FileState::Foreign;
+  const auto info = readTokenInfo(card, &infoState);
+  refreshCardObjects(card, slot);
+  token.writeProtected = infoState == FileState::Foreign || slot.view.index.state == FileState::Foreign;
   token.label = info ? info->label : kDefaultLabel;
-  token.serial = info ? info->serial : serialOfFirstKey();
+  token.serial = info ? info->serial : serialOfFirstKey(slot.view);
   token.userPinSet = info ? info->userPinSet : true;
   slot.token = token;
 }
@@ -138,9 +130,11 @@ CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info) {
 CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
   require(info != nullptr, CKR_ARGUMENTS_BAD);
   Slot& slot = slotById(id);
+  // With sessions open the snapshot serves (a polled call); without, the
+  // token is asked again, as another program may have changed it.
   if (!slot.token || sessionsOn(id, false) == 0) {
-    CardAccess card(slot.portIndex, DalScope::Slot);
-    refreshToken(slot);
+    Card card(slot.portIndex, CardScope::Slot);
+    refreshToken(card, slot);
   }
   const TokenSnapshot& token = *slot.token;
   *info = CK_TOKEN_INFO{};
@@ -203,18 +197,15 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
   Slot& slot = slotById(id);
   require(sessionsOn(id, false) == 0, CKR_SESSION_EXISTS);
   require(soPinLength >= kMinPinLength && soPinLength <= kMaxPinLength, CKR_PIN_LEN_RANGE);
-  const int pinLength = static_cast<int>(soPinLength);
-  CardAccess card(slot.portIndex, DalScope::Slot);
-  int loggedIn = 0;
-  const int formatted = VORN_DAL_IsLogin(VORN_DAL_SUPER_USER, &loggedIn);
-  if (formatted != VORN_DAL_ERR_OTHER) {
+  Card card(slot.portIndex, CardScope::Slot);
+  if (card.login(Role::SecurityOfficer) != CardLogin::Unformatted) {
     // The DAL's format asks for no PIN; on a formatted token the SO PIN is
     // checked first, so that nobody else can wipe it.
-    check(formatted, DalScope::Slot);
-    const int rc = VORN_DAL_Login(VORN_DAL_SUPER_USER, soPin, pinLength);
-    if (rc > 0) slot.soTries.left = rc;
-    if (rc == VORN_DAL_ERR_SUPER_PIN_LOCKED) slot.soTries.locked = true;
-    check(rc, DalScope::Slot);
+    const PinCheck answer = card.verify(Role::SecurityOfficer, soPin, soPinLength);
+    if (answer.outcome == PinOutcome::Wrong) slot.soTries.left = answer.triesLeft;
+    if (answer.outcome == PinOutcome::Locked) slot.soTries.locked = true;
+    require(answer.outcome != PinOutcome::Wrong, CKR_PIN_INCORRECT);
+    require(answer.outcome != PinOutcome::Locked, CKR_PIN_LOCKED);
   }
   // The user PIN stays unknown until C_InitPIN sets it.
   SecureBytes random(8);
@@ -222,19 +213,21 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
   std::string text = hex(random.data(), random.size());
   SecureBytes userPin(reinterpret_cast<const unsigned char*>(text.data()), text.size());
   OPENSSL_cleanse(text.data(), text.size());
-  check(VORN_DAL_FormatDevice(soPin, pinLength, userPin.data(), userPin.length()), DalScope::Slot);
+  card.format(soPin, soPinLength, userPin.data(), userPin.size());
   slot.soTries = PinTries{};
   slot.userTries = PinTries{};
+  endLogin(slot);
   dropSlotObjects(id);
+  slot.view = CardView{};
+  slot.objectsBuiltFrom.reset();
 
   unsigned char serial[kSerialLength / 2];
   require(RAND_bytes(serial, sizeof serial) == 1, CKR_FUNCTION_FAILED);
   TokenInfoRecord info{trimmedLabel(label), hex(serial, sizeof serial), false};
-  check(VORN_DAL_Login(VORN_DAL_SUPER_USER, soPin, pinLength), DalScope::Slot);
-  writeTokenInfo(info);
-  VORN_DAL_Logout(VORN_DAL_SUPER_USER);
-  slot.login = kNobody;
-  refreshToken(slot);
+  require(card.verify(Role::SecurityOfficer, soPin, soPinLength).outcome == PinOutcome::Ok, CKR_DEVICE_ERROR);
+  writeTokenInfo(card, info);
+  card.logout();
+  refreshToken(card, slot);
   return CKR_OK;
 }
 

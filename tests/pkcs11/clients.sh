@@ -43,6 +43,48 @@ if p11 --login --pin "$pin" --keypairgen --key-type RSA:1024 --id 01 --label k1 
   openssl rsa -pubin -inform DER -in pub.der -out pub.pem 2>/dev/null; then ok; else fail "keygen"; fi
 
 printf 'A message signed by the token.\n' > msg
+
+step "card commands per client run, counted in the trace (one key pair on the token)"
+commands() {
+  rm -f "$work/count.trace"
+  PELU7_APDU_TRACE="$work/count.trace" timeout 60 "$@" > /dev/null 2>&1 < /dev/null || return 1
+  grep -c '^> ' "$work/count.trace"
+}
+if list=$(commands pkcs11-tool --module "$module" --list-objects) &&
+  sign=$(commands pkcs11-tool --module "$module" --login --pin "$pin" --sign --id 01 -m SHA256-RSA-PKCS \
+    -i msg -o count.sig) &&
+  sshlist=$(commands ssh-keygen -D "$module") &&
+  echo "   --list-objects $list, --login --sign $sign, ssh-keygen -D $sshlist" &&
+  [ "$list" -le 26 ] && [ "$sign" -le 30 ] && [ "$sshlist" -le 36 ]
+then ok; else fail "commands: --list-objects ${list:-?} (26), --sign ${sign:-?} (30), ssh-keygen -D ${sshlist:-?} (36)"; fi
+
+step "a long-lived signer beside programs that log in, sign and exit"
+P11_PIN="$pin" "$build/bin/pkcs11_long_signer" "$module" 01 > long_signer.out 2>&1 &
+signer=$!
+others=0
+for _ in $(seq 25); do
+  p11 --login --pin "$pin" --sign --id 01 -m SHA256-RSA-PKCS -i msg -o others.sig > /dev/null 2>&1 ||
+    others=$((others + 1))
+done
+kill -TERM "$signer" 2>/dev/null || true
+if wait "$signer" && [ "$others" -eq 0 ]; then cat long_signer.out; ok; else
+  cat long_signer.out >&2; fail "long-lived signer; $others of 25 pkcs11-tool runs failed"; fi
+
+step "two pkcs11-tool signing loops side by side"
+sign_loop() {
+  local failures=0
+  for _ in $(seq 20); do
+    p11 --login --pin "$pin" --sign --id 01 -m SHA256-RSA-PKCS -i msg -o "loop$1.sig" > /dev/null 2>&1 ||
+      failures=$((failures + 1))
+  done
+  echo "$failures" > "loop$1.failures"
+}
+sign_loop 1 &
+first=$!
+sign_loop 2
+wait "$first"
+if [ "$(cat loop1.failures)" = 0 ] && [ "$(cat loop2.failures)" = 0 ]; then ok; else
+  fail "loops failed $(cat loop1.failures) and $(cat loop2.failures) of 20 runs"; fi
 for hash in sha1 sha224 sha256 sha384 sha512; do
   mech="$(echo "$hash" | tr a-z A-Z)-RSA-PKCS"
   step "pkcs11-tool: sign with $mech, openssl verifies"
@@ -150,6 +192,19 @@ if SSH_ASKPASS="$work/askpass" SSH_ASKPASS_REQUIRE=force DISPLAY=none timeout 60
   printf 'clients %s\n' "$(cut -d' ' -f1,2 agent_keys.pub)" > allowed_signers &&
   ssh-keygen -Y verify -f allowed_signers -I clients -n file -s agent.msg.sig < agent.msg > /dev/null
 then ok; else cat agent.out >&2; fail "ssh-agent"; fi
+
+step "ssh-agent keeps signing beside a pkcs11-tool loop"
+sign_loop 3 &
+loop=$!
+agent_failures=0
+for _ in $(seq 15); do
+  rm -f agent.msg.sig
+  timeout 60 ssh-keygen -Y sign -f agent_keys.pub -n file agent.msg > /dev/null 2>&1 < /dev/null ||
+    agent_failures=$((agent_failures + 1))
+done
+wait "$loop"
+if [ "$agent_failures" -eq 0 ] && [ "$(cat loop3.failures)" = 0 ]; then ok; else
+  fail "agent refused $agent_failures of 15, the loop failed $(cat loop3.failures) of 20"; fi
 ssh-agent -k > /dev/null 2>&1 || true
 
 # --- OpenSSL engine (libp11) -------------------------------------------------

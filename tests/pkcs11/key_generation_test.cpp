@@ -63,6 +63,11 @@ INSTANTIATE_TEST_SUITE_P(Refusals, RefusedGenerationTest, ::testing::ValuesIn(kR
 TEST_F(KeyGenerationTest, ALostCardLoginStopsGenerationBeforeTheKeyCommands) {
   CK_SESSION_HANDLE session = openSession();
   loginUser(session);
+  // Another program changes the PIN and logs the card out: this
+  // application's PIN no longer logs it in again.
+  setenv("P11TEST_PIN", kUserPin, 1);
+  setenv("P11TEST_NEW_PIN", "55667788", 1);
+  ASSERT_EQ(runTool(tokenPath(), "change-pin user --pin-env P11TEST_PIN --new-pin-env P11TEST_NEW_PIN"), 0);
   ASSERT_EQ(runTool(tokenPath(), "logout"), 0);
   CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_ULONG bits = 1024;
@@ -70,8 +75,26 @@ TEST_F(KeyGenerationTest, ALostCardLoginStopsGenerationBeforeTheKeyCommands) {
   CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
   EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, &publicTemplate, 1, nullptr, 0, &pub, &priv),
             CKR_USER_NOT_LOGGED_IN);
-  loginUser(session);
+  std::ifstream trace(folder_.file("trace"));
+  for (std::string line; std::getline(trace, line);) {
+    EXPECT_NE(line.rfind("> 80CE", 0), 0u) << "a key was generated";
+  }
+  // The card's key counter is unharmed.
+  Bytes pin = bytesOf("55667788");
+  ASSERT_EQ(p11->C_Login(session, CKU_USER, pin.data(), pin.size()), CKR_OK);
   EXPECT_NE(generateKeyPair(session).privateKey, CK_INVALID_HANDLE);
+}
+
+TEST_F(KeyGenerationTest, AnotherProgramsLogoutDoesNotStopGeneration) {
+  CK_SESSION_HANDLE session = openSession();
+  loginUser(session);
+  ASSERT_EQ(runTool(tokenPath(), "logout"), 0);
+  const KeyPair first = generateKeyPair(session);
+  ASSERT_EQ(runTool(tokenPath(), "logout"), 0);
+  const KeyPair second = generateKeyPair(session);
+  EXPECT_NE(first.privateKey, CK_INVALID_HANDLE);
+  EXPECT_NE(second.privateKey, CK_INVALID_HANDLE);
+  EXPECT_NE(first.privateKey, second.privateKey);
 }
 
 TEST_F(KeyGenerationTest, GeneratedPairsCarryTheirIdAndLabelAcrossRestarts) {

@@ -73,21 +73,35 @@ TEST_F(LoginTest, TheCardsLoginByAnotherProgramDoesNotLetThisApplicationIn) {
   const KeyPair pair = generateKeyPair(session);
   ASSERT_EQ(p11->C_Logout(session), CKR_OK);
   ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
-  EXPECT_EQ(signWith(session, pair.privateKey), CKR_KEY_HANDLE_INVALID);  // private keys are hidden
+  EXPECT_EQ(signWith(session, pair.privateKey), CKR_USER_NOT_LOGGED_IN);  // private keys are hidden
   EXPECT_TRUE(findClass(session, CKO_PRIVATE_KEY).empty());
 }
 
-TEST_F(LoginTest, AnotherProgramsLogoutEndsThisApplicationsLogin) {
+TEST_F(LoginTest, AnotherProgramsLogoutDoesNotEndThisApplicationsLogin) {
   CK_SESSION_HANDLE session = openSession();
   ASSERT_EQ(login(session, CKU_USER, kUserPin), CKR_OK);
   const KeyPair pair = generateKeyPair(session);
   ASSERT_EQ(signWith(session, pair.privateKey), CKR_OK);
   ASSERT_EQ(runTool(tokenPath(), "logout"), 0);
+  EXPECT_EQ(signWith(session, pair.privateKey), CKR_OK);
+  CK_SESSION_INFO info{};
+  ASSERT_EQ(p11->C_GetSessionInfo(session, &info), CKR_OK);
+  EXPECT_EQ(info.state, CKS_RW_USER_FUNCTIONS);
+}
+
+TEST_F(LoginTest, APinChangedByAnotherProgramEndsThisApplicationsLoginCleanly) {
+  CK_SESSION_HANDLE session = openSession();
+  ASSERT_EQ(login(session, CKU_USER, kUserPin), CKR_OK);
+  const KeyPair pair = generateKeyPair(session);
+  setenv("P11TEST_NEW_PIN", "55667788", 1);
+  ASSERT_EQ(runTool(tokenPath(), "change-pin user --pin-env P11TEST_PIN --new-pin-env P11TEST_NEW_PIN"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "logout"), 0);
+  EXPECT_EQ(signWith(session, pair.privateKey), CKR_USER_NOT_LOGGED_IN);
   EXPECT_EQ(signWith(session, pair.privateKey), CKR_USER_NOT_LOGGED_IN);
   CK_SESSION_INFO info{};
   ASSERT_EQ(p11->C_GetSessionInfo(session, &info), CKR_OK);
   EXPECT_EQ(info.state, CKS_RW_PUBLIC_SESSION);
-  EXPECT_EQ(login(session, CKU_USER, kUserPin), CKR_OK);
+  EXPECT_EQ(login(session, CKU_USER, "55667788"), CKR_OK);
   EXPECT_EQ(signWith(session, pair.privateKey), CKR_OK);
 }
 

@@ -132,10 +132,10 @@ TEST_F(ObjectStoreTest, AForeignFileAtTheIndexNumberIsNeverWritten) {
   ASSERT_EQ(runTool(tokenPath(), "file create 3 510 64 --read 0 --write 1"), 0);
   ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --in-hex 466F726569676E"), 0);  // "Foreign"
 
-  session = openSession();
   CK_TOKEN_INFO info{};
   ASSERT_EQ(p11->C_GetTokenInfo(kSlot, &info), CKR_OK);
   EXPECT_NE(info.flags & CKF_WRITE_PROTECTED, 0u);
+  session = openSession();
   loginUser(session);
   CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
   EXPECT_EQ(createData("value", CK_FALSE, &handle), CKR_TOKEN_WRITE_PROTECTED);
@@ -150,9 +150,10 @@ TEST_F(ObjectStoreTest, ADamagedIndexRecordIsDroppedNotTrusted) {
   ASSERT_EQ(attribute(session, pair.publicKey, CKA_LABEL), bytesOf("named"));
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
   // Another program overwrites the label bytes of the first record without
-  // its checksum, as a torn write would leave them.
+  // its checksum, as a writer torn after its generation bump leaves them.
   setenv("P11TEST_PIN", kUserPin, 1);
   ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 8 --in-hex 7FFFFFF0"), 0);
   ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 42 --in-hex 58585858"), 0);
 
   session = openSession();

@@ -1,0 +1,15 @@
+cmake_minimum_required(VERSION 3.16)
+# The PKCS#11 module reaches the DAL through its card interface alone: no
+# other source of the module includes the DAL header or calls a DAL export.
+file(GLOB sources ${MODULE_DIR}/*.cpp ${MODULE_DIR}/*.h)
+set(allowed card.cpp card_connection.cpp)
+foreach(source ${sources})
+  get_filename_component(name ${source} NAME)
+  if(name IN_LIST allowed)
+    continue()
+  endif()
+  file(STRINGS ${source} hits REGEX "vorn_dal_pelu7\\.h|VORN_DAL_[A-Za-z]+ *\\(")
+  if(hits)
+    message(FATAL_ERROR "${name} reaches the DAL outside the card interface: ${hits}")
+  endif()
+endforeach()
