@@ -181,9 +181,10 @@ CK_RV operationInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHA
   require(isVisible(session, at->second), CKR_USER_NOT_LOGGED_IN);
   const Object& key = at->second;
   const bool privateKind = kind == OperationKind::Sign || kind == OperationKind::Decrypt;
-  const CK_OBJECT_CLASS wanted = privateKind ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
-  require(key.objectClass == wanted || (!privateKind && key.objectClass == CKO_PRIVATE_KEY),
-          CKR_KEY_TYPE_INCONSISTENT);
+  require(key.objectClass == CKO_PRIVATE_KEY || key.objectClass == CKO_PUBLIC_KEY, CKR_KEY_TYPE_INCONSISTENT);
+  // A public key cannot sign or decrypt, as a private key cannot encrypt:
+  // the key's function is refused, not its type.
+  require(!privateKind || key.objectClass == CKO_PRIVATE_KEY, CKR_KEY_FUNCTION_NOT_PERMITTED);
   const auto usage = key.attributes.find(usageOf(kind));
   require(usage != key.attributes.end() && usage->second == boolValue(true), CKR_KEY_FUNCTION_NOT_PERMITTED);
   const Mechanism* found = findMechanism(mechanism->mechanism);
