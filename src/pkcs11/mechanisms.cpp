@@ -22,6 +22,11 @@ constexpr Mechanism kMechanisms[] = {
     {CKM_SHA224_RSA_PKCS_PSS, kSignVerify, Padding::Pss, EVP_sha224},
     {CKM_SHA256_RSA_PKCS_PSS, kSignVerify, Padding::Pss, EVP_sha256},
     {CKM_SHA384_RSA_PKCS_PSS, kSignVerify, Padding::Pss, EVP_sha384},
+    {CKM_SHA_1, CKF_DIGEST, Padding::None, EVP_sha1},
+    {CKM_SHA224, CKF_DIGEST, Padding::None, EVP_sha224},
+    {CKM_SHA256, CKF_DIGEST, Padding::None, EVP_sha256},
+    {CKM_SHA384, CKF_DIGEST, Padding::None, EVP_sha384},
+    {CKM_SHA512, CKF_DIGEST, Padding::None, EVP_sha512},
 };
 
 struct DigestPair {

@@ -77,11 +77,18 @@ struct Operation {
   bool updated = false;                // a multi-part operation has begun
 };
 
+// A message digest in progress.
+struct DigestOperation {
+  std::shared_ptr<EVP_MD_CTX> context;
+  bool updated = false;  // a multi-part digest has begun
+};
+
 struct Session {
   CK_SESSION_HANDLE handle = 0;
   CK_SLOT_ID slot = 0;
   bool readWrite = false;
   std::optional<Operation> sign, verify, encrypt, decrypt;
+  std::optional<DigestOperation> digest;
   std::optional<std::vector<CK_OBJECT_HANDLE>> found;  // an active C_FindObjects
   std::size_t foundPosition = 0;
 };
