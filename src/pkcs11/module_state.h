@@ -72,6 +72,7 @@ struct Operation {
   const Mechanism* mechanism = nullptr;
   CK_OBJECT_HANDLE key = 0;
   PssParameters pss;
+  OaepParameters oaep;
   std::shared_ptr<EVP_MD_CTX> digest;  // for mechanisms that hash
   SecureBytes data;                    // collected parts for those that do not
   bool updated = false;                // a multi-part operation has begun

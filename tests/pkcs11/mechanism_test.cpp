@@ -259,7 +259,7 @@ TEST_F(MechanismTest, MechanismInfoListsOnlyWorkingMechanismsOfTheKeySize) {
   ASSERT_EQ(p11->C_GetMechanismList(kSlot, nullptr, &count), CKR_OK);
   std::vector<CK_MECHANISM_TYPE> list(count);
   ASSERT_EQ(p11->C_GetMechanismList(kSlot, list.data(), &count), CKR_OK);
-  EXPECT_EQ(count, std::size(kSignCases) + 2 + 5);  // plus key generation, raw RSA and five digests
+  EXPECT_EQ(count, std::size(kSignCases) + 3 + 5);  // plus key generation, raw RSA, OAEP and five digests
   for (auto type : list) {
     CK_MECHANISM_INFO info{};
     ASSERT_EQ(p11->C_GetMechanismInfo(kSlot, type, &info), CKR_OK);
