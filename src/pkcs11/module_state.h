@@ -108,6 +108,9 @@ ModuleState& state();
 // left alone, never destroyed: a thread of the parent may have been changing
 // it when the process was copied.
 void replaceInheritedState();
+// At unload of a finalised module: the state is freed (a later call makes a
+// fresh one). A state inherited through fork stays as it is.
+void freeStateOnUnload();
 
 // Lookups that throw the matching CKR_*_INVALID.
 Slot& slotById(CK_SLOT_ID id);
