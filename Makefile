@@ -70,6 +70,7 @@ test: deps-test build
 # $(BUILD_FUZZ)/findings/<target>/ (copy it into fuzz/corpus/<target> once
 # fixed, so that the replay test keeps it).
 FUZZ_TARGETS := hostile_card vtoken_apdu token_state cipher_stream
+FUZZ_TARGETS += pkcs11_templates
 FUZZ_TIME    ?= 600
 
 fuzz: deps-fuzz
