@@ -62,11 +62,13 @@ AppLocking*& lockingMade() {
 // its exit handlers have run), what C_Initialize made is freed, so that a
 // host that loads the module for each job does not grow. Only a finalised
 // module with no call inside is freed; otherwise a thread may still use it.
+// A child of fork that unloads the module without initialising it again
+// leaves its parent's state alone: it may have been half-changed at the fork.
 __attribute__((destructor)) void freeOnUnload() {
   if (livePid.load() != 0 || callsInside.load() != 0) return;
   delete lockingMade();
   lockingMade() = nullptr;
-  freeStateOnUnload();
+  if (!inheritedFromParent.load()) freeStateOnUnload();
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 /* Loads and unloads the module 20 times as a host that loads modules per
  * job does (dlopen, C_Initialize, a session with a login and some work,
  * C_Finalize, dlclose), under LeakSanitizer: whatever a cycle leaves behind
- * is reported at exit and fails the run.
+ * is reported at exit and fails the run. In one cycle a child of fork
+ * unloads the module its parent initialised (without initialising it
+ * itself), and must end cleanly while the parent goes on.
  *
  * usage: pkcs11_load_cycles MODULE TOKEN_FILE */
 #include <dlfcn.h>
 #include <p11-kit/pkcs11.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 static int failed(const char* call, CK_RV rv) {
   fprintf(stderr, "%s: 0x%lx\n", call, (unsigned long)rv);
@@ -20,7 +24,7 @@ static int failed(const char* call, CK_RV rv) {
     if (rv_ != CKR_OK) return failed(#call, rv_); \
   } while (0)
 
-static int cycle(const char* path, int first) {
+static int cycle(const char* path, int first, int forkChild) {
   static unsigned char so[] = "87654321", pin[] = "12345678";
   void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) {
@@ -54,6 +58,16 @@ static int cycle(const char* path, int first) {
   CK_ULONG digestLength = sizeof digest;
   CHECK(p11->C_DigestInit(session, &sha256));
   CHECK(p11->C_Digest(session, pin, 8, digest, &digestLength));
+  if (forkChild) {
+    pid_t child = fork();
+    if (child == 0) _exit(dlclose(library) == 0 ? 0 : 1); /* no exit handlers: the leak check is the parent's */
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      return failed("a child unloading its parent's module", (CK_RV)status);
+    }
+    CHECK(p11->C_FindObjectsInit(session, NULL, 0));
+    CHECK(p11->C_FindObjectsFinal(session));
+  }
   CHECK(p11->C_Finalize(NULL));
   if (dlclose(library) != 0) return failed("dlclose", 0);
   return 0;
@@ -66,7 +80,7 @@ int main(int argc, char** argv) {
   }
   remove(argv[2]);
   for (int i = 0; i < 20; ++i) {
-    if (cycle(argv[1], i == 0) != 0) return 1;
+    if (cycle(argv[1], i == 0, i == 10) != 0) return 1;
   }
   remove(argv[2]);
   return 0;
