@@ -73,7 +73,7 @@ test: deps-test build
 # in fuzz/corpus/<target>; a crashing input lands in
 # $(BUILD_FUZZ)/findings/<target>/ (copy it into fuzz/corpus/<target> once
 # fixed, so that the replay test keeps it).
-FUZZ_TARGETS := hostile_card vtoken_apdu token_state cipher_stream pkcs11_files
+FUZZ_TARGETS := hostile_card vtoken_apdu token_state cipher_stream pkcs11_files pkcs11_templates
 FUZZ_TIME    ?= 600
 
 fuzz: deps-fuzz

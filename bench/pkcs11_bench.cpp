@@ -145,10 +145,11 @@ bool prepareToken() {
   CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_ULONG bits = 1024;
   unsigned char id = 1;
-  CK_ATTRIBUTE publicTemplate[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}};
-  CK_ATTRIBUTE privateTemplate[] = {{CKA_ID, &id, 1}};
+  CK_BBOOL onToken = CK_TRUE;
+  CK_ATTRIBUTE publicTemplate[] = {{CKA_MODULUS_BITS, &bits, sizeof bits}, {CKA_TOKEN, &onToken, sizeof onToken}};
+  CK_ATTRIBUTE privateTemplate[] = {{CKA_ID, &id, 1}, {CKA_TOKEN, &onToken, sizeof onToken}};
   CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE, privateKey = CK_INVALID_HANDLE;
-  done = done && ok(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 1, privateTemplate, 1, &publicKey,
+  done = done && ok(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 2, privateTemplate, 2, &publicKey,
                                            &privateKey));
   p11->C_Finalize(nullptr);
   return done;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "platform/unload.h"
+
 namespace tkrdr {
 
 int PortTable::add(std::shared_ptr<OpenPort> port) {
@@ -47,11 +49,37 @@ std::shared_ptr<Backend> PortTable::findBackend(const std::string& key) const {
   return nullptr;
 }
 
-// Never destroyed: a program may still close its handle from its own exit
-// handlers, after static objects are gone.
+bool PortTable::empty() const {
+  std::lock_guard lock(mutex_);
+  for (const auto& port : ports_) {
+    if (port) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Guards the table's pointer; it needs no destruction, so that a program
+// may still close a handle from its exit handlers.
+std::mutex tableMutex;
+PortTable* tableMade = nullptr;
+
+void freeUnusedTable() {
+  std::lock_guard lock(tableMutex);
+  if (tableMade == nullptr || !tableMade->empty()) return;
+  delete tableMade;
+  tableMade = nullptr;
+}
+
+}  // namespace
+
 PortTable& portTable() {
-  static PortTable* table = new PortTable;
-  return *table;
+  std::lock_guard lock(tableMutex);
+  if (tableMade == nullptr) {
+    tableMade = new PortTable;
+    platform::runAtUnload(freeUnusedTable);
+  }
+  return *tableMade;
 }
 
 }  // namespace tkrdr

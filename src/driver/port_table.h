@@ -39,12 +39,19 @@ class PortTable {
   // The backend of an open handle with this key opened by this process, or
   // nullptr.
   std::shared_ptr<Backend> findBackend(const std::string& key) const;
+  // No handle is open.
+  bool empty() const;
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<OpenPort>> ports_;
 };
 
+// The one table, made at the first use. When the library is unloaded (at
+// dlclose, or at the end of the process) a table with no open handle is
+// freed, so that a host that loads and unloads the driver does not grow; a
+// later call (an exit handler closing its handle) finds a fresh, empty one.
+// A table with open handles is kept: its connections are still in use.
 PortTable& portTable();
 
 }  // namespace tkrdr

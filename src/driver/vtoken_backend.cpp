@@ -9,6 +9,7 @@
 
 #include "card/vocabulary.h"
 #include "driver/tkrdr.h"
+#include "platform/unload.h"
 #include "vtoken/token.h"
 
 namespace tkrdr {
@@ -20,15 +21,27 @@ struct SharedToken {
   std::unique_ptr<vtoken::Token> token;
 };
 
-// The in-memory tokens by port name. Never destroyed, like the port table.
-struct MemoryTokens {
-  std::mutex mutex;
-  std::map<std::string, std::shared_ptr<SharedToken>> byPort;
-};
+// The in-memory tokens by port name, made at the first open of one and
+// freed when the library is unloaded (a handle still open keeps its token;
+// a later open makes a fresh registry). The mutex guards the registry and
+// its pointer; it needs no destruction.
+using MemoryTokens = std::map<std::string, std::shared_ptr<SharedToken>>;
+std::mutex memoryTokensMutex;
+MemoryTokens* memoryTokensMade = nullptr;
 
+void freeMemoryTokens() {
+  std::lock_guard lock(memoryTokensMutex);
+  delete memoryTokensMade;
+  memoryTokensMade = nullptr;
+}
+
+// With memoryTokensMutex held.
 MemoryTokens& memoryTokens() {
-  static MemoryTokens* tokens = new MemoryTokens;
-  return *tokens;
+  if (memoryTokensMade == nullptr) {
+    memoryTokensMade = new MemoryTokens;
+    platform::runAtUnload(freeMemoryTokens);
+  }
+  return *memoryTokensMade;
 }
 
 // Tells once per path why a token file could not be used, so that a program
@@ -114,14 +127,14 @@ std::shared_ptr<Backend> openFileTokenBackend(const std::string& path) {
 
 std::shared_ptr<Backend> openMemoryTokenBackend(const std::string& port) {
   try {
+    std::lock_guard lock(memoryTokensMutex);
     MemoryTokens& tokens = memoryTokens();
-    std::lock_guard lock(tokens.mutex);
-    auto found = tokens.byPort.find(port);
-    if (found == tokens.byPort.end()) {
+    auto found = tokens.find(port);
+    if (found == tokens.end()) {
       auto fresh = std::make_shared<SharedToken>();
       fresh->token = vtoken::Token::inMemory();
       if (!fresh->token) return nullptr;
-      found = tokens.byPort.emplace(port, std::move(fresh)).first;
+      found = tokens.emplace(port, std::move(fresh)).first;
     }
     return std::make_shared<TokenBackend>(found->second, std::string());
   } catch (...) {
@@ -130,9 +143,8 @@ std::shared_ptr<Backend> openMemoryTokenBackend(const std::string& port) {
 }
 
 void resetInMemoryTokens() {
-  MemoryTokens& tokens = memoryTokens();
-  std::lock_guard lock(tokens.mutex);
-  tokens.byPort.clear();
+  std::lock_guard lock(memoryTokensMutex);
+  memoryTokens().clear();
 }
 
 }  // namespace tkrdr

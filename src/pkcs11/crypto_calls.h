@@ -19,6 +19,14 @@ CK_RV operationFinish(CK_SESSION_HANDLE handle, OperationKind kind, const unsign
 CK_RV verifyFinish(CK_SESSION_HANDLE handle, const unsigned char* data, CK_ULONG length,
                    const unsigned char* signature, CK_ULONG signatureLength, bool oneShot);
 
+// Message digests in software (digests.cpp).
+CK_RV digestInit(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism);
+CK_RV digestUpdate(CK_SESSION_HANDLE handle, const unsigned char* part, CK_ULONG length);
+CK_RV digestKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE key);
+// One-shot (data given) or final, with the usual size-query rules.
+CK_RV digestFinish(CK_SESSION_HANDLE handle, const unsigned char* data, CK_ULONG length, unsigned char* out,
+                   CK_ULONG* outLength, bool oneShot);
+
 // Keys and random numbers (key_generation.cpp).
 CK_RV generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism, const CK_ATTRIBUTE* publicTemplate,
                       CK_ULONG publicCount, const CK_ATTRIBUTE* privateTemplate, CK_ULONG privateCount,

@@ -11,6 +11,7 @@
 #include "object_attributes.h"
 #include "object_store.h"
 #include "session_calls.h"
+#include "template_rules.h"
 
 namespace p11 {
 namespace {
@@ -35,12 +36,29 @@ void requireOurExponent(const Template& pattern) {
   }
 }
 
+// The one name both halves of a pair share: two templates naming them
+// differently cannot both be honoured.
 Bytes boundedAttribute(const Template& first, const Template& second, CK_ATTRIBUTE_TYPE type, std::size_t limit) {
   const Bytes* value = first.find(type);
-  if (value == nullptr) value = second.find(type);
+  const Bytes* other = second.find(type);
+  require(value == nullptr || other == nullptr || *value == *other, CKR_TEMPLATE_INCONSISTENT);
+  if (value == nullptr) value = other;
   if (value == nullptr) return {};
   require(value->size() <= limit, CKR_ATTRIBUTE_VALUE_INVALID);
   return *value;
+}
+
+// What a generation template may ask of each half: the attributes the new
+// keys will hold, with the modulus the card makes left out.
+void requireGeneratable(const Template& publicPattern, const Template& privatePattern, const Bytes& id,
+                        const Bytes& label) {
+  const Bytes someModulus(kModulusBytes, 0xFF);
+  requireHonoured(publicPattern, publicKeyAttributes(someModulus, kRsaExponent, id, label, true, true),
+                  {CKA_CLASS, CKA_KEY_TYPE, CKA_ID, CKA_LABEL, CKA_MODULUS_BITS, CKA_PUBLIC_EXPONENT},
+                  {CKA_MODULUS, CKA_PUBLIC_KEY_INFO});
+  requireHonoured(privatePattern, privateKeyAttributes(someModulus, id, label, true),
+                  {CKA_CLASS, CKA_KEY_TYPE, CKA_ID, CKA_LABEL, CKA_PUBLIC_EXPONENT},
+                  {CKA_MODULUS, CKA_PUBLIC_KEY_INFO});
 }
 
 void nameNewPair(Card& card, Slot& slot, int publicId, Bytes id, Bytes label, bool local) {
@@ -84,11 +102,14 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism, c
   require(bits.has_value(), CKR_TEMPLATE_INCOMPLETE);
   require(*bits == kModulusBits, CKR_KEY_SIZE_RANGE);
   requireOurExponent(publicPattern);
-  // Every pair takes card space for good: no session private keys. A public
-  // template asking for a session object gets the token's public key anyway.
-  require(privatePattern.boolean(CKA_TOKEN).value_or(true), CKR_TEMPLATE_INCONSISTENT);
+  requireOurExponent(privatePattern);
+  // Every pair takes card space for good and both halves live on the card:
+  // no session keys, and a template without CKA_TOKEN asks for one.
+  requireTokenObject(publicPattern);
+  requireTokenObject(privatePattern);
   const Bytes id = boundedAttribute(privatePattern, publicPattern, CKA_ID, kMaxIdLength);
   const Bytes label = boundedAttribute(privatePattern, publicPattern, CKA_LABEL, kMaxLabelLength);
+  requireGeneratable(publicPattern, privatePattern, id, label);
 
   Slot& slot = slotById(session.slot);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
@@ -107,7 +128,7 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism, c
 CK_OBJECT_HANDLE importKeyPair(Session& session, const Template& pattern) {
   requireClass(pattern, CKO_PRIVATE_KEY);
   require(pattern.ulong(CKA_KEY_TYPE).has_value(), CKR_TEMPLATE_INCOMPLETE);
-  require(pattern.boolean(CKA_TOKEN).value_or(false), CKR_TEMPLATE_INCONSISTENT);
+  requireTokenObject(pattern);
   const Bytes* modulusValue = pattern.find(CKA_MODULUS);
   require(modulusValue != nullptr && pattern.has(CKA_PUBLIC_EXPONENT), CKR_TEMPLATE_INCOMPLETE);
   const Bytes modulus = withoutLeadingZeros(*modulusValue);
@@ -120,6 +141,9 @@ CK_OBJECT_HANDLE importKeyPair(Session& session, const Template& pattern) {
   const SecureBytes qInv = keyPart(pattern, CKA_COEFFICIENT);
   const Bytes id = boundedAttribute(pattern, pattern, CKA_ID, kMaxIdLength);
   const Bytes label = boundedAttribute(pattern, pattern, CKA_LABEL, kMaxLabelLength);
+  requireHonoured(pattern, privateKeyAttributes(modulus, id, label, false),
+                  {CKA_CLASS, CKA_KEY_TYPE, CKA_ID, CKA_LABEL, CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
+                   CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT});
 
   Slot& slot = slotById(session.slot);
   require(session.readWrite, CKR_SESSION_READ_ONLY);

@@ -51,9 +51,33 @@ const bool forkHandlerRegistered = [] {
 
 }  // namespace
 
+namespace {
+
+AppLocking*& lockingMade() {
+  static AppLocking* locking = nullptr;
+  return locking;
+}
+
+// When the library is unloaded (dlclose, or the end of the process after
+// its exit handlers have run), what C_Initialize made is freed, so that a
+// host that loads the module for each job does not grow. Only a finalised
+// module with no call inside is freed; otherwise a thread may still use it.
+// A child of fork that unloads the module without initialising it again
+// leaves its parent's state alone: it may have been half-changed at the fork.
+__attribute__((destructor)) void freeOnUnload() {
+  if (livePid.load() != 0 || callsInside.load() != 0) return;
+  delete lockingMade();
+  lockingMade() = nullptr;
+  if (!inheritedFromParent.load()) freeStateOnUnload();
+}
+
+}  // namespace
+
+// Made by C_Initialize (under the lifecycle mutex) or in a child of fork
+// (one thread), before any call can lock it.
 AppLocking& appLocking() {
-  static AppLocking* locking = new AppLocking;
-  return *locking;
+  if (lockingMade() == nullptr) lockingMade() = new AppLocking;
+  return *lockingMade();
 }
 
 ModuleLock::ModuleLock() {

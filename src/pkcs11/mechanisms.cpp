@@ -12,6 +12,7 @@ constexpr Mechanism kMechanisms[] = {
     {CKM_RSA_PKCS_KEY_PAIR_GEN, CKF_HW | CKF_GENERATE_KEY_PAIR, Padding::KeyGeneration, nullptr},
     {CKM_RSA_PKCS, kAll, Padding::Pkcs1, nullptr},
     {CKM_RSA_X_509, kAll, Padding::Raw, nullptr},
+    {CKM_RSA_PKCS_OAEP, CKF_HW | CKF_ENCRYPT | CKF_DECRYPT, Padding::Oaep, nullptr},
     {CKM_SHA1_RSA_PKCS, kSignVerify, Padding::Pkcs1, EVP_sha1},
     {CKM_SHA224_RSA_PKCS, kSignVerify, Padding::Pkcs1, EVP_sha224},
     {CKM_SHA256_RSA_PKCS, kSignVerify, Padding::Pkcs1, EVP_sha256},
@@ -22,6 +23,11 @@ constexpr Mechanism kMechanisms[] = {
     {CKM_SHA224_RSA_PKCS_PSS, kSignVerify, Padding::Pss, EVP_sha224},
     {CKM_SHA256_RSA_PKCS_PSS, kSignVerify, Padding::Pss, EVP_sha256},
     {CKM_SHA384_RSA_PKCS_PSS, kSignVerify, Padding::Pss, EVP_sha384},
+    {CKM_SHA_1, CKF_DIGEST, Padding::None, EVP_sha1},
+    {CKM_SHA224, CKF_DIGEST, Padding::None, EVP_sha224},
+    {CKM_SHA256, CKF_DIGEST, Padding::None, EVP_sha256},
+    {CKM_SHA384, CKF_DIGEST, Padding::None, EVP_sha384},
+    {CKM_SHA512, CKF_DIGEST, Padding::None, EVP_sha512},
 };
 
 struct DigestPair {

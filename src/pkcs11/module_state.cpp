@@ -8,15 +8,24 @@ namespace p11 {
 
 namespace {
 
-// Never destroyed: exit handlers may still call in.
+// Made at the first use and freed only when the library is unloaded
+// (freeStateOnUnload): exit handlers may still call in.
 ModuleState*& current() {
-  static ModuleState* module = new ModuleState;
+  static ModuleState* module = nullptr;
   return module;
 }
 
 }  // namespace
 
-ModuleState& state() { return *current(); }
+ModuleState& state() {
+  if (current() == nullptr) current() = new ModuleState;
+  return *current();
+}
+
+void freeStateOnUnload() {
+  delete current();
+  current() = nullptr;
+}
 
 void replaceInheritedState() {
   static std::vector<ModuleState*> inherited;  // kept reachable, never touched again

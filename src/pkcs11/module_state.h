@@ -72,9 +72,16 @@ struct Operation {
   const Mechanism* mechanism = nullptr;
   CK_OBJECT_HANDLE key = 0;
   PssParameters pss;
+  OaepParameters oaep;
   std::shared_ptr<EVP_MD_CTX> digest;  // for mechanisms that hash
   SecureBytes data;                    // collected parts for those that do not
   bool updated = false;                // a multi-part operation has begun
+};
+
+// A message digest in progress.
+struct DigestOperation {
+  std::shared_ptr<EVP_MD_CTX> context;
+  bool updated = false;  // a multi-part digest has begun
 };
 
 struct Session {
@@ -82,6 +89,7 @@ struct Session {
   CK_SLOT_ID slot = 0;
   bool readWrite = false;
   std::optional<Operation> sign, verify, encrypt, decrypt;
+  std::optional<DigestOperation> digest;
   std::optional<std::vector<CK_OBJECT_HANDLE>> found;  // an active C_FindObjects
   std::size_t foundPosition = 0;
 };
@@ -100,6 +108,9 @@ ModuleState& state();
 // left alone, never destroyed: a thread of the parent may have been changing
 // it when the process was copied.
 void replaceInheritedState();
+// At unload of a finalised module: the state is freed (a later call makes a
+// fresh one). A state inherited through fork stays as it is.
+void freeStateOnUnload();
 
 // Lookups that throw the matching CKR_*_INVALID.
 Slot& slotById(CK_SLOT_ID id);

@@ -7,6 +7,7 @@
 #include "ck_error.h"
 #include "crypto_calls.h"
 #include "object_attributes.h"
+#include "template_rules.h"
 
 namespace p11 {
 namespace {
@@ -176,6 +177,7 @@ CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern) {
     default:
       fail(CKR_ATTRIBUTE_VALUE_INVALID);
   }
+  requireHonoured(pattern, object.attributes, {});
   if (!onToken) {
     object.handle = module.nextObject++;
     const CK_OBJECT_HANDLE handle = object.handle;

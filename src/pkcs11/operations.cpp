@@ -68,6 +68,28 @@ PssParameters pssParameters(const Mechanism& mechanism, const CK_MECHANISM& give
   return pss;
 }
 
+// The hash, mask generator and label of OAEP. SHA-512 does not fit: two of
+// its hashes and two bytes exceed a 1024-bit key.
+OaepParameters oaepParameters(const CK_MECHANISM& given) {
+  require(given.pParameter != nullptr && given.ulParameterLen == sizeof(CK_RSA_PKCS_OAEP_PARAMS),
+          CKR_MECHANISM_PARAM_INVALID);
+  CK_RSA_PKCS_OAEP_PARAMS params;
+  std::memcpy(&params, given.pParameter, sizeof params);
+  OaepParameters oaep{digestOfHashMechanism(params.hashAlg), digestOfMgf(params.mgf), {}};
+  require(oaep.hash != nullptr && oaep.mgf1 != nullptr, CKR_MECHANISM_PARAM_INVALID);
+  require(2 * static_cast<std::size_t>(EVP_MD_get_size(oaep.hash)) + 2 <= kModulusBytes, CKR_MECHANISM_PARAM_INVALID);
+  // The label is the only source there is; no source with no data is read
+  // as an empty label, as some callers send it.
+  const bool labelGiven = params.source == CKZ_DATA_SPECIFIED;
+  require(labelGiven || (params.source == 0 && params.ulSourceDataLen == 0), CKR_MECHANISM_PARAM_INVALID);
+  require(params.pSourceData != nullptr || params.ulSourceDataLen == 0, CKR_MECHANISM_PARAM_INVALID);
+  if (params.ulSourceDataLen != 0) {
+    const auto* label = static_cast<const unsigned char*>(params.pSourceData);
+    oaep.label.assign(label, label + params.ulSourceDataLen);
+  }
+  return oaep;
+}
+
 Bytes finishDigest(Operation& operation) {
   Bytes digest(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
@@ -126,8 +148,14 @@ Bytes runOperation(const Session& session, Operation& operation, const Object& k
     }
     case OperationKind::Encrypt: {
       const RsaPublicKey publicKey = publicKeyOf(key);
-      return operation.mechanism->padding == Padding::Raw ? encryptRaw(publicKey, collected(operation))
-                                                          : encryptPkcs1(publicKey, collected(operation));
+      switch (operation.mechanism->padding) {
+        case Padding::Raw:
+          return encryptRaw(publicKey, collected(operation));
+        case Padding::Oaep:
+          return encryptOaep(publicKey, operation.oaep, collected(operation));
+        default:
+          return encryptPkcs1(publicKey, collected(operation));
+      }
     }
     case OperationKind::Decrypt: {
       require(operation.data.size() == kModulusBytes, CKR_ENCRYPTED_DATA_LEN_RANGE);
@@ -136,7 +164,11 @@ Bytes runOperation(const Session& session, Operation& operation, const Object& k
       const SecureBytes block = privateKeyOperation(session, key, operation.data);
       if (operation.mechanism->padding == Padding::Raw) return Bytes(block.data(), block.data() + block.size());
       SecureBytes message;
-      require(decodePkcs1Encryption(block, message), CKR_ENCRYPTED_DATA_INVALID);
+      const bool decoded = operation.mechanism->padding == Padding::Oaep
+                               ? decodeOaep(operation.oaep.hash, operation.oaep.mgf1, operation.oaep.label, block,
+                                            message)
+                               : decodePkcs1Encryption(block, message);
+      require(decoded, CKR_ENCRYPTED_DATA_INVALID);
       return Bytes(message.data(), message.data() + message.size());
     }
     case OperationKind::Verify:
@@ -181,9 +213,10 @@ CK_RV operationInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHA
   require(isVisible(session, at->second), CKR_USER_NOT_LOGGED_IN);
   const Object& key = at->second;
   const bool privateKind = kind == OperationKind::Sign || kind == OperationKind::Decrypt;
-  const CK_OBJECT_CLASS wanted = privateKind ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
-  require(key.objectClass == wanted || (!privateKind && key.objectClass == CKO_PRIVATE_KEY),
-          CKR_KEY_TYPE_INCONSISTENT);
+  require(key.objectClass == CKO_PRIVATE_KEY || key.objectClass == CKO_PUBLIC_KEY, CKR_KEY_TYPE_INCONSISTENT);
+  // A public key cannot sign or decrypt, as a private key cannot encrypt:
+  // the key's function is refused, not its type.
+  require(!privateKind || key.objectClass == CKO_PRIVATE_KEY, CKR_KEY_FUNCTION_NOT_PERMITTED);
   const auto usage = key.attributes.find(usageOf(kind));
   require(usage != key.attributes.end() && usage->second == boolValue(true), CKR_KEY_FUNCTION_NOT_PERMITTED);
   const Mechanism* found = findMechanism(mechanism->mechanism);
@@ -195,6 +228,7 @@ CK_RV operationInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHA
   operation.mechanism = found;
   operation.key = keyHandle;
   if (found->padding == Padding::Pss) operation.pss = pssParameters(*found, *mechanism);
+  if (found->padding == Padding::Oaep) operation.oaep = oaepParameters(*mechanism);
   if (found->digest != nullptr) {
     operation.digest.reset(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     require(operation.digest != nullptr && EVP_DigestInit_ex(operation.digest.get(), found->digest(), nullptr) == 1,

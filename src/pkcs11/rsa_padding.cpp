@@ -134,6 +134,59 @@ bool checkPss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash
   return std::memcmp(expected, h, hashLength) == 0;
 }
 
+SecureBytes encodeOaep(const EVP_MD* hash, const EVP_MD* mgf1, const Bytes& label, const unsigned char* message,
+                       std::size_t length) {
+  const std::size_t hashLength = static_cast<std::size_t>(EVP_MD_get_size(hash));
+  require(2 * hashLength + 2 <= kModulusBytes, CKR_MECHANISM_PARAM_INVALID);
+  require(length + 2 * hashLength + 2 <= kModulusBytes, CKR_DATA_LEN_RANGE);
+  // EM = 0x00 || maskedSeed || maskedDB, DB = lHash || PS || 0x01 || M.
+  SecureBytes em(kModulusBytes);
+  unsigned char* seed = em.data() + 1;
+  unsigned char* db = seed + hashLength;
+  const std::size_t dbLength = kModulusBytes - hashLength - 1;
+  digestParts(hash, {{label.data(), label.size()}}, db);
+  db[dbLength - length - 1] = 0x01;
+  if (length != 0) std::memcpy(db + dbLength - length, message, length);
+  require(RAND_bytes(seed, static_cast<int>(hashLength)) == 1, CKR_FUNCTION_FAILED);
+  applyMgf1(mgf1, seed, hashLength, db, dbLength);
+  applyMgf1(mgf1, db, dbLength, seed, hashLength);
+  return em;
+}
+
+bool decodeOaep(const EVP_MD* hash, const EVP_MD* mgf1, const Bytes& label, const SecureBytes& block,
+                SecureBytes& message) {
+  const std::size_t hashLength = static_cast<std::size_t>(EVP_MD_get_size(hash));
+  if (block.size() != kModulusBytes || 2 * hashLength + 2 > kModulusBytes) return false;
+  SecureBytes em = block;
+  unsigned char* seed = em.data() + 1;
+  unsigned char* db = seed + hashLength;
+  const std::size_t dbLength = kModulusBytes - hashLength - 1;
+  applyMgf1(mgf1, db, dbLength, seed, hashLength);
+  applyMgf1(mgf1, seed, hashLength, db, dbLength);
+  unsigned char labelHash[EVP_MAX_MD_SIZE];
+  digestParts(hash, {{label.data(), label.size()}}, labelHash);
+  // Every check is folded into one mask, and the message start found, with
+  // no branch on the decrypted bytes (the size of the answer is the only
+  // thing the caller learns, as with PKCS#1 v1.5).
+  unsigned int good = constantTimeEquals(em[0], 0);
+  for (std::size_t i = 0; i < hashLength; ++i) good &= constantTimeEquals(db[i], labelHash[i]);
+  unsigned int oneIndex = 0;
+  unsigned int lookingForOne = ~0u;
+  unsigned int badPadding = 0;
+  for (std::size_t i = hashLength; i < dbLength; ++i) {
+    const unsigned int isOne = constantTimeEquals(db[i], 1);
+    const unsigned int isZero = constantTimeEquals(db[i], 0);
+    oneIndex |= static_cast<unsigned int>(i) & lookingForOne & isOne;
+    badPadding |= lookingForOne & ~isOne & ~isZero;
+    lookingForOne &= ~isOne;
+  }
+  good &= ~lookingForOne & ~badPadding;
+  if (good == 0) return false;
+  const std::size_t start = oneIndex + 1;
+  message = SecureBytes(db + start, dbLength - start);
+  return true;
+}
+
 bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message) {
   const std::size_t length = block.size();
   unsigned int good = constantTimeEquals(block[0], 0) & constantTimeEquals(block[1], 2);

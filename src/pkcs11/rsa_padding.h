@@ -20,6 +20,14 @@ SecureBytes encodePss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned cha
 // EMSA-PSS verification of an encoded block (emBits 1023) against mHash.
 bool checkPss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
               std::size_t saltLength, const Bytes& block);
+// EME-OAEP encoding of a message with a label (RFC 8017, 7.1.1);
+// CKR_DATA_LEN_RANGE when the message does not fit beside two hashes.
+SecureBytes encodeOaep(const EVP_MD* hash, const EVP_MD* mgf1, const Bytes& label, const unsigned char* message,
+                       std::size_t length);
+// Removes EME-OAEP padding without branching on secret data; false when the
+// block is not a valid encoding with this label.
+bool decodeOaep(const EVP_MD* hash, const EVP_MD* mgf1, const Bytes& label, const SecureBytes& block,
+                SecureBytes& message);
 // Removes EME-PKCS1-v1_5 (type 2) padding without branching on secret data;
 // false when the block is not validly padded.
 bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message);

@@ -132,6 +132,15 @@ Bytes encryptPkcs1(const RsaPublicKey& key, const Bytes& data) {
   return *out;
 }
 
+Bytes encryptOaep(const RsaPublicKey& key, const OaepParameters& oaep, const Bytes& data) {
+  SecureBytes encoded = encodeOaep(oaep.hash, oaep.mgf1, oaep.label, data.data(), data.size());
+  Bytes block(encoded.data(), encoded.data() + encoded.size());
+  const auto out = publicOperation(key, block);
+  OPENSSL_cleanse(block.data(), block.size());
+  require(out.has_value(), CKR_FUNCTION_FAILED);
+  return *out;
+}
+
 Bytes encryptRaw(const RsaPublicKey& key, const Bytes& data) {
   const auto out = publicOperation(key, leftPadded(data));
   require(out.has_value(), CKR_DATA_INVALID);

@@ -23,6 +23,12 @@ struct PssParameters {
   std::size_t saltLength = 0;
 };
 
+struct OaepParameters {
+  const EVP_MD* hash = nullptr;
+  const EVP_MD* mgf1 = nullptr;
+  Bytes label;
+};
+
 Bytes subjectPublicKeyInfo(const RsaPublicKey& key);
 
 // Verification of a PKCS#1 v1.5 signature over data: with md, data is a
@@ -35,5 +41,7 @@ bool verifyPss(const RsaPublicKey& key, const PssParameters& pss, const Bytes& d
 // PKCS#1 v1.5 (type 2) encryption, and raw encryption of data below n.
 Bytes encryptPkcs1(const RsaPublicKey& key, const Bytes& data);
 Bytes encryptRaw(const RsaPublicKey& key, const Bytes& data);
+// RSAES-OAEP encryption; CKR_DATA_LEN_RANGE when data does not fit.
+Bytes encryptOaep(const RsaPublicKey& key, const OaepParameters& oaep, const Bytes& data);
 
 }  // namespace p11

@@ -186,8 +186,8 @@ CK_RV getMechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO*
   slotById(id);
   const Mechanism* mechanism = findMechanism(type);
   require(mechanism != nullptr, CKR_MECHANISM_INVALID);
-  info->ulMinKeySize = kModulusBits;
-  info->ulMaxKeySize = kModulusBits;
+  info->ulMinKeySize = isDigest(*mechanism) ? 0 : kModulusBits;
+  info->ulMaxKeySize = isDigest(*mechanism) ? 0 : kModulusBits;
   info->flags = mechanism->flags;
   return CKR_OK;
 }

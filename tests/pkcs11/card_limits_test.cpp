@@ -38,12 +38,14 @@ TEST_F(FullCardTest, AFullCardIsDeviceMemory) {
   loginUser(session);
   CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_ULONG bits = 1024;
-  CK_ATTRIBUTE publicTemplate = attr(CKA_MODULUS_BITS, bits);
+  CK_BBOOL onToken = CK_TRUE;
+  CK_ATTRIBUTE publicTemplate[] = {attr(CKA_MODULUS_BITS, bits), attr(CKA_TOKEN, onToken)};
+  CK_ATTRIBUTE privateTemplate = attr(CKA_TOKEN, onToken);
   CK_RV rv = CKR_OK;
   int made = 0;
   for (; made < 100 && rv == CKR_OK; ++made) {
     CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
-    rv = p11->C_GenerateKeyPair(session, &mechanism, &publicTemplate, 1, nullptr, 0, &pub, &priv);
+    rv = p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 2, &privateTemplate, 1, &pub, &priv);
   }
   EXPECT_EQ(rv, CKR_DEVICE_MEMORY);
   EXPECT_LT(made, 100);

@@ -40,7 +40,8 @@ TEST_P(RefusedGenerationTest, SendsNoCardCommandAndLeavesGenerationWorking) {
   CK_SESSION_HANDLE session = openSession(c.readWrite);
   if (c.login) loginUser(session);
   CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
-  std::vector<CK_ATTRIBUTE> publicTemplate{attr(CKA_MODULUS_BITS, c.bits),
+  CK_BBOOL onToken = CK_TRUE;
+  std::vector<CK_ATTRIBUTE> publicTemplate{attr(CKA_MODULUS_BITS, c.bits), attr(CKA_TOKEN, onToken),
                                            attr(CKA_PUBLIC_EXPONENT, c.exponent.data(), c.exponent.size())};
   std::vector<CK_ATTRIBUTE> privateTemplate{attr(CKA_TOKEN, c.privateOnToken)};
   CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
@@ -71,9 +72,11 @@ TEST_F(KeyGenerationTest, ALostCardLoginStopsGenerationBeforeTheKeyCommands) {
   ASSERT_EQ(runTool(tokenPath(), "logout"), 0);
   CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_ULONG bits = 1024;
-  CK_ATTRIBUTE publicTemplate = attr(CKA_MODULUS_BITS, bits);
+  CK_BBOOL onToken = CK_TRUE;
+  CK_ATTRIBUTE publicTemplate[] = {attr(CKA_MODULUS_BITS, bits), attr(CKA_TOKEN, onToken)};
+  CK_ATTRIBUTE privateTemplate = attr(CKA_TOKEN, onToken);
   CK_OBJECT_HANDLE pub = CK_INVALID_HANDLE, priv = CK_INVALID_HANDLE;
-  EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, &publicTemplate, 1, nullptr, 0, &pub, &priv),
+  EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 2, &privateTemplate, 1, &pub, &priv),
             CKR_USER_NOT_LOGGED_IN);
   std::ifstream trace(folder_.file("trace"));
   for (std::string line; std::getline(trace, line);) {

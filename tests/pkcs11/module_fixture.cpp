@@ -92,8 +92,9 @@ void ModuleTest::loginUser(CK_SESSION_HANDLE session) {
 KeyPair ModuleTest::generateKeyPair(CK_SESSION_HANDLE session, const std::string& id, const std::string& label) {
   CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_ULONG bits = 1024;
-  std::vector<CK_ATTRIBUTE> publicTemplate{attr(CKA_MODULUS_BITS, bits)};
-  std::vector<CK_ATTRIBUTE> privateTemplate;
+  static const CK_BBOOL onToken = CK_TRUE;
+  std::vector<CK_ATTRIBUTE> publicTemplate{attr(CKA_MODULUS_BITS, bits), attr(CKA_TOKEN, onToken)};
+  std::vector<CK_ATTRIBUTE> privateTemplate{attr(CKA_TOKEN, onToken)};
   if (!id.empty()) privateTemplate.push_back(attr(CKA_ID, id.data(), id.size()));
   if (!label.empty()) privateTemplate.push_back(attr(CKA_LABEL, label.data(), label.size()));
   KeyPair pair;
