@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <chrono>
 #include <cstddef>
 #include <utility>
 
@@ -84,6 +85,14 @@ std::unique_ptr<LibraryThread> LibraryThread::start(std::function<void()> body) 
       return nullptr;
     }
     const HMODULE module = start->module;
+    // The runtime's clock looks up GetSystemTimePreciseAsFileTime at its
+    // first reading of the system clock, through GetModuleHandle and
+    // GetProcAddress, which take the loader's lock. A thread's first timed
+    // wait reads that clock with its caller's mutex held, and a DLL closing
+    // a port from its process-detach notification holds the loader's lock
+    // while it waits for that mutex. Read once here, before the thread is
+    // there, the thread never needs the loader while it holds a mutex.
+    (void)std::chrono::system_clock::now();
     thread->thread_ = CreateThread(nullptr, 0, runThread, start.get(), 0, nullptr);
     if (thread->thread_ == nullptr) {
       FreeLibrary(module);
