@@ -115,9 +115,7 @@ TransactionHold::~TransactionHold() {
     state_->stopping = true;
     state_->wake.notify_all();
   }
-  // Not joined: a Windows DLL may be closing its reader from its
-  // process-detach notification, where waiting for a thread never returns.
-  if (releaser_ && releaser_->joinable()) releaser_->detach();
+  releaser_.reset();
 }
 
 std::mutex& TransactionHold::cardMutex() { return state_->mutex; }
@@ -150,23 +148,21 @@ void TransactionHold::afterCommand() {
 void TransactionHold::endNow() { state_->endNow(); }
 
 bool TransactionHold::startReleaser() {
-  try {
-    std::shared_ptr<State> state = state_;
-    auto thread = std::make_unique<std::thread>([state] {
-      std::unique_lock lock(state->mutex);
-      state->endIdle(lock);
-    });
-    if (releaser_ && releaser_->joinable()) releaser_->detach();  // a thread of an earlier life, gone
-    releaser_ = std::move(thread);
-  } catch (...) {
-    return false;
-  }
+  std::shared_ptr<State> state = state_;
+  auto thread = platform::LibraryThread::start([state] {
+    std::unique_lock lock(state->mutex);
+    state->endIdle(lock);
+  });
+  if (!thread) return false;
+  (void)releaser_.release();  // a thread of an earlier life (before fork), gone
+  releaser_ = std::move(thread);
   state_->releaserRunning = true;
   return true;
 }
 
 void TransactionHold::forgetReleaserInChild() {
-  // The thread was not copied into the child; its object is let go unused.
+  // The thread was not copied into the child; its object is let go unused
+  // (destroying it would wait for the parent's thread).
   (void)releaser_.release();
   state_->releaserRunning = false;
   state_->held = false;

@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <span>
-#include <thread>
 
 #include "hold_policy.h"
+#include "platform/library_thread.h"
 
 namespace tkrdr {
 
@@ -34,9 +34,10 @@ class CardTransaction {
 class TransactionHold {
  public:
   TransactionHold(CardTransaction& transaction, HoldTiming timing);
-  // Ends the transaction and lets the thread go. Called without the mutex
-  // held; it never waits for the thread, which may already be gone (at the
-  // exit of a Windows process every other thread is).
+  // Ends the transaction and tells the thread to end, then waits for it
+  // where waiting can return (see platform::LibraryThread): a library being
+  // unloaded keeps no thread of its code behind. Called without the mutex
+  // held.
   ~TransactionHold();
   TransactionHold(const TransactionHold&) = delete;
   TransactionHold& operator=(const TransactionHold&) = delete;
@@ -62,7 +63,7 @@ class TransactionHold {
   void forgetReleaserInChild();
 
   std::shared_ptr<State> state_;
-  std::unique_ptr<std::thread> releaser_;
+  std::unique_ptr<platform::LibraryThread> releaser_;
 };
 
 }  // namespace tkrdr
