@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "driver/test_seam.h"
-#include "pelu7/log.h"
+#include "dal/log.h"
 #include "platform/log_file.h"
 
 namespace testsupport {
