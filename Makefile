@@ -126,7 +126,7 @@ clean:
 
 # The 32-bit Windows build with mingw-w64, tested under Wine: installs the
 # toolchain and Wine (as root), cross-builds libcrypto and GoogleTest once
-# into a cache outside the clone (see tools/windows/env.sh), makes the Wine
+# into a cache outside the clone (see windows/scripts/env.sh), makes the Wine
 # prefix once, then configures and builds $(BUILD_WIN) from the top-level
 # CMakeLists.txt ($(BUILD_WIN)/bin: vorn_dal_pelu7.dll, TKRDR.dll, pelu7.exe).
 # windows-test runs the Windows suite under Wine (part of `make test`).
@@ -135,9 +135,9 @@ BUILD_WIN ?= build-win
 .PHONY: windows windows-test
 
 windows:
-	@JOBS=$(JOBS) sh tools/windows/build.sh $(BUILD_WIN)
+	@JOBS=$(JOBS) sh windows/scripts/build.sh $(BUILD_WIN)
 
 # With the Linux tool built, the tool test also exchanges token files with it.
 windows-test: windows
-	@. tools/windows/env.sh && export PELU7_LINUX_TOOL=$(CURDIR)/$(BUILD)/bin/pelu7 && \
+	@. windows/scripts/env.sh && export PELU7_LINUX_TOOL=$(CURDIR)/$(BUILD)/bin/pelu7 && \
 	  cd $(BUILD_WIN) && ctest --output-on-failure --timeout 300

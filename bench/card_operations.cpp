@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "pelu7/card_layout.h"
-#include "pelu7/ssf33_context.h"
+#include "dal/card_layout.h"
+#include "dal/ssf33_context.h"
 #include "vorn_dal_pelu7.h"
 
 namespace bench {

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "bench/allocation_counter.h"
-#include "pelu7/connection.h"
+#include "dal/connection.h"
 #include "platform/log_file.h"
 #include "vorn_dal_pelu7.h"
 

@@ -16,7 +16,7 @@
 #include "fuzz_check.h"
 #include "hostile_card.h"
 #include "hostile_card_steps.h"
-#include "pelu7/log.h"
+#include "dal/log.h"
 #include "platform/log_file.h"
 #include "vorn_dal_pelu7.h"
 

@@ -3,7 +3,7 @@
 #include "exact_buffer.h"
 #include "fuzz_check.h"
 #include "hostile_card_steps.h"
-#include "pelu7/ssf33_context.h"
+#include "dal/ssf33_context.h"
 #include "vorn_dal_pelu7.h"
 
 namespace fuzzing {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "platform/file.h"
 #include "test_seam.h"
@@ -23,8 +24,8 @@ class ApduTrace {
   // regular file.
   static std::unique_ptr<ApduTrace> fromEnvironment();
 
-  // Takes ownership of the open trace file `fd` (-1: none).
-  ApduTrace(int fd, bool showSecrets) : file_(fd), showSecrets_(showSecrets) {}
+  // Takes ownership of the open trace file (none: nothing is written).
+  ApduTrace(platform::File file, bool showSecrets) : file_(std::move(file)), showSecrets_(showSecrets) {}
   ApduTrace(const ApduTrace&) = delete;
   ApduTrace& operator=(const ApduTrace&) = delete;
 

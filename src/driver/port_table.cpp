@@ -1,13 +1,13 @@
 #include "port_table.h"
 
-#include <unistd.h>
+#include "platform/process.h"
 
 #include "platform/unload.h"
 
 namespace tkrdr {
 
 int PortTable::add(std::shared_ptr<OpenPort> port) {
-  port->opener = getpid();
+  port->opener = platform::processId();
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     if (!ports_[i]) {
@@ -31,7 +31,7 @@ bool PortTable::remove(int handle) {
   std::lock_guard lock(mutex_);
   if (handle < 0 || static_cast<std::size_t>(handle) >= ports_.size()) return false;
   closed = std::move(ports_[static_cast<std::size_t>(handle)]);
-  if (closed && closed->opener != getpid()) {
+  if (closed && closed->opener != platform::processId()) {
     // Kept alive for good in this process, so that its backend never
     // disconnects what the parent still uses.
     static auto* inherited = new std::vector<std::shared_ptr<OpenPort>>;
@@ -44,7 +44,7 @@ std::shared_ptr<Backend> PortTable::findBackend(const std::string& key) const {
   if (key.empty()) return nullptr;
   std::lock_guard lock(mutex_);
   for (const auto& port : ports_) {
-    if (port && port->backendKey == key && port->opener == getpid()) return port->backend;
+    if (port && port->backendKey == key && port->opener == platform::processId()) return port->backend;
   }
   return nullptr;
 }

@@ -1,8 +1,6 @@
 // The table of open ports behind the handles that CT_open gives out.
 #pragma once
 
-#include <sys/types.h>
-
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,7 +16,7 @@ struct OpenPort {
   std::shared_ptr<Backend> backend;
   std::unique_ptr<ApduTrace> trace;   // null when this handle is not traced
   std::mutex mutex;                   // one exchange at a time on this handle
-  pid_t opener = 0;                   // the process that opened it (set by PortTable::add)
+  unsigned long opener = 0;           // the process that opened it (set by PortTable::add)
 };
 
 // Handles are the smallest free indexes, like file descriptors, up to

@@ -108,7 +108,7 @@ std::string SharedRam::nameFor(const std::string& tokenPath) {
 void SharedRam::attach() {
   // A forked child opens its own: a lock taken through the parent's open
   // file would be the parent's lock too.
-  if (mapping_.isOpen() && openedBy_ == platform::currentProcessId() && mapping_.stillNamed()) return;
+  if (mapping_.isOpen() && openedBy_ == platform::processId() && mapping_.stillNamed()) return;
   if (name_.empty()) name_ = nameFor(tokenPath_);
   bool created = false;
   const platform::FileError error = mapping_.open(name_, kFileSize, created);
@@ -126,7 +126,7 @@ void SharedRam::attach() {
         throw TokenError(where + "cannot be opened: " + error.detail);
     }
   }
-  openedBy_ = platform::currentProcessId();
+  openedBy_ = platform::processId();
   if (created) removeLeftovers();
 }
 

@@ -22,6 +22,7 @@
 
 #include "common/secure_buffer.h"
 #include "platform/file_mapping.h"
+#include "platform/process.h"
 
 namespace vtoken {
 
@@ -37,7 +38,7 @@ class SharedRam {
   void attach();
   // Opens the shared file unless it is open. Throws TokenError.
   void open() {
-    if (!mapping_.isOpen() || openedBy_ != platform::currentProcessId()) attach();
+    if (!mapping_.isOpen() || openedBy_ != platform::processId()) attach();
   }
   // The open shared file, for locking; attach() first.
   const platform::File& file() const { return mapping_.file(); }

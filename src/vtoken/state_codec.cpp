@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "common/big_endian.h"
+
 namespace vtoken {
 
 namespace {
@@ -12,7 +14,9 @@ class Writer {
   explicit Writer(SecureBytes& out) : out_(out) {}
   void u8(std::uint8_t value) { bytes(std::array<std::uint8_t, 1>{value}); }
   void u16(std::uint16_t value) {
-    bytes(std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
+    std::array<std::uint8_t, 2> b{};
+    common::putBigEndian16(b.data(), value);
+    bytes(b);
   }
   template <typename Range>
   void bytes(const Range& range) {
@@ -32,10 +36,7 @@ class Reader {
  public:
   Reader(std::span<const std::uint8_t> in, const char* part) : in_(in), part_(part) {}
   std::uint8_t u8() { return take(1)[0]; }
-  std::uint16_t u16() {
-    const auto b = take(2);
-    return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-  }
+  std::uint16_t u16() { return common::getBigEndian16(take(2).data()); }
   std::span<const std::uint8_t> take(std::size_t count) {
     if (count > in_.size() - at_) {
       fail("ends early");

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/big_endian.h"
 #include "platform/file_store.h"
 #include "vtoken/token.h"
 
@@ -34,20 +35,6 @@ using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void failWith(const std::string& path, const std::string& action, const platform::FileError& error) {
   fail(path, action + ": " + error.detail);
-}
-
-void putU32(SecureBytes& out, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-  }
-}
-
-std::uint32_t getU32(const SecureBytes& in, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value = value << 8 | in[at + i];
-  }
-  return value;
 }
 
 // A failure of the crypto library itself (it could not initialise, say) is
@@ -197,11 +184,11 @@ std::optional<LoadedState> TokenStore::load() const {
   if (bytes.size() < kHeaderLength || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
     fail(path_, "not a virtual token file (bad magic)");
   }
-  if (const std::uint32_t version = getU32(bytes, 8); version != kFormatVersion) {
+  if (const std::uint32_t version = common::getBigEndian32(bytes.data() + 8); version != kFormatVersion) {
     fail(path_, "unsupported format version " + std::to_string(version));
   }
-  const std::size_t eepromLength = getU32(bytes, 12);
-  const std::size_t ramLength = getU32(bytes, 16);
+  const std::size_t eepromLength = common::getBigEndian32(bytes.data() + 12);
+  const std::size_t ramLength = common::getBigEndian32(bytes.data() + 16);
   if (eepromLength > kMaxFileLength || ramLength > kMaxFileLength ||
       bytes.size() != kHeaderLength + eepromLength + ramLength) {
     fail(path_, "length does not match its header (truncated or extended)");
@@ -275,9 +262,9 @@ FileVersion TokenStore::store(const CardState& state, const EncodedState& encode
   const SecureBytes fileRam = encodeRamForFile(state);
   SecureBytes bytes(kHeaderLength);
   std::copy(kMagic.begin(), kMagic.end(), bytes.begin());
-  putU32(bytes, 8, kFormatVersion);
-  putU32(bytes, 12, static_cast<std::uint32_t>(encoded.eeprom.size()));
-  putU32(bytes, 16, static_cast<std::uint32_t>(fileRam.size()));
+  common::putBigEndian32(bytes.data() + 8, kFormatVersion);
+  common::putBigEndian32(bytes.data() + 12, static_cast<std::uint32_t>(encoded.eeprom.size()));
+  common::putBigEndian32(bytes.data() + 16, static_cast<std::uint32_t>(fileRam.size()));
   bytes.insert(bytes.end(), encoded.eeprom.begin(), encoded.eeprom.end());
   bytes.insert(bytes.end(), fileRam.begin(), fileRam.end());
   const auto digest = digestOf(path_, bytes.data() + kHeaderLength, bytes.size() - kHeaderLength);

@@ -24,7 +24,7 @@ class Redaction : public ::testing::TestWithParam<RedactionCase> {};
 
 // The trace object is given no file: only its line building is used.
 TEST_P(Redaction, HidesExactlyTheSecretDataBytes) {
-  ApduTrace trace(-1, false);
+  ApduTrace trace(platform::File{}, false);
   for (const auto& [command, status] : GetParam().before) trace.record(command, CardAnswer{{}, status});
   EXPECT_EQ(trace.commandLine(GetParam().command), "> " + GetParam().expected);
 }
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(Redaction, ResetLeavesNoKeyFileSelected) {
-  ApduTrace trace(-1, false);
+  ApduTrace trace(platform::File{}, false);
   trace.record(kCreatePrivateKeyFile, CardAnswer{{}, 0x9000});
   trace.noteReset();
   EXPECT_EQ(trace.commandLine(kUpdate), "> 00D6000003112233");

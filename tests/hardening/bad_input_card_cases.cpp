@@ -7,7 +7,7 @@
 #include <climits>
 
 #include "hardening/bad_input.h"
-#include "pelu7/connection.h"
+#include "dal/connection.h"
 
 namespace hardening {
 namespace {

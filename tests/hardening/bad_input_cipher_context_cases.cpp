@@ -14,7 +14,7 @@
 
 #include "hardening/bad_input.h"
 #include "support/cipher_exports.h"
-#include "pelu7/ssf33_context.h"
+#include "dal/ssf33_context.h"
 #include "softcrypt/des_context.h"
 #include "softcrypt/rc2_context.h"
 #include "softcrypt/rc4_context.h"

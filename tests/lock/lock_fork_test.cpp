@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -35,10 +36,7 @@ int lockAndHandOver(Channel& test) {
   return 0;
 }
 
-class ForkedHolderTest : public testsupport::DalTest, public ::testing::WithParamInterface<bool> {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class ForkedHolderTest : public locktest::LockFixture, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ForkedHolderTest, TheLockStaysHeldWhileTheChildLives) {
   const bool workerReleases = GetParam();
@@ -76,10 +74,7 @@ struct SharedHandleCase {
 
 void PrintTo(const SharedHandleCase& scenario, std::ostream* out) { *out << scenario.name; }
 
-class SharedHandleTest : public testsupport::DalTest, public ::testing::WithParamInterface<SharedHandleCase> {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class SharedHandleTest : public locktest::LockFixture, public ::testing::WithParamInterface<SharedHandleCase> {};
 
 // What the two processes of shareHandleAndTake report, in one write each.
 struct Report {
@@ -148,10 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SharedHandleTest,
 // A child that could not get a description of its own at the fork (no file
 // descriptor to be had) does not take the lock through its parent's session:
 // its takes fail with -191 until it can get one, and then succeed.
-class ForkedHandleTest : public testsupport::DalTest {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class ForkedHandleTest : public locktest::LockFixture {};
 
 TEST_F(ForkedHandleTest, AChildWithoutADescriptionOfItsOwnGetsOneAtItsNextTake) {
   ChildProcess parent([](Channel& test) {

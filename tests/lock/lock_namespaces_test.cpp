@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/posix/lock_location.h"
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -57,13 +58,12 @@ int holdInNewPidNamespace(Channel& test) {
   return 0;
 }
 
-class OtherPidNamespaceTest : public testsupport::DalTest, public ::testing::WithParamInterface<bool> {
+class OtherPidNamespaceTest : public locktest::LockFixture, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     DalTest::SetUp();
     if (geteuid() != 0) GTEST_SKIP() << "needs root for a PID namespace";
   }
-  locktest::PrivateLockObject object_;
 };
 
 TEST_P(OtherPidNamespaceTest, AKilledHolderIsRecovered) {
@@ -96,17 +96,7 @@ void PrintTo(const SquatCase& scenario, std::ostream* out) { *out << scenario.na
 
 constexpr uid_t kStrangerUid = 54321;  // a user without an account, for the squatter
 
-class SquattedNameTest : public testsupport::DalTest, public ::testing::WithParamInterface<SquatCase> {
- protected:
-  void SetUp() override {
-    DalTest::SetUp();
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
-    if (!locktest::nobodyIds(nobodyUid_, nobodyGid_)) GTEST_SKIP() << "no user nobody";
-  }
-  locktest::PrivateLockObject object_;
-  uid_t nobodyUid_ = 0;
-  gid_t nobodyGid_ = 0;
-};
+class SquattedNameTest : public locktest::OtherUsersFixture, public ::testing::WithParamInterface<SquatCase> {};
 
 // Runs `body` as `uid` in a forked process and gives its exit status.
 int runAs(uid_t uid, gid_t gid, const std::function<int()>& body) {

@@ -11,6 +11,7 @@
 #include "platform/named_lock.h"
 #include "platform/posix/lock_holder.h"
 #include "platform/posix/lock_state.h"
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -37,10 +38,7 @@ struct KilledHolderCase {
 
 void PrintTo(const KilledHolderCase& scenario, std::ostream* out) { *out << scenario.name; }
 
-class KilledHolderTest : public testsupport::DalTest, public ::testing::WithParamInterface<KilledHolderCase> {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class KilledHolderTest : public locktest::LockFixture, public ::testing::WithParamInterface<KilledHolderCase> {};
 
 TEST_P(KilledHolderTest, AnotherProcessGetsTheLock) {
   const KilledHolderCase& scenario = GetParam();
@@ -82,10 +80,7 @@ struct StuckWaiterCase {
 
 void PrintTo(const StuckWaiterCase& scenario, std::ostream* out) { *out << scenario.name; }
 
-class StuckWaiterTest : public testsupport::DalTest, public ::testing::WithParamInterface<StuckWaiterCase> {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class StuckWaiterTest : public locktest::LockFixture, public ::testing::WithParamInterface<StuckWaiterCase> {};
 
 // A waiter that is stopped (a debugger, a frozen cgroup) or killed while it
 // waits holds nothing that the others need: when the lock comes free, or its

@@ -13,6 +13,7 @@
 
 #include "platform/named_lock.h"
 #include "platform/posix/lock_state.h"
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -46,10 +47,7 @@ int holdUntilTold(Channel& test) {
   return VORN_DAL_DestroyMutex(lock);
 }
 
-class LockTest : public testsupport::DalTest {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class LockTest : public locktest::LockFixture {};
 
 // Run on a private object and on the shared "/SemVornDal" itself.
 class LockBetweenProcessesTest : public testsupport::DalTest, public ::testing::WithParamInterface<bool> {

@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -44,10 +45,7 @@ bool trapAllButWriteAndExit() {
          syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
 }
 
-class LockSystemCallsTest : public testsupport::DalTest {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class LockSystemCallsTest : public locktest::LockFixture {};
 
 TEST_F(LockSystemCallsTest, AnUncontendedTakeAndReleaseMakeNoSystemCall) {
   ChildProcess child([](Channel& test) {

@@ -10,6 +10,7 @@
 #include "platform/named_lock.h"
 #include "platform/posix/lock_holder.h"
 #include "platform/posix/lock_state.h"
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -88,10 +89,7 @@ const Tampering kTamperings[] = {
      0, VORN_DAL_ERR_LOCK, 0},
 };
 
-class TamperedObjectTest : public testsupport::DalTest, public ::testing::WithParamInterface<Tampering> {
- protected:
-  locktest::PrivateLockObject object_;
-};
+class TamperedObjectTest : public locktest::LockFixture, public ::testing::WithParamInterface<Tampering> {};
 
 TEST_P(TamperedObjectTest, CreateAndLock) {
   const Tampering& tampering = GetParam();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/named_lock.h"
+#include "lock_fixture.h"
 #include "process_harness.h"
 #include "support/dal_fixture.h"
 
@@ -26,17 +27,7 @@ int lockAs(Channel& test, uid_t uid, gid_t gid) {
   return 0;
 }
 
-class LockUsersTest : public testsupport::DalTest, public ::testing::WithParamInterface<bool> {
- protected:
-  void SetUp() override {
-    DalTest::SetUp();
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
-    if (!locktest::nobodyIds(nobodyUid_, nobodyGid_)) GTEST_SKIP() << "no user nobody";
-  }
-  locktest::PrivateLockObject object_;
-  uid_t nobodyUid_ = 0;
-  gid_t nobodyGid_ = 0;
-};
+class LockUsersTest : public locktest::OtherUsersFixture, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(LockUsersTest, EachUserHasALockOfTheirOwn) {
   const bool rootFirst = GetParam();

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "pelu7/log.h"
+#include "dal/log.h"
 #include "platform/log_file.h"
 #include "vorn_dal_pelu7.h"
 

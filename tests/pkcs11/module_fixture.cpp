@@ -23,18 +23,6 @@ CK_FUNCTION_LIST* module() {
   return list;
 }
 
-TempFolder::TempFolder() {
-  char pattern[] = "/tmp/pelu7-p11-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = made;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 int runTool(const std::string& tokenPath, const std::string& arguments) {
   const std::string command = std::string(PELU7_BUILD_DIR "/bin/pelu7 --reader vtoken:") + tokenPath + " " +
                               arguments + " >/dev/null 2>&1";

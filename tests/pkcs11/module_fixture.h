@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pkcs11/pkcs11_api.h"
+#include "support/test_util.h"
 
 namespace p11test {
 
@@ -18,17 +19,7 @@ using Bytes = std::vector<unsigned char>;
 CK_FUNCTION_LIST* module();
 
 // A temporary folder removed with its files.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testutil::TempFolder;
 
 // Runs the pelu7 tool on a token file as another program would; its exit status.
 int runTool(const std::string& tokenPath, const std::string& arguments);

@@ -4,7 +4,7 @@
 
 #include "allocation_probe.h"
 #include "cipher_family.h"
-#include "pelu7/ssf33_context.h"
+#include "dal/ssf33_context.h"
 #include "softcrypt/des_context.h"
 #include "softcrypt/rc2_context.h"
 #include "softcrypt/rc4_context.h"

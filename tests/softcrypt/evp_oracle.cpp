@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "support/test_util.h"
+
 namespace softcrypt_test {
 
 namespace {
@@ -31,12 +33,7 @@ OracleLibrary& oracleLibrary() {
 
 }  // namespace
 
-Bytes hexBytes(std::string_view hex) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  return out;
-}
+Bytes hexBytes(std::string_view hex) { return testutil::fromHex(std::string(hex)); }
 
 Bytes evpCrypt(const OracleCipher& cipher, bool encrypt, const Bytes& iv, const Bytes& data, bool pad) {
   OracleLibrary& library = oracleLibrary();

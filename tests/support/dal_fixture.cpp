@@ -1,51 +1,17 @@
 #include "support/dal_fixture.h"
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 #include "driver/test_seam.h"
-#include "pelu7/log.h"
+#include "dal/log.h"
 #include "platform/log_file.h"
 
 namespace testsupport {
 
 std::vector<unsigned char> bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
-std::string toHex(const unsigned char* data, size_t length) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    out += kDigits[data[i] >> 4];
-    out += kDigits[data[i] & 15];
-  }
-  return out;
-}
-
-std::vector<unsigned char> fromHex(const std::string& hex) {
-  std::vector<unsigned char> out;
-  std::string digits;
-  for (char c : hex)
-    if (c != ' ') digits += c;
-  for (size_t i = 0; i + 1 < digits.size(); i += 2)
-    out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
-TempDir::TempDir() {
-  char pattern[] = "/tmp/pelu7-test-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = made;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 void DalTest::SetUp() {
   VORN_DAL_Finalize();

@@ -8,28 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "support/test_util.h"
 #include "vorn_dal_pelu7.h"
 
 namespace testsupport {
 
 // Byte strings as the exports take them.
 std::vector<unsigned char> bytes(const std::string& text);
-std::string toHex(const unsigned char* data, size_t length);
-std::vector<unsigned char> fromHex(const std::string& hex);
+using testutil::fromHex;
+using testutil::toHex;
 
 // A temporary folder removed with its files when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = testutil::TempFolder;
 
 class DalTest : public ::testing::Test {
  protected:

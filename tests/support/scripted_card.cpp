@@ -3,22 +3,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "support/test_util.h"
+
 namespace testsupport {
 namespace {
 
 bool startsWith(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> prefix) {
   return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
-}
-
-std::string hexOf(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0x0F]);
-  }
-  return out;
 }
 
 }  // namespace
@@ -65,7 +56,7 @@ std::vector<std::string> ScriptedCard::commandsHex() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> out;
   out.reserve(exchanges_.size());
-  for (const Exchange& e : exchanges_) out.push_back(hexOf(e.command));
+  for (const Exchange& e : exchanges_) out.push_back(testutil::toHex(e.command));
   return out;
 }
 

@@ -2,6 +2,7 @@
 // hex, and the command sequences a host sends to authenticate and format.
 #pragma once
 
+#include "support/test_util.h"
 #include "vtoken/token.h"
 
 #include <gtest/gtest.h>
@@ -20,29 +21,8 @@ namespace vtoken::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes fromHex(const std::string& text) {
-  Bytes out;
-  std::string digits;
-  for (const char c : text) {
-    if (c != ' ') {
-      digits += c;
-    }
-  }
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-inline std::string toHex(const Bytes& bytes) {
-  static const char* kDigits = "0123456789ABCDEF";
-  std::string out;
-  for (const std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
-  return out;
-}
+using testutil::fromHex;
+inline std::string toHex(const Bytes& bytes) { return testutil::toHex(bytes); }
 
 inline Bytes concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -114,24 +94,8 @@ inline void loginUser(Token& token) { ASSERT_EQ(sw(token, verifyCommand(0x01, kU
 inline void loginSuperUser(Token& token) { ASSERT_EQ(sw(token, verifyCommand(0x02, kSuperPin)), 0x9000); }
 
 // A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vtoken-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
+struct TempDir : testutil::TempFolder {
+  TempDir() : TempFolder("vtoken-test") {}
 };
 
 }  // namespace vtoken::testing

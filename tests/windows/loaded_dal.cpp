@@ -48,26 +48,6 @@ std::vector<DefExport> readDefExports(const char* defPath) {
   return exports;
 }
 
-TempFolder::TempFolder() {
-  char base[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof base, base);
-  if (length == 0 || length >= sizeof base) throw std::runtime_error("GetTempPathA failed");
-  for (unsigned attempt = 0;; ++attempt) {
-    char name[MAX_PATH];
-    std::snprintf(name, sizeof name, "%spelu7-%lu-%u", base, GetCurrentProcessId(), attempt);
-    if (CreateDirectoryA(name, nullptr)) {
-      path_ = name;
-      return;
-    }
-    if (GetLastError() != ERROR_ALREADY_EXISTS || attempt > 1000) throw std::runtime_error("no temporary folder");
-  }
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 void useTokenFile(const std::string& path) {
   const std::string map = "USB1=vtoken:" + path;
   _putenv_s("PELU7_READERS", map.c_str());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_util.h"
 #include "vorn_dal_pelu7.h"
 
 namespace wintest {
@@ -44,17 +45,7 @@ std::vector<DefExport> readDefExports(const char* defPath);
 
 // A fresh folder under the Windows temporary folder, removed with its files
 // when the object goes.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string file(const std::string& name) const { return path_ + "\\" + name; }
-
- private:
-  std::string path_;
-};
+using testutil::TempFolder;
 
 // Maps USB1 to a virtual token file (PELU7_READERS, as the driver reads it).
 void useTokenFile(const std::string& path);

@@ -6,8 +6,8 @@
 set -eu
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../tools/windows/env.sh"
-run="$here/../../tools/windows/wine_run.sh"
+. "$here/../../windows/scripts/env.sh"
+run="$here/../../windows/scripts/wine_run.sh"
 folder="$WINEPREFIX/drive_c/pelu7-tool-test"
 rm -rf "$folder"
 mkdir -p "$folder"

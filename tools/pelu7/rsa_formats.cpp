@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/digest_info.h"
 #include "tool_errors.h"
 
 namespace pelu7tool {
@@ -26,10 +27,6 @@ using ParamPtr = std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)>;
 
 constexpr unsigned long kPublicExponent = 65537;
 constexpr int kModulusBits = 1024;
-
-// DER of DigestInfo { AlgorithmIdentifier sha256, NULL }, OCTET STRING of 32 bytes.
-constexpr std::uint8_t kSha256DigestInfoPrefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                                    0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
 
 PkeyPtr publicKey(std::span<const std::uint8_t, kModulusBytes> modulus) {
   BnPtr n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr), BN_clear_free);
@@ -119,9 +116,10 @@ Bytes sha256DigestInfo(const std::string& path) {
   if (EVP_Digest(message.data(), message.size(), digest, &digestLength, EVP_sha256(), nullptr) != 1) {
     throw ToolError("cannot compute SHA-256");
   }
-  Bytes info(sizeof kSha256DigestInfoPrefix + digestLength);
-  std::memcpy(info.data(), kSha256DigestInfoPrefix, sizeof kSha256DigestInfoPrefix);
-  std::memcpy(info.data() + sizeof kSha256DigestInfoPrefix, digest, digestLength);
+  const std::span<const std::uint8_t> prefix = common::digestInfoPrefix(NID_sha256);
+  Bytes info(prefix.size() + digestLength);
+  std::memcpy(info.data(), prefix.data(), prefix.size());
+  std::memcpy(info.data() + prefix.size(), digest, digestLength);
   return info;
 }
 

@@ -117,6 +117,4 @@ void removeSharedMapping(const std::string& name) {
   }
 }
 
-unsigned long currentProcessId() { return static_cast<unsigned long>(::getpid()); }
-
 }  // namespace platform

@@ -86,6 +86,4 @@ std::vector<std::string> sharedMappingNames(const std::string& prefix) {
 
 void removeSharedMapping(const std::string& name) { DeleteFileW((folder() + widePath(name)).c_str()); }
 
-unsigned long currentProcessId() { return GetCurrentProcessId(); }
-
 }  // namespace platform

@@ -57,7 +57,4 @@ std::vector<std::string> sharedMappingNames(const std::string& prefix);
 // Removes the caller's own shared file `name`; another's is left alone.
 void removeSharedMapping(const std::string& name);
 
-// The calling process's id, to tell a forked child from its parent.
-unsigned long currentProcessId();
-
 }  // namespace platform

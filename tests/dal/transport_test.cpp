@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pelu7/transport.h"
+#include "dal/transport.h"
 #include "support/dal_fixture.h"
 #include "support/scripted_card.h"
 

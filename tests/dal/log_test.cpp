@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "pelu7/log.h"
+#include "dal/log.h"
 #include "platform/log_file.h"
 #include "support/dal_fixture.h"
 

@@ -18,7 +18,7 @@ trap 'rm -rf "$work" "$staging"' EXIT INT TERM
 echo "Cross-building GoogleTest $version" >&2
 # Installed into the staging folder, then renamed: the CMake package files
 # hold no absolute prefix, so the tree can move.
-cmake -S /usr/src/googletest -B "$work" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+cmake -S /usr/src/googletest -B "$work" -DCMAKE_TOOLCHAIN_FILE="$root/windows/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$staging" >/dev/null
 nice -n 10 cmake --build "$work" -j2 >/dev/null
 cmake --install "$work" >/dev/null

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "apdu.h"
+#include "common/big_endian.h"
 #include "transport.h"
 #include "vorn_dal_pelu7.h"
 
@@ -78,13 +79,14 @@ int takeKeyPairIds(KeyPairIds& ids, int* pubKeyId, int* priKeyId, std::source_lo
     logText("******>PELU7_ReadFileBin", site);
     return VORN_DAL_ERR_READ_FILE;
   }
-  const int pairId = counter[0] << 8 | counter[1];
+  const int pairId = common::getBigEndian16(counter);
   ids.publicFile = RsaPublicKeyFile(pairId);
   ids.privateFile = RsaPrivateKeyFile(pairId);
   *pubKeyId = ids.publicFile;
   *priKeyId = ids.privateFile;
   const int next = pairId + 2;
-  const std::uint8_t advanced[kCounterBytes] = {static_cast<std::uint8_t>(next >> 8), static_cast<std::uint8_t>(next)};
+  std::uint8_t advanced[kCounterBytes];
+  common::putBigEndian16(advanced, static_cast<std::uint16_t>(next));
   const int status = PELU7_WriteFileBin(KeyPairCounterFile, 0, advanced, kCounterBytes);
   if (status != 0) {
     logKeyFileWriteFailure(status, site);

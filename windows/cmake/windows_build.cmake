@@ -1,4 +1,4 @@
-# Settings of the 32-bit Windows build (configured with cmake/mingw-i686.cmake
+# Settings of the 32-bit Windows build (configured with windows/cmake/mingw-i686.cmake
 # and PELU7_WIN_PREFIXES naming the cross-built libcrypto and GoogleTest).
 #
 # - libcrypto (OpenSSL::Crypto) linked statically into each DLL and program;
@@ -8,7 +8,7 @@
 #   imports TKRDR.dll);
 # - DLLs and programs in bin/, so that a program finds the DLLs beside it.
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
-  message(FATAL_ERROR "the Windows build is 32-bit: configure with cmake/mingw-i686.cmake")
+  message(FATAL_ERROR "the Windows build is 32-bit: configure with windows/cmake/mingw-i686.cmake")
 endif()
 
 set(OPENSSL_USE_STATIC_LIBS ON)

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/tkrdr.h"
-#include "pelu7/connection.h"
+#include "dal/connection.h"
 #include "support/dal_fixture.h"
 #include "support/scripted_card.h"
 

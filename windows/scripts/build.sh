@@ -4,7 +4,7 @@
 #   2. libcrypto and GoogleTest cross-built, or taken from the cache
 #   3. the Wine prefix, made once
 #   4. the build tree BUILD_DIR configured from the top-level CMakeLists.txt
-#      with cmake/mingw-i686.cmake and built: build-win/bin holds the DLLs,
+#      with windows/cmake/mingw-i686.cmake and built: build-win/bin holds the DLLs,
 #      pelu7.exe and the Windows test programs
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,7 +29,7 @@ if [ -f "$build/CMakeCache.txt" ] &&
   fresh=--fresh
 fi
 pelu7_timed "configure" cmake $fresh -S "$root" -B "$build" \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/windows/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
   "-DPELU7_WIN_PREFIXES=$openssl;$gtest"
 pelu7_timed "build" cmake --build "$build" -j "${JOBS:-2}"

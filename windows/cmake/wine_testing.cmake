@@ -10,7 +10,7 @@
 # export directory of DLL (objdump -p) and requires exactly the names on the
 # left of the EXPORTS lines of DEF. With IMPORTS FROM, it reads DLL's import
 # directory and requires exactly the DEF's names imported from the DLL FROM.
-set(PELU7_WIN_TOOLS ${CMAKE_CURRENT_LIST_DIR}/../tools/windows)
+set(PELU7_WIN_TOOLS ${CMAKE_CURRENT_LIST_DIR}/../scripts)
 set(PELU7_CHECK_DLL_NAMES_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/check_dll_names.cmake)
 find_program(PELU7_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
 

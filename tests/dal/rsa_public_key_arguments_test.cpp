@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pelu7/connection.h"
+#include "dal/connection.h"
 #include "support/dal_fixture.h"
 
 namespace {
