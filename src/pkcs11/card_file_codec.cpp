@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "card_files.h"
+#include "common/big_endian.h"
 
 namespace p11 {
 namespace {
@@ -33,22 +34,6 @@ std::string getText(const Bytes& in, std::size_t offset, std::size_t field) {
   std::string text(reinterpret_cast<const char*>(in.data() + offset), field);
   text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
   return text;
-}
-
-void put16(unsigned char* out, std::size_t value) {
-  out[0] = static_cast<unsigned char>(value >> 8);
-  out[1] = static_cast<unsigned char>(value);
-}
-
-void put32(unsigned char* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
-}
-
-std::size_t get16(const unsigned char* in) { return static_cast<std::size_t>(in[0]) << 8 | in[1]; }
-
-std::uint32_t get32(const unsigned char* in) {
-  return static_cast<std::uint32_t>(in[0]) << 24 | static_cast<std::uint32_t>(in[1]) << 16 |
-         static_cast<std::uint32_t>(in[2]) << 8 | in[3];
 }
 
 }  // namespace
@@ -87,30 +72,31 @@ Bytes encodeIndexRecord(const IndexRecord& record) {
   Bytes out(kRecordSize, 0);
   out[0] = static_cast<unsigned char>(record.kind);
   out[1] = static_cast<unsigned char>((record.isPrivate ? kPrivateFlag : 0) | (record.local ? kLocalFlag : 0));
-  put16(&out[2], static_cast<std::size_t>(record.ref));
+  common::putBigEndian16(&out[2], static_cast<std::uint16_t>(record.ref));
   const std::size_t idLength = std::min(record.id.size(), kMaxIdLength);
   out[4] = static_cast<unsigned char>(idLength);
   std::copy_n(record.id.begin(), idLength, out.begin() + 5);
   const std::size_t labelLength = std::min(record.label.size(), kMaxLabelLength);
   out[25] = static_cast<unsigned char>(labelLength);
   std::copy_n(record.label.begin(), labelLength, out.begin() + 26);
-  put16(&out[kRecordPayloadSizeOffset], std::min(record.payloadSize, kMaxPayloadSize));
-  if (record.kind != RecordKind::Free) put32(&out[kRecordCrcOffset], crc32(out.data(), kRecordCrcOffset));
+  common::putBigEndian16(&out[kRecordPayloadSizeOffset],
+                         static_cast<std::uint16_t>(std::min(record.payloadSize, kMaxPayloadSize)));
+  if (record.kind != RecordKind::Free) common::putBigEndian32(&out[kRecordCrcOffset], crc32(out.data(), kRecordCrcOffset));
   return out;
 }
 
 std::optional<IndexRecord> decodeIndexRecord(const unsigned char* in) {
   if (in[0] == 0 || in[0] > static_cast<unsigned char>(RecordKind::Data)) return std::nullopt;
-  if (get32(in + kRecordCrcOffset) != crc32(in, kRecordCrcOffset)) return std::nullopt;
+  if (common::getBigEndian32(in + kRecordCrcOffset) != crc32(in, kRecordCrcOffset)) return std::nullopt;
   if (in[4] > kMaxIdLength || in[25] > kMaxLabelLength) return std::nullopt;
   IndexRecord record;
   record.kind = static_cast<RecordKind>(in[0]);
   record.isPrivate = (in[1] & kPrivateFlag) != 0;
   record.local = (in[1] & kLocalFlag) != 0;
-  record.ref = static_cast<int>(get16(in + 2));
+  record.ref = static_cast<int>(common::getBigEndian16(in + 2));
   record.id.assign(in + 5, in + 5 + in[4]);
   record.label.assign(in + 26, in + 26 + in[25]);
-  record.payloadSize = get16(in + kRecordPayloadSizeOffset);
+  record.payloadSize = common::getBigEndian16(in + kRecordPayloadSizeOffset);
   return record;
 }
 
@@ -119,9 +105,9 @@ Bytes encodePayload(const Payload& payload) {
   Bytes out(kPayloadHeader + payload.value.size() + payload.application.size() + payload.objectId.size(), 0);
   std::memcpy(out.data(), kPayloadMagic, 4);
   out[4] = kVersion;
-  put32(&out[8], static_cast<std::uint32_t>(payload.value.size()));
-  put16(&out[12], payload.application.size());
-  put16(&out[14], payload.objectId.size());
+  common::putBigEndian32(&out[8], static_cast<std::uint32_t>(payload.value.size()));
+  common::putBigEndian16(&out[12], static_cast<std::uint16_t>(payload.application.size()));
+  common::putBigEndian16(&out[14], static_cast<std::uint16_t>(payload.objectId.size()));
   auto at = out.begin() + kPayloadHeader;
   at = std::copy(payload.value.begin(), payload.value.end(), at);
   at = std::copy(payload.application.begin(), payload.application.end(), at);
@@ -133,9 +119,9 @@ std::optional<Payload> decodePayload(const Bytes& in) {
   if (in.size() < kPayloadHeader || std::memcmp(in.data(), kPayloadMagic, 4) != 0 || in[4] != kVersion) {
     return std::nullopt;
   }
-  const std::size_t valueLength = get32(&in[8]);
-  const std::size_t appLength = get16(&in[12]);
-  const std::size_t oidLength = get16(&in[14]);
+  const std::size_t valueLength = common::getBigEndian32(&in[8]);
+  const std::size_t appLength = common::getBigEndian16(&in[12]);
+  const std::size_t oidLength = common::getBigEndian16(&in[14]);
   if (in.size() - kPayloadHeader < valueLength + appLength + oidLength) return std::nullopt;
   Payload payload;
   auto at = in.begin() + kPayloadHeader;
@@ -153,9 +139,9 @@ std::optional<std::size_t> payloadSize(const Bytes& in) {
   }
   // The header is anybody's to write: a declared size no token can hold is
   // not the module's file, and is never allocated.
-  const std::size_t valueLength = get32(&in[8]);
+  const std::size_t valueLength = common::getBigEndian32(&in[8]);
   if (valueLength > kMaxPayloadSize) return std::nullopt;
-  const std::size_t size = kPayloadHeader + valueLength + get16(&in[12]) + get16(&in[14]);
+  const std::size_t size = kPayloadHeader + valueLength + common::getBigEndian16(&in[12]) + common::getBigEndian16(&in[14]);
   if (size > kMaxPayloadSize) return std::nullopt;
   return size;
 }
@@ -164,8 +150,8 @@ Bytes encodeIndexHeader(const IndexHeader& header) {
   Bytes out(kIndexHeader, 0);
   std::memcpy(out.data(), kIndexMagic, 4);
   out[4] = kVersion;
-  put32(&out[kGenerationOffset], header.generation);
-  put32(&out[kInstanceOffset], header.instance);
+  common::putBigEndian32(&out[kGenerationOffset], header.generation);
+  common::putBigEndian32(&out[kInstanceOffset], header.instance);
   return out;
 }
 
@@ -175,7 +161,7 @@ std::optional<IndexHeader> decodeIndexHeader(const Bytes& in) {
   if (in.size() < kIndexHeader || std::memcmp(in.data(), kIndexMagic, 4) != 0 || in[4] != kVersion) {
     return std::nullopt;
   }
-  return IndexHeader{get32(&in[kGenerationOffset]), get32(&in[kInstanceOffset])};
+  return IndexHeader{common::getBigEndian32(&in[kGenerationOffset]), common::getBigEndian32(&in[kInstanceOffset])};
 }
 
 std::optional<IndexFile> decodeIndex(const Bytes& in) {

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "ck_error.h"
+#include "common/big_endian.h"
+#include "common/digest_info.h"
 #include "mechanisms.h"
 
 namespace p11 {
@@ -14,25 +16,6 @@ namespace {
 constexpr std::size_t kMinPadding = 8;
 
 using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
-
-struct DigestInfoPrefix {
-  int nid;
-  unsigned char bytes[19];
-  std::size_t length;
-};
-
-// The DER prefixes of RFC 8017, section 9.2, note 1.
-constexpr DigestInfoPrefix kPrefixes[] = {
-    {NID_sha1, {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14}, 15},
-    {NID_sha224, {0x30, 0x2d, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x04, 0x05,
-                  0x00, 0x04, 0x1c}, 19},
-    {NID_sha256, {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05,
-                  0x00, 0x04, 0x20}, 19},
-    {NID_sha384, {0x30, 0x41, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02, 0x05,
-                  0x00, 0x04, 0x30}, 19},
-    {NID_sha512, {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03, 0x05,
-                  0x00, 0x04, 0x40}, 19},
-};
 
 void digestParts(const EVP_MD* md, std::initializer_list<std::pair<const unsigned char*, std::size_t>> parts,
                  unsigned char* out) {
@@ -50,10 +33,8 @@ void applyMgf1(const EVP_MD* md, const unsigned char* seed, std::size_t seedLeng
   const std::size_t hashLength = static_cast<std::size_t>(EVP_MD_get_size(md));
   unsigned char block[EVP_MAX_MD_SIZE];
   for (std::uint32_t counter = 0, done = 0; done < maskLength; ++counter) {
-    const unsigned char counterBytes[4] = {static_cast<unsigned char>(counter >> 24),
-                                           static_cast<unsigned char>(counter >> 16),
-                                           static_cast<unsigned char>(counter >> 8),
-                                           static_cast<unsigned char>(counter)};
+    unsigned char counterBytes[4];
+    common::putBigEndian32(counterBytes, counter);
     digestParts(md, {{seed, seedLength}, {counterBytes, 4}}, block);
     for (std::size_t i = 0; i < hashLength && done < maskLength; ++i, ++done) mask[done] ^= block[i];
   }
@@ -80,14 +61,11 @@ SecureBytes encodePkcs1Signature(const unsigned char* data, std::size_t length) 
 }
 
 Bytes digestInfo(const EVP_MD* md, const unsigned char* digest, std::size_t length) {
-  for (const auto& prefix : kPrefixes) {
-    if (prefix.nid == EVP_MD_get_type(md)) {
-      Bytes out(prefix.bytes, prefix.bytes + prefix.length);
-      out.insert(out.end(), digest, digest + length);
-      return out;
-    }
-  }
-  fail(CKR_MECHANISM_INVALID);
+  const std::span<const std::uint8_t> prefix = common::digestInfoPrefix(EVP_MD_get_type(md));
+  if (prefix.empty()) fail(CKR_MECHANISM_INVALID);
+  Bytes out(prefix.begin(), prefix.end());
+  out.insert(out.end(), digest, digest + length);
+  return out;
 }
 
 SecureBytes encodePss(const EVP_MD* hash, const EVP_MD* mgf1, const unsigned char* mHash, std::size_t hashLength,
