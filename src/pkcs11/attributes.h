@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pkcs11_api.h"
-#include "secure_bytes.h"
+#include "bytes.h"
 
 namespace p11 {
 

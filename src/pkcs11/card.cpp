@@ -226,7 +226,7 @@ std::optional<Bytes> Card::publicModulus(int publicId) {
 bool Card::privateOperation(int privateId, const SecureBytes& block, SecureBytes& out) {
   out = SecureBytes(kModulusBytes);
   int outLength = 0;
-  const int rc = VORN_DAL_RsaPrivateKeyRaw(privateId, block.data(), block.length(), out.data(), &outLength);
+  const int rc = VORN_DAL_RsaPrivateKeyRaw(privateId, block.data(), static_cast<int>(block.size()), out.data(), &outLength);
   if (rc == VORN_DAL_ERR_RSA) return false;
   check(rc);
   require(outLength == kModulusBytes, CKR_DEVICE_ERROR);

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "pkcs11_api.h"
-#include "secure_bytes.h"
+#include "bytes.h"
 
 namespace p11 {
 

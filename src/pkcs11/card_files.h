@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "secure_bytes.h"
+#include "bytes.h"
 
 namespace p11 {
 

@@ -17,7 +17,7 @@
 #include "mechanisms.h"
 #include "pkcs11_api.h"
 #include "rsa_public.h"
-#include "secure_bytes.h"
+#include "bytes.h"
 
 namespace p11 {
 

@@ -161,7 +161,7 @@ bool decodeOaep(const EVP_MD* hash, const EVP_MD* mgf1, const Bytes& label, cons
   good &= ~lookingForOne & ~badPadding;
   if (good == 0) return false;
   const std::size_t start = oneIndex + 1;
-  message = SecureBytes(db + start, dbLength - start);
+  message.assign(db + start, db + dbLength);
   return true;
 }
 
@@ -179,7 +179,7 @@ bool decodePkcs1Encryption(const SecureBytes& block, SecureBytes& message) {
   good &= ~(0u - static_cast<unsigned int>(zeroIndex < 2 + kMinPadding));  // after 8 padding bytes at least
   if (good == 0) return false;
   const std::size_t start = zeroIndex + 1;
-  message = SecureBytes(block.data() + start, length - start);
+  message.assign(block.data() + start, block.data() + length);
   return true;
 }
 

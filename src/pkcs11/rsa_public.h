@@ -8,7 +8,7 @@
 
 #include <openssl/evp.h>
 
-#include "secure_bytes.h"
+#include "bytes.h"
 
 namespace p11 {
 

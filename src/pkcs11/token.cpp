@@ -209,9 +209,9 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
   }
   // The user PIN stays unknown until C_InitPIN sets it.
   SecureBytes random(8);
-  require(RAND_bytes(random.data(), random.length()) == 1, CKR_FUNCTION_FAILED);
+  require(RAND_bytes(random.data(), static_cast<int>(random.size())) == 1, CKR_FUNCTION_FAILED);
   std::string text = hex(random.data(), random.size());
-  SecureBytes userPin(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  SecureBytes userPin(text.begin(), text.end());
   OPENSSL_cleanse(text.data(), text.size());
   card.format(soPin, soPinLength, userPin.data(), userPin.size());
   slot.soTries = PinTries{};
