@@ -10,6 +10,8 @@
 #include <new>
 #include <sstream>
 
+#include <platform/process.h>
+
 #include "app_locking.h"
 #include "card.h"
 #include "entry_guard.h"
@@ -24,7 +26,7 @@ constexpr int kMaxPortNumber = 8;  // the DAL maps index 8 back to USB1
 // The process in which the module is initialised (0: none). Published last
 // by C_Initialize and cleared first by C_Finalize, so that a call entering
 // during either finds the module either whole or not initialised.
-std::atomic<pid_t> livePid{0};
+std::atomic<unsigned long> livePid{0};
 // Calls between their check of livePid and their end; C_Finalize waits for
 // them before it gives the application's mutex back.
 std::atomic<int> callsInside{0};
@@ -144,7 +146,7 @@ CK_RV initializeModule(const CK_C_INITIALIZE_ARGS* args) {
       slot.portIndex = index;
       module.slots.push_back(std::move(slot));
     }
-    livePid.store(getpid());
+    livePid.store(platform::processId());
     return CKR_OK;
   });
 }
