@@ -14,7 +14,7 @@ set_target_properties(scripted_winscard PROPERTIES PREFIX "" OUTPUT_NAME winscar
                                                    RUNTIME_OUTPUT_DIRECTORY ${PELU7_PCSC_UNLOAD_DIR})
 
 add_executable(windows_pcsc_unload_tests pcsc_unload_test.cpp loaded_dal.cpp)
-target_include_directories(windows_pcsc_unload_tests PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_include_directories(windows_pcsc_unload_tests PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(windows_pcsc_unload_tests PRIVATE GTest::gtest_main)
 set_target_properties(windows_pcsc_unload_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PELU7_PCSC_UNLOAD_DIR})
 add_dependencies(windows_pcsc_unload_tests scripted_winscard pcsc_unload_dlls)
