@@ -24,7 +24,7 @@ for lib in libvorn_dal_pelu7 libtkrdr; do
 done
 [ "$(readlink "$libdir/libvorn_dal_pelu7.so")" = libvorn_dal_pelu7.so.1 ] ||
   fail "libvorn_dal_pelu7.so is not a link to libvorn_dal_pelu7.so.1"
-readelf -d "$libdir/libvorn_dal_pelu7.so.1" | grep -q 'NEEDED.*\[libtkrdr.so.1\]' ||
+readelf -d "$libdir/libvorn_dal_pelu7.so.1" | grep 'NEEDED.*\[libtkrdr.so.1\]' > /dev/null ||
   fail "the DAL does not name libtkrdr.so.1"
 if readelf -d "$libdir/libvorn_dal_pelu7.so.1" | grep -Eq 'RPATH|RUNPATH'; then
   fail "the installed DAL still carries a run path"
@@ -36,11 +36,11 @@ mapfile -t names < "$exports"
 
 # The tool and its manual page.
 export LD_LIBRARY_PATH=$libdir
-"$tree/bin/pelu7" --help | grep -q "vtoken create" || fail "pelu7 --help"
+"$tree/bin/pelu7" --help | grep "vtoken create" > /dev/null || fail "pelu7 --help"
 man_page=$(find "$tree/share/man/man1" -name 'pelu7.1*' -print -quit)
 [ -n "$man_page" ] || fail "no pelu7(1)"
 for section in NAME SYNOPSIS DESCRIPTION COMMANDS ENVIRONMENT FILES "EXIT STATUS" EXAMPLES; do
-  man -l "$man_page" 2>/dev/null | grep -q "^$section" || fail "pelu7(1) lacks the section $section"
+  man -l "$man_page" 2>/dev/null | grep "^$section" > /dev/null || fail "pelu7(1) lacks the section $section"
 done
 
 # A consumer built with pkg-config alone.

@@ -35,7 +35,7 @@ export PELU7_READERS="USB1=vtoken:$token" PELU7_PKCS11_PORTS=1
 step "pkcs11-tool: initialise the token and the user PIN"
 if p11 --init-token --label clients --so-pin "$so_pin" &&
   p11 --login --login-type so --so-pin "$so_pin" --init-pin --pin "$pin" &&
-  p11 --list-token-slots | grep -q 'token label *: clients'; then ok; else fail "init"; fi
+  p11 --list-token-slots | grep 'token label *: clients' > /dev/null; then ok; else fail "init"; fi
 
 step "pkcs11-tool: generate a key pair"
 if p11 --login --pin "$pin" --keypairgen --key-type RSA:1024 --id 01 --label k1 &&
@@ -139,8 +139,8 @@ step "p11tool: list, test-sign, write and export a certificate"
 export GNUTLS_PIN="$pin"
 url="pkcs11:token=clients"
 openssl x509 -inform DER -in cert.der -out cert.pem
-if timeout 60 p11tool --provider "$module" --list-tokens | grep -q 'Label: clients' &&
-  timeout 60 p11tool --provider "$module" --login --list-privkeys "$url" | grep -q 'Label: k1' &&
+if timeout 60 p11tool --provider "$module" --list-tokens | grep 'Label: clients' > /dev/null &&
+  timeout 60 p11tool --provider "$module" --login --list-privkeys "$url" | grep 'Label: k1' > /dev/null &&
   timeout 60 p11tool --provider "$module" --login --test-sign "$url;id=%01;type=private" > p11tool.sign 2>&1 &&
   timeout 60 p11tool --provider "$module" --login --write --load-certificate cert.pem --label pc --id 0b "$url" &&
   timeout 60 p11tool --provider "$module" --export "$url;id=%0b;type=cert" > exported.pem &&
@@ -224,7 +224,7 @@ EOF
 if OPENSSL_CONF="$work/engine.cnf" timeout 60 openssl req -new -x509 -days 2 -subj /CN=engine-on-token \
   -engine pkcs11 -keyform engine -key "pkcs11:token=clients;id=%01;type=private;pin-value=$pin" \
   -out engine.pem 2>engine.err &&
-  openssl verify -CAfile engine.pem engine.pem | grep -q ': OK$'
+  openssl verify -CAfile engine.pem engine.pem | grep ': OK$' > /dev/null
 then ok; else cat engine.err >&2; fail "engine"; fi
 
 # --- NSS ---------------------------------------------------------------------
@@ -237,7 +237,7 @@ if certutil -N -d sql:nssdb --empty-password &&
   timeout 60 certutil -S -d sql:nssdb -h clients -f nss.pin -z noise -k rsa -g 1024 -s CN=nss-on-token \
     -n nsscert -x -t ",," > nss.out 2>&1 &&
   timeout 60 certutil -L -d sql:nssdb -h clients -f nss.pin -n clients:nsscert -a > nss.pem &&
-  openssl verify -CAfile nss.pem nss.pem | grep -q ': OK$'
+  openssl verify -CAfile nss.pem nss.pem | grep ': OK$' > /dev/null
 then ok; else cat nss.out >&2 2>/dev/null || true; fail "NSS"; fi
 
 # --- p11-kit -----------------------------------------------------------------
@@ -249,7 +249,7 @@ mount -t tmpfs tmpfs /usr/share/p11-kit/modules
 cp "$source_dir/src/pkcs11/pelu7.module" /usr/share/p11-kit/modules/
 mount --bind "$build/lib" $libdir/pkcs11
 if timeout 60 p11-kit list-modules > p11kit.out 2>&1 && grep -q 'token: clients' p11kit.out &&
-  timeout 60 p11tool --list-tokens 2>/dev/null | grep -q 'Label: clients'
+  timeout 60 p11tool --list-tokens 2>/dev/null | grep 'Label: clients' > /dev/null
 then ok; else cat p11kit.out >&2; fail "p11-kit"; fi
 
 # --- PC/SC -------------------------------------------------------------------
@@ -263,7 +263,7 @@ CHANNELID 35963
 EOF
 pcscd --foreground --config "$work/pcsc-config" > pcscd.log 2>&1 &
 for _ in $(seq 50); do
-  [ -S /run/pcscd/pcscd.comm ] && opensc-tool -l 2>/dev/null | grep -q 'PELU7 Clients 00 00' && break
+  [ -S /run/pcscd/pcscd.comm ] && opensc-tool -l 2>/dev/null | grep 'PELU7 Clients 00 00' > /dev/null && break
   sleep 0.2
 done
 "$tool" vtoken attach "$token" --vpcd-port 35963 > attach.log 2>&1 &
