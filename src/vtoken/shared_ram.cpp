@@ -175,8 +175,10 @@ void SharedRam::write(const Digest& digest, std::span<const std::uint8_t> ram) {
 
 // Shared files whose token file is gone (removed, or on a medium no longer
 // there) are removed when a new one is made, so that they do not gather; so
-// are those never set up (their token file was refused) once they are old
-// enough not to be one that another process is setting up right now.
+// are those never set up (their token file was refused). Either only once it
+// is old enough not to be one that another process is setting up or using
+// right now: a token file this process cannot see may be in use by a process
+// in another mount namespace that shares this folder.
 void SharedRam::removeLeftovers() const {
   namespace fs = std::filesystem;
   for (const std::string& name : platform::sharedMappingNames(kNamePrefix)) {
@@ -188,10 +190,9 @@ void SharedRam::removeLeftovers() const {
     bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
     const std::string path = recordedPath(bytes);
     std::error_code error;
-    if (path.empty()) {
-      const auto written = fs::last_write_time(sharedPath, error);
-      if (!error && fs::file_time_type::clock::now() - written > kSetUpTime) platform::removeSharedMapping(name);
-    } else if (fs::symlink_status(path, error).type() == fs::file_type::not_found) {
+    const auto written = fs::last_write_time(sharedPath, error);
+    if (error || fs::file_time_type::clock::now() - written <= kSetUpTime) continue;
+    if (path.empty() || fs::symlink_status(path, error).type() == fs::file_type::not_found) {
       platform::removeSharedMapping(name);
     }
   }
