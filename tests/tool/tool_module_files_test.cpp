@@ -26,9 +26,9 @@ class ToolModuleFiles : public ToolTest, public ::testing::WithParamInterface<Gu
   void SetUp() override {
     formatToken();
     loginUser();
-    // The module's index and one payload file, made before the token carries
-    // the module's files, so that nothing is refused yet.
-    for (const auto& [number, content] : {std::pair{"510", kIndexHead}, std::pair{"300", "5031314401"}}) {
+    // One payload file and the module's index, the index last: until it is
+    // there the token carries none of the module's files.
+    for (const auto& [number, content] : {std::pair{"300", "5031314401"}, std::pair{"510", kIndexHead}}) {
       RunResult r = pelu7({"file", "create", "3", number, "64"});
       ASSERT_EQ(r.status, 0) << describe(r);
       r = pelu7({"file", "write", "3", number, "--in-hex", content});
