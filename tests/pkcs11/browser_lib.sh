@@ -9,6 +9,7 @@
 # `browser` (the name used for the work folder and the screenshots).
 
 : "${browser:?the sourcing script sets browser}"
+browser_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 reader="PELU7 Browser 00 00"
 vpcd_port=35964
 port=8443
@@ -66,6 +67,10 @@ browser_provision() {
       "extendedKeyUsage=serverAuth" "subjectAltName=IP:127.0.0.1"
 }
 
+# Whether the card's user PIN has N tries left.
+#   tries_left_are N
+tries_left_are() { [ "$(user_pin_tries)" = "$1" ]; }
+
 card_in_reader() { timeout 5 opensc-tool -r "$reader" -a; }
 
 # pcscd with a vpcd reader, the token attached to it; the module then reaches
@@ -90,15 +95,17 @@ pull_token() {
 }
 
 start_site() {
-  python3 "$(dirname "$0")/client_cert_server.py" "$port" server.pem server.key ca.pem "$work/site.log" \
+  python3 "$browser_lib_dir/client_cert_server.py" "$port" server.pem server.key ca.pem "$work/site.log" \
     > site.err 2>&1 &
   wait_until 30 grep -q '^ready ' site.log
 }
 
-# Xvfb on a free display; DISPLAY exported once it answers.
+# Xvfb on a free display; DISPLAY exported once it answers. No lock file:
+# /tmp is the machine's, while the display's sockets are this namespace's
+# own.
 start_display() {
   exec {display_fd}> display.txt
-  Xvfb -displayfd "$display_fd" -screen 0 1280x900x24 -nolisten tcp > xvfb.log 2>&1 &
+  Xvfb -displayfd "$display_fd" -nolock -screen 0 1280x900x24 -nolisten tcp > xvfb.log 2>&1 &
   wait_until 30 grep -q '[0-9]' display.txt || return 1
   exec {display_fd}>&-
   export DISPLAY=":$(head -n 1 display.txt)"
@@ -126,29 +133,39 @@ find_window() {
   [ -n "$window" ] && echo "$window"
 }
 
-# Types TEXT into the window WINDOW and presses Return, as a user does.
-#   type_into WINDOW TEXT
+# Types TEXT into the window WINDOW, then takes the screenshot SHOT (what
+# the user sees before pressing Return), then presses Return.
+#   type_into WINDOW TEXT SHOT
 type_into() {
   xdotool windowfocus --sync "$1" &&
     xdotool type --delay 30 "$2" &&
+    screenshot "$3" &&
     xdotool key Return
 }
 
-# Opens URL in the browser window WINDOW through its address bar: Ctrl+L,
-# the address, Delete (drops an inline completion), Return.
-#   open_url WINDOW URL
-open_url() {
-  xdotool windowfocus --sync "$1" &&
-    xdotool key ctrl+l &&
-    xdotool type --delay 20 "$2" &&
-    xdotool key Delete Return
+# Follows the page's link to the next request in the browser window WINDOW:
+# a click in the lower part of the page, which the link fills, as a user
+# clicks it (pointer events reach the window under the pointer, with or
+# without a window manager).
+#   click_next WINDOW
+click_next() {
+  local height
+  height=$(xdotool getwindowgeometry "$1" | sed -n 's/^ *Geometry: [0-9]*x\([0-9]*\)$/\1/p')
+  xdotool mousemove --window "$1" 300 $((height * 9 / 10)) click 1
 }
 
-# A PNG of the whole screen in the build tree's screenshots/ folder.
+# A PNG of the whole screen in the build tree's screenshots/ folder, once
+# the browser has drawn something (more than two colours on the screen;
+# within 10 s, else the screen as it is).
 #   screenshot NAME
 screenshot() {
-  import -display "$DISPLAY" -window root "$shots/$browser-$1.png" 2> /dev/null &&
-    echo "   screenshot: $shots/$browser-$1.png"
+  local file="$shots/$browser-$1.png"
+  for _ in $(seq 50); do
+    import -display "$DISPLAY" -window root "$file" 2> /dev/null || return 1
+    [ "$(convert "$file" -format %k info: 2> /dev/null || echo 0)" -gt 2 ] && break
+    sleep 0.2
+  done
+  echo "   screenshot: $file"
 }
 
 # The whole run with the browser: PROGRAM ARG... starts it (the URL of
@@ -158,14 +175,29 @@ browser_login_and_pull() {
   local prompt=$1 window="" main=""
   shift
 
-  step "$browser asks for the PIN in its own window; the PIN is typed there"
+  step "$browser asks for the PIN in its own window; a wrong PIN costs one try and brings the prompt back"
   "$@" > "$browser.log" 2>&1 &
   browser_pid=$!
-  if window=$(find_window "$prompt" 120) && screenshot pin-prompt && type_into "$window" "$pin"; then ok; else
+  local tries again=""
+  tries=$(user_pin_tries)
+  # The card counts the wrong PIN once the prompt has gone; the prompt that
+  # then shows is the browser's second (Firefox shows the same window again).
+  if window=$(find_window "$prompt" 120) && type_into "$window" 11223344 wrong-pin &&
+    wait_until 60 tries_left_are $((tries - 1)) &&
+    again=$(find_window "$prompt" 60)
+  then
+    echo "   tries left $tries -> $(user_pin_tries), the prompt is back"
+    ok
+  else
     screenshot no-prompt || true
     tail -n 30 "$browser.log" >&2
-    fail "no PIN prompt named '$prompt'"
+    fail "no PIN prompt named '$prompt' again after a wrong PIN (tries left $tries -> $(user_pin_tries))"
   fi
+
+  step "$browser: the right PIN typed into the prompt; the card's tries are full again"
+  if [ -n "$again" ] && type_into "$again" "$pin" pin-prompt &&
+    wait_until 60 tries_left_are "$tries"; then ok; else
+    fail "tries left $(user_pin_tries) of $tries"; fi
 
   step "$browser shows the page the site serves after the certificate login: it names the subject"
   if main=$(find_window "Logged in as $subject #1" 90) &&
@@ -179,7 +211,7 @@ browser_login_and_pull() {
   step "token pulled: the next request does not log in on the strength of the old login"
   local mark outcome=""
   mark=$(wc -l < site.log)
-  if [ -n "$main" ] && pull_token && open_url "$main" "$site/?n=2"; then
+  if [ -n "$main" ] && pull_token && click_next "$main"; then
     # Waits for one of three events: the site served request 2 (the old login
     # was used), or the browser asked for a PIN again, or the site refused a
     # handshake and the browser no longer shows a logged-in page.
@@ -221,5 +253,8 @@ browser_login_and_pull() {
       fail "neither a refused handshake nor a PIN prompt after the pull (window: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | head -n 3 | tr '\n' '|'))"
       ;;
   esac
+  # The browser goes before its work folder does.
   kill -TERM "$browser_pid" 2>/dev/null || true
+  wait_until 30 sh -c "! grep -qs '^State:.*[RSD]' /proc/$browser_pid/status"
+  wait "$browser_pid" 2>/dev/null || true
 }

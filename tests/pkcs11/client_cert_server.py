@@ -10,7 +10,8 @@ certificate's key, never on the strength of an earlier one. A 1024-bit client
 key is accepted (security level 1).
 
 The page's title is "Logged in as <subject> #<n>", n taken from the query
-"?n=<n>", so the browser's window title shows what the browser received. One
+"?n=<n>", so the browser's window title shows what the browser received; a
+link to "?n=<n+1>" fills the lower part of the page. One
 line per connection goes to the log: "served <path> to <subject>" or
 "refused: <reason>"; "ready <port>" once listening.
 
@@ -85,9 +86,15 @@ class Site:
         else:
             number = urllib.parse.parse_qs(url.query).get("n", ["0"])[0]
             title = html.escape(f"Logged in as {subject} #{number}")
+            following = int(number) + 1 if number.isdigit() else 1
+            # The link to the next request fills the lower part of the page,
+            # where a test clicks it.
             body = (f"<!DOCTYPE html><html><head><title>{title}</title></head><body>"
                     f"<h1>Client certificate accepted</h1><p>Subject: {html.escape(subject)}</p>"
-                    f"<p>Request #{html.escape(number)}</p></body></html>\n").encode()
+                    f"<p>Request #{html.escape(number)}</p>"
+                    f"<a href=\"/?n={following}\" style=\"position:fixed;left:0;top:45%;width:100%;"
+                    f"height:55%;background:#eef\">Next page (request #{following})</a>"
+                    "</body></html>\n").encode()
             status = "200 OK"
             kind = "text/html; charset=utf-8"
         head = (f"HTTP/1.1 {status}\r\nContent-Type: {kind}\r\nContent-Length: {len(body)}\r\n"
