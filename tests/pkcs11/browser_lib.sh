@@ -155,14 +155,17 @@ click_next() {
 }
 
 # A PNG of the whole screen in the build tree's screenshots/ folder, once
-# the browser has drawn something (more than two colours on the screen;
-# within 10 s, else the screen as it is).
-#   screenshot NAME
+# the browser has drawn something (more than two colours on the screen) and,
+# given an earlier screenshot, once the page differs from that one's; within
+# 10 s, else the screen as it is.
+#   screenshot NAME [EARLIER_NAME]
 screenshot() {
-  local file="$shots/$browser-$1.png"
+  local file="$shots/$browser-$1.png" earlier="${2:+$shots/$browser-$2.png}" page=1000x300+0+100
   for _ in $(seq 50); do
     import -display "$DISPLAY" -window root "$file" 2> /dev/null || return 1
-    [ "$(convert "$file" -format %k info: 2> /dev/null || echo 0)" -gt 2 ] && break
+    if [ "$(convert "$file" -format %k info: 2> /dev/null || echo 0)" -gt 2 ] &&
+      { [ -z "$earlier" ] || ! compare -metric AE "$file[$page]" "$earlier[$page]" null: 2> /dev/null; }
+    then break; fi
     sleep 0.2
   done
   echo "   screenshot: $file"
@@ -232,7 +235,7 @@ browser_login_and_pull() {
       sleep 0.2
     done
   fi
-  screenshot after-pull || true
+  screenshot after-pull logged-in || true
   case "$outcome" in
     refused)
       echo "   the site refused the handshake: $(tail -n "+$((mark + 1))" site.log | grep -m 1 '^refused: ')"
