@@ -2,9 +2,11 @@
 # GnuPG and git with the PELU7 token: gpg-agent with gnupg-pkcs11-scd as its
 # smart-card daemon over the module, an OpenPGP key made from the token's key
 # (by its keygrip), then a signed git commit and a signed tag that git
-# verifies, also in a keyring holding only the exported public key. Last, a
+# verifies, also in a keyring holding only the exported public key. Then a
 # wrong PIN: gpg-agent asks for it three times and the card counts three
 # tries; the right PIN afterwards signs and the card's counter is full again.
+# Last, the smart-card daemon is killed while it holds the login: the next
+# signature starts a new one.
 #
 # usage: tests/pkcs11/client_gnupg.sh BUILD_DIR
 #
@@ -22,6 +24,15 @@ mount -t tmpfs -o mode=1777 tmpfs /dev/shm
 enter_workdir gnupg
 user="PELU7 GnuPG user"
 email="gnupg-user@pelu7.test"
+
+# Returns once the process PID has gone (within 30 s).
+wait_gone() {
+  for _ in $(seq 150); do
+    kill -0 "$1" 2> /dev/null || return 0
+    sleep 0.2
+  done
+  return 1
+}
 
 step "provision: a key pair and its certificate on the token"
 if provision_token gnupg pgpkey && make_ca &&
@@ -128,6 +139,23 @@ then
 else
   cat wrong.out right.out >&2 2>/dev/null || true
   fail "refused: $refused, asked $asked times, tries $tries_before -> $tries_after -> $(user_pin_tries)"
+fi
+
+step "gnupg-pkcs11-scd killed while it holds the login: the next signature logs in again and signs"
+# This script's PID namespace holds only the processes it started.
+scd=""
+for proc in /proc/[0-9]*; do
+  [ "$(readlink "$proc/exe" 2> /dev/null)" = /usr/bin/gnupg-pkcs11-scd ] && scd=${proc#/proc/} && break
+done
+: > pinentry.log
+printf 'after the kill\n' > killed.txt
+if [ -n "$scd" ] && kill -KILL "$scd" && wait_gone "$scd" &&
+  timeout 90 gpg --batch --local-user "$fpr" --detach-sign killed.txt > killed.out 2>&1 &&
+  gpg --verify killed.txt.sig killed.txt > /dev/null 2>&1 && [ "$(grep -c GETPIN pinentry.log)" -eq 1 ] &&
+  [ "$(user_pin_tries)" -eq "$tries_before" ]
+then ok; else
+  cat killed.out >&2 2>/dev/null || true
+  fail "scdaemon ${scd:-not found}; the pinentry was asked $(grep -c GETPIN pinentry.log) times"
 fi
 
 # The agents go before the work folder does.
