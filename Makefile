@@ -25,6 +25,10 @@ DESTDIR    ?=
 
 all: build
 
+# mawk, Debian's awk, waits for a full buffer from a pipe unless told to read
+# line by line.
+LINE_AWK := awk$(if $(shell awk -W version 2>&1 </dev/null | grep mawk), -W interactive)
+
 # Installs the Debian packages named in $(1) that are not installed yet,
 # naming them first, and showing apt's download and set-up lines as they come
 # (apt's exit status is carried through the filter).
@@ -35,7 +39,7 @@ define apt_install
 	    echo "Installing:$$missing"; \
 	    export DEBIAN_FRONTEND=noninteractive; \
 	    { apt-get update && apt-get install -y --no-install-recommends $$missing; echo "apt-exit $$?"; } 2>&1 | \
-	      awk '/^apt-exit / { rc = $$2; next } \
+	      $(LINE_AWK) '/^apt-exit / { rc = $$2; next } \
 	           /^(Get:|Hit:|Unpacking |Setting up |E: |W: )/ { print "  " $$0; fflush() } \
 	           END { exit rc }'; \
 	  else \

@@ -11,6 +11,11 @@ mkdir -p "$build"
 log="$build/demo-build.log"
 : >"$log"
 
+# mawk, Debian's awk, waits for a full buffer from a pipe unless told to
+# read line by line; the figures must arrive as they are made.
+line_awk=awk
+if awk -W version 2>&1 </dev/null | grep -q mawk; then line_awk="awk -W interactive"; fi
+
 failed() {
   echo "demo: $1 failed; the log follows ($log)" >&2
   cat "$log" >&2
@@ -33,7 +38,7 @@ step() {
   ) &
   beat=$!
   status=$( { "$@" 2>&1; echo "step-exit $?"; } | tee -a "$log" |
-    awk "/^step-exit / { print \$2; next } $filter")
+    $line_awk "/^step-exit / { print \$2; next } $filter")
   kill "$beat" 2>/dev/null
   wait "$beat" 2>/dev/null
   return "${status:-1}"
