@@ -3,7 +3,7 @@
 # told on the terminal as it goes: the Debian packages (named, with apt's
 # download and set-up lines), then the build of the tool, the libraries it
 # loads and the PKCS#11 module, with a progress figure over all of it. A line
-# every 15 s says a quiet step still runs. Everything the steps print goes to
+# every 10 s says a quiet step still runs. Everything the steps print goes to
 # BUILD_DIR/demo-build.log, shown when a step fails.
 set -u
 build=${1:-build}
@@ -31,8 +31,8 @@ step() {
   (
     # The sleeps do not hold the terminal's pipe open once stopped.
     seconds=0
-    while sleep 15 >/dev/null 2>&1; do
-      seconds=$((seconds + 15))
+    while sleep 10 >/dev/null 2>&1; do
+      seconds=$((seconds + 10))
       echo "demo:   ... still $what (${seconds} s)"
     done
   ) &
