@@ -10,6 +10,10 @@ if [ "$(id -u)" != 0 ]; then
   echo "skipped: only root runs the tool as another user"
   exit 77
 fi
+if ! unshare --mount true 2>/dev/null; then
+  echo "skipped: no private mount namespace here (in a chroot, / is not a mount point)"
+  exit 77
+fi
 build=$(cd "$(dirname "$test_tool")/.." && pwd) || exit 1
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
