@@ -131,8 +131,8 @@ TEST_F(ObjectStoreTest, AForeignFileAtTheIndexNumberIsNeverWritten) {
   setenv("P11TEST_PIN", kUserPin, 1);
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
   ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file create 3 510 64 --read 0 --write 1"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --in-hex 466F726569676E"), 0);  // "Foreign"
+  ASSERT_EQ(runTool(tokenPath(), "file create 3 510 64 --read 0 --write 1 --force"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --in-hex 466F726569676E --force"), 0);  // "Foreign"
 
   CK_TOKEN_INFO info{};
   ASSERT_EQ(p11->C_GetTokenInfo(kSlot, &info), CKR_OK);
@@ -152,11 +152,12 @@ TEST_F(ObjectStoreTest, ADamagedIndexRecordIsDroppedNotTrusted) {
   ASSERT_EQ(attribute(session, pair.publicKey, CKA_LABEL), bytesOf("named"));
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
   // Another program overwrites the label bytes of the first record without
-  // its checksum, as a writer torn after its generation bump leaves them.
+  // its checksum, as a writer torn after its generation bump leaves them
+  // (the tool does so only when forced).
   setenv("P11TEST_PIN", kUserPin, 1);
   ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 8 --in-hex 7FFFFFF0"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 42 --in-hex 58585858"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 8 --in-hex 7FFFFFF0 --force"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 42 --in-hex 58585858 --force"), 0);
 
   session = openSession();
   const auto keys = findClass(session, CKO_PUBLIC_KEY);
