@@ -44,6 +44,8 @@ class MaskedSecret {
     }
     return true;
   }
+  // One byte of the secret: too short to be a copy of it.
+  unsigned char firstByte() const { return masked_[0] ^ mask_[0]; }
   // Writes the secret into out (size() bytes), for handing it to a call.
   void reveal(unsigned char* out) const {
     for (std::size_t i = 0; i < masked_.size(); ++i) out[i] = masked_[i] ^ mask_[i];
@@ -130,8 +132,14 @@ inline std::vector<std::string> findInWritableMemory(const MaskedSecret& secret)
       const ssize_t got = pread(memory, buffer, want, static_cast<off_t>(at));
       if (got <= 0) break;
       const auto length = static_cast<std::size_t>(got);
-      for (std::size_t i = 0; i + secret.size() <= length; ++i) {
-        if (secret.matches(buffer + i) && found.insert(at + i).second) {
+      // Candidates are found by their first byte alone (memchr is fast even
+      // in sanitized builds); only they are compared whole.
+      const unsigned char first = secret.firstByte();
+      for (const unsigned char* hit = buffer; hit + secret.size() <= buffer + length; ++hit) {
+        hit = static_cast<const unsigned char*>(std::memchr(hit, first, buffer + length - hit));
+        if (hit == nullptr || hit + secret.size() > buffer + length) break;
+        const auto i = static_cast<std::size_t>(hit - buffer);
+        if (secret.matches(hit) && found.insert(at + i).second) {
           char text[64];
           std::snprintf(text, sizeof text, "%llx ", at + i);
           names.push_back(text + region.name);
