@@ -33,10 +33,12 @@ struct Tampering {
 
 void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
 
-// A record of a holder, with a session that no process holds.
+// A record of a holder, with a session that no process holds (given out, as
+// every session in the owner word has been).
 void recordHolder(SharedLockState& state, const platform::posix::ProcessRecord& holder) {
   state.holder = holder;
-  state.session = state.lastSession + 1000;
+  state.lastSession += 1000;
+  state.session = state.lastSession;
   state.owner = state.session;
 }
 

@@ -132,6 +132,19 @@ bool openLockObject(const char* path, LockObject& object) {
   return true;
 }
 
+bool objectSound(const LockObject& object) {
+  struct stat info {};
+  if (object.state == nullptr || fstat(object.fd(), &info) != 0 ||
+      static_cast<std::uint64_t>(info.st_size) != sizeof(SharedLockState)) {
+    return false;
+  }
+  SharedLockState& state = *object.state;
+  const auto load = [](std::uint32_t& word) { return std::atomic_ref<std::uint32_t>(word).load(std::memory_order_relaxed); };
+  const std::uint32_t last = load(state.lastSession);
+  return load(state.magic) == kLockMagic && load(state.version) == kLockVersion && last <= kLastSession &&
+         (load(state.owner) & ~kSleeping) <= last && load(state.session) <= last;
+}
+
 void closeLockObject(LockObject& object) {
   if (object.state != nullptr) munmap(object.state, sizeof(SharedLockState));
   object = LockObject{};

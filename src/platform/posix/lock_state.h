@@ -66,6 +66,13 @@ struct LockObject {
 // the object found is not a plain file of the calling user with mode 0600 and
 // a sound state.
 bool openLockObject(const char* path, LockObject& object);
+
+// Whether the object may be touched and trusted right now: it still has the
+// state's size (a shortened object would fault, SIGBUS, where its mapping
+// lies beyond its end), and its magic, version and numbers are ones this
+// library writes (another program of the user may have written over it).
+// A lock whose object fails this is neither taken nor released.
+bool objectSound(const LockObject& object);
 void closeLockObject(LockObject& object);
 
 // Sleeps until the owner word moves on from `seen`, a release wakes this

@@ -141,6 +141,7 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
 
 bool lockNamedLock(NamedLock& handle) noexcept {
   if (handle.needsSession.load(std::memory_order_relaxed) && !renewSession(handle)) return false;
+  if (!objectSound(handle.object)) return false;
   SharedLockState& state = *handle.object.state;
   if (tryTakeFree(handle, false)) {
     recordHolder(state, sessionOf(handle), thisProcess());
@@ -156,6 +157,9 @@ bool lockNamedLock(NamedLock& handle) noexcept {
   std::uint32_t uncheckedSession = 0;
   bool slept = false;
   for (;;) {
+    // Looked at again after every sleep: the object may have been shortened
+    // or written over meanwhile, and a damaged one never admits a holder.
+    if (!objectSound(handle.object)) return false;
     std::uint32_t seen = ownerWord(state).load(std::memory_order_acquire);
     if (seen == 0) {
       if (tryTakeFree(handle, slept)) break;
@@ -203,6 +207,7 @@ bool lockNamedLock(NamedLock& handle) noexcept {
 bool unlockNamedLock(NamedLock& handle) noexcept {
   // Whoever holds it, and also when nobody does: a free lock stays free. The
   // record of the last holder stays: a free lock is not looked at.
+  if (!objectSound(handle.object)) return false;
   SharedLockState& state = *handle.object.state;
   if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
   // Descriptions kept for a take that this release ended.
