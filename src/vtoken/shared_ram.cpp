@@ -106,7 +106,12 @@ std::string SharedRam::nameFor(const std::string& tokenPath) {
 void SharedRam::attach() {
   // A forked child opens its own: a lock taken through the parent's open
   // file would be the parent's lock too.
-  if (mapping_.isOpen() && openedBy_ == platform::processId() && mapping_.stillNamed()) return;
+  if (mapping_.isOpen() && openedBy_ == platform::processId() && mapping_.stillNamed()) {
+    // Shortened by another program: told once, then used with its size
+    // restored (its record gone: the card as after a reset).
+    if (mapping_.shortened()) failed("has been shortened by another program", {});
+    return;
+  }
   if (name_.empty()) name_ = nameFor(tokenPath_);
   bool created = false;
   const platform::FileError error = mapping_.open(name_, kFileSize, created);
@@ -198,7 +203,8 @@ void SharedRam::write(const Digest& digest, std::span<const std::uint8_t> ram) {
 void SharedRam::failed(const std::string& what, const platform::FileError& error) {
   const std::string where = platform::sharedMappingPath(name_);
   (void)mapping_.restoreSize();
-  throw TokenError("token file " + tokenPath_ + ": its shared card memory " + where + " " + what + ": " + error.detail);
+  throw TokenError("token file " + tokenPath_ + ": its shared card memory " + where + " " + what +
+                   (error.detail.empty() ? "" : ": " + error.detail));
 }
 
 void SharedRam::noteLockTaken() {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "driver/tkrdr.h"
-#include "driver/transaction_hold.h"
 #include "driver/vtoken_backend.h"
 #include "support/test_util.h"
 

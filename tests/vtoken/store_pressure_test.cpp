@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <random>
 

@@ -78,6 +78,11 @@ void SharedMapping::close() {
   file_.reset();
 }
 
+bool SharedMapping::shortened() const {
+  struct stat info {};
+  return ::fstat(fdOf(file_), &info) == 0 && static_cast<std::size_t>(info.st_size) < size_;
+}
+
 FileError SharedMapping::restoreSize() const {
   if (const int error = ::posix_fallocate(fdOf(file_), 0, static_cast<off_t>(size_)); error != 0) return systemError(error);
   return {};

@@ -43,12 +43,16 @@ struct SharedLockState {
   // The holder's process, recorded by the taker just after it took the lock;
   // `session` says which take the record belongs to (written last).
   std::uint32_t session;
-  std::uint32_t reserved;
+  // The complement of the owner word's session, stored by whoever changed
+  // the owner word right after it (~0 once free). A session in the owner word
+  // without its complement beside it is a word written over by another
+  // program (or a taker caught between its two stores): never taken over.
+  std::uint32_t ownerCheck;
   ProcessRecord holder;
 };
 
 // The file name of the lock object of user `uid` for `stem` ("/" and the
-// lock's name): the stem, "." and the uid, and the layout ("/SemVornDal.0.v4").
+// lock's name): the stem, "." and the uid, and the layout ("/SemVornDal.0.v5").
 std::string lockObjectName(const std::string& stem, uid_t uid);
 
 // One handle's view of the object: its mapping and its own open file

@@ -36,6 +36,20 @@ std::atomic_ref<std::uint32_t> ownerWord(SharedLockState& state) { return std::a
 
 std::uint32_t sessionOf(const NamedLock& handle) { return handle.session.load(std::memory_order_relaxed); }
 
+std::atomic_ref<std::uint32_t> ownerCheck(SharedLockState& state) {
+  return std::atomic_ref<std::uint32_t>(state.ownerCheck);
+}
+
+// Marks the owner word's session as written by this library (see
+// SharedLockState::ownerCheck).
+void markOwner(SharedLockState& state, std::uint32_t session) {
+  ownerCheck(state).store(~session, std::memory_order_release);
+}
+
+bool ownerMarked(SharedLockState& state, std::uint32_t session) {
+  return ownerCheck(state).load(std::memory_order_acquire) == ~session;
+}
+
 // Records the calling process as the holder that took the lock in `session`.
 // Each field is stored on its own (a waiter may read them at the same time);
 // the session goes last, so a record whose session matches the owner word is
@@ -87,9 +101,12 @@ Liveness holderLiveness(NamedLock& handle, std::uint32_t session, const ProcessR
 // still sleep.
 bool tryTakeFree(NamedLock& handle, bool sleeping) {
   std::uint32_t expected = 0;
-  return ownerWord(*handle.object.state)
-      .compare_exchange_strong(expected, sessionOf(handle) | (sleeping ? kSleeping : 0), std::memory_order_acquire,
-                               std::memory_order_relaxed);
+  if (!ownerWord(*handle.object.state)
+           .compare_exchange_strong(expected, sessionOf(handle) | (sleeping ? kSleeping : 0),
+                                    std::memory_order_acquire, std::memory_order_relaxed))
+    return false;
+  markOwner(*handle.object.state, sessionOf(handle));
+  return true;
 }
 
 std::string objectStemFor(const char* name) {
@@ -166,12 +183,18 @@ bool lockNamedLock(NamedLock& handle) noexcept {
       continue;
     }
     const std::uint32_t session = seen & ~kSleeping;
-    const Liveness holder = holderLiveness(handle, session, self);
+    // An owner word without its mark is one no sound take leaves for longer
+    // than between its two stores: waited for as a holder that cannot be
+    // checked, never taken over.
+    const Liveness holder =
+        ownerMarked(state, session) ? holderLiveness(handle, session, self) : Liveness::kUnknown;
     if (holder == Liveness::kEnded) {
       // Take over, keeping the word's kSleeping for the waiters.
       if (ownerWord(state).compare_exchange_strong(seen, sessionOf(handle) | (seen & kSleeping),
-                                                   std::memory_order_acquire, std::memory_order_relaxed))
+                                                   std::memory_order_acquire, std::memory_order_relaxed)) {
+        markOwner(state, sessionOf(handle));
         break;
+      }
       continue;
     }
     if (holder == Liveness::kUnknown) {
@@ -209,6 +232,9 @@ bool unlockNamedLock(NamedLock& handle) noexcept {
   // record of the last holder stays: a free lock is not looked at.
   if (!objectSound(handle.object)) return false;
   SharedLockState& state = *handle.object.state;
+  // The mark first: a taker that comes after the exchange marks its own, and
+  // no mark of this release may land after it.
+  markOwner(state, 0);
   if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
   // Descriptions kept for a take that this release ended.
   if (anyKept()) sweepKept();

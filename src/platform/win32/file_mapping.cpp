@@ -93,6 +93,8 @@ FileError SharedMapping::writeAt(std::size_t offset, const void* bytes, std::siz
   return {};
 }
 
+bool SharedMapping::shortened() const { return false; }
+
 FileError SharedMapping::restoreSize() const { return {}; }
 
 // Nobody can remove the file while it is open here.

@@ -47,6 +47,9 @@ class SharedMapping {
   // is never seen half written); kSystem when the system refuses (a full
   // memory file system where the file was shortened meanwhile).
   FileError writeAt(std::size_t offset, const void* bytes, std::size_t length) const;
+  // Whether the file is now shorter than the size it was opened with
+  // (another program shortened it).
+  bool shortened() const;
   // Gives a file that was shortened its size back, zero-filled where it was
   // cut, and reserves its memory again.
   FileError restoreSize() const;
