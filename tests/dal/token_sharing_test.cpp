@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kFileType = 1;
 constexpr int kFileSize = 200;
-constexpr int kRounds = 1500;  // operations per program
+constexpr int kRounds = 800;  // operations per program
 
 // A file's content: the byte after the first says whose it is, the first
 // which write put it there.

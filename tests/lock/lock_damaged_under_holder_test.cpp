@@ -92,7 +92,9 @@ TEST_P(DamagedUnderHolderTest, NeitherKilledNorLetInBesideTheHolder) {
   EXPECT_EQ(VORN_DAL_ERR_LOCK, waited) << "a damaged object never admits a second holder";
   holder.send('u');
   ASSERT_TRUE(holder.receiveBytes(&result, sizeof result)) << "the holder died";
-  if (GetParam().unlock != kEither) EXPECT_EQ(GetParam().unlock, result) << "nor is it released as if it were sound";
+  if (GetParam().unlock != kEither) {
+    EXPECT_EQ(GetParam().unlock, result) << "nor is it released as if it were sound";
+  }
   holder.send('\0');
   waiter.send('\0');
   EXPECT_EQ(0, holder.wait());
