@@ -46,7 +46,7 @@ int prepareCard() {
       VORN_DAL_Login(VORN_DAL_SUPER_USER, reinterpret_cast<const unsigned char*>(super.data()), 8) == 0 &&
       VORN_DAL_CreateUsrDataFile(kFileType, kFileNo, kFileSize, 0, 0) == 0 &&
       VORN_DAL_WriteUsrDataFile(kFileType, kFileNo, 0, kFileSize, data.data()) == 0;
-  VORN_DAL_Logout();
+  VORN_DAL_Logout(VORN_DAL_SUPER_USER);
   VORN_DAL_Finalize();
   return ok ? 0 : 1;
 }
@@ -171,8 +171,9 @@ int main() {
   }
   // Root's lock object lives in /run, which the namespace shares with the
   // machine: a /run of its own keeps other programs' takes out of the
-  // figures (pcscd makes its socket folder afresh below).
-  if (::mount("pelu7-run", "/run", "tmpfs", 0, "mode=0755") != 0 || ::mkdir("/run/pcscd", 0755) != 0) {
+  // figures; pcscd's socket folder gets its tmpfs again inside it.
+  if (::mount("pelu7-run", "/run", "tmpfs", 0, "mode=0755") != 0 || ::mkdir("/run/pcscd", 0755) != 0 ||
+      ::mount("pelu7-pcscd", "/run/pcscd", "tmpfs", 0, "mode=0755") != 0) {
     std::fprintf(stderr, "pelu7_pcsc_lock_bench: cannot give the run a /run of its own\n");
     return 1;
   }

@@ -2,6 +2,7 @@
 // design in src/platform/README.md).
 #include "platform/named_lock.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// How long a take gives way to the waiter that the handle's last release
+// woke (see lockNamedLock); far above the time a woken process takes to run
+// even on a loaded machine, short beside any operation on the card.
+constexpr milliseconds kHandOverGrace{5};
 
 std::atomic<bool> failNextAllocation{false};
 std::string lockObjectStem;  // empty: "/" and the name asked for
@@ -160,6 +166,16 @@ bool lockNamedLock(NamedLock& handle) noexcept {
   if (handle.needsSession.load(std::memory_order_relaxed) && !renewSession(handle)) return false;
   if (!objectSound(handle.object)) return false;
   SharedLockState& state = *handle.object.state;
+  // This handle's last release woke a waiter: that waiter goes first. The
+  // lock stays free only as long as the woken process takes to run, so this
+  // take gives way until someone else has taken it (or for kHandOverGrace at
+  // most: the woken one may have been stopped or killed). Without it, a
+  // program that takes the lock again right after its release would take it
+  // back every time before the woken one runs.
+  if (handle.wokeWaiter.exchange(false, std::memory_order_relaxed)) {
+    const Clock::time_point until = Clock::now() + kHandOverGrace;
+    while (ownerWord(state).load(std::memory_order_acquire) == 0 && Clock::now() < until) sched_yield();
+  }
   if (tryTakeFree(handle, false)) {
     recordHolder(state, sessionOf(handle), thisProcess());
     return true;
@@ -235,7 +251,10 @@ bool unlockNamedLock(NamedLock& handle) noexcept {
   // The mark first: a taker that comes after the exchange marks its own, and
   // no mark of this release may land after it.
   markOwner(state, 0);
-  if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
+  if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) {
+    wakeOneWaiter(state);
+    handle.wokeWaiter.store(true, std::memory_order_relaxed);
+  }
   // Descriptions kept for a take that this release ended.
   if (anyKept()) sweepKept();
   return true;
