@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "timing_model.h"
+#include "vtoken/timing_model.h"
 #include "vtoken_test_util.h"
 
 namespace vtoken::testing {

@@ -2,14 +2,20 @@
 // object's payload), and that a damaged file is never taken for a view.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <functional>
 
 #include "common/big_endian.h"
 #include "support/test_util.h"
+#include "platform/user_cache.h"
 #include "view_cache.h"
 
 namespace p11 {
@@ -199,6 +205,40 @@ TEST_F(ViewCacheFileTest, TheSwitchWritesNothing) {
   CardView view = sampleView();
   storeCachedView(view);
   EXPECT_FALSE(std::filesystem::exists(folder_.path() + "/pelu7-pkcs11"));
+}
+
+// A writer killed at any point leaves the old file or the new one, never a
+// part of one; what it leaves beside it is removed by the next writer.
+TEST_F(ViewCacheFileTest, AWriterKilledWhileWritingLeavesAWholeFile) {
+  CardView view = sampleView();
+  storeCachedView(view);
+  const pid_t child = fork();
+  if (child == 0) {
+    for (std::uint32_t generation = 42;; ++generation) {
+      CardView next = sampleView();
+      next.index.header.generation = generation;
+      storeCachedView(next);
+    }
+  }
+  ASSERT_GT(child, 0);
+  // Waits until the child has replaced the file at least once.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  IndexHeader first = view.index.header;
+  while (loadCachedView(first).has_value() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const auto bytes = platform::readPrivateFile(cacheFile(), kMaxViewCacheSize);
+  ASSERT_TRUE(bytes.has_value());
+  const auto left = decodeCachedView(*bytes);
+  ASSERT_TRUE(left.has_value());
+  EXPECT_GE(left->index.header.generation, 42u);
+  storeCachedView(view);
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.path() + "/pelu7-pkcs11")) {
+    EXPECT_EQ(entry.path().filename().string(), "view-cafe0001");
+  }
 }
 
 }  // namespace
