@@ -88,6 +88,11 @@ std::uint32_t bodyCrc(const Bytes& file) { return crc32(file.data() + kHeaderSiz
 
 }  // namespace
 
+bool keptViewFits(const CardView& kept, const IndexHeader& card) {
+  return kept.index.state == FileState::Ours && kept.index.header.instance == card.instance &&
+         kept.index.header.generation == card.generation && kept.index.header == card;
+}
+
 bool viewCacheEnabled() {
   const auto value = platform::environmentVariable(kViewCacheVariable);
   return !value || (*value != "0" && *value != "off" && *value != "no");
@@ -221,7 +226,7 @@ std::optional<CardView> loadCachedView(const IndexHeader& header) {
   const auto bytes = platform::readPrivateFile(*path, kMaxViewCacheSize);
   if (!bytes) return std::nullopt;
   auto view = decodeCachedView(*bytes);
-  if (!view || !(view->index.header == header)) return std::nullopt;
+  if (!view || !keptViewFits(*view, header)) return std::nullopt;
   return view;
 }
 

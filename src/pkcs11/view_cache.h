@@ -31,6 +31,11 @@ inline constexpr std::size_t kMaxViewCacheSize = 1 << 20;
 
 bool viewCacheEnabled();
 
+// The one test that lets a kept view stand for the card: the token is the
+// same (the index's instance) and nothing changed since (its generation; the
+// whole header the card shows must be the kept one).
+bool keptViewFits(const CardView& kept, const IndexHeader& card);
+
 // The public part of the view in the cache file's layout (header included);
 // empty when the view has no index of the module's to key it.
 Bytes encodeCachedView(const CardView& view);
