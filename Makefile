@@ -12,7 +12,8 @@ BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock
 DEMO_PKGS  := openssh-client
 TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind gnutls-bin libengine-pkcs11-openssl libnss3-tools \
               openssh-client openssh-server p11-kit dpkg-dev lintian man-db \
-              openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2
+              openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2 \
+              gnupg gnupg-pkcs11-scd git osslsigncode python3 firefox-esr chromium xvfb xdotool imagemagick
 # Debian 12's clang 16: the default clang 14 with libstdc++ 12 has no
 # std::source_location, which the DAL's log uses.
 FUZZ_CLANG := 16
