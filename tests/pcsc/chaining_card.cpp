@@ -14,7 +14,7 @@ vtoken::Answer ChainingCard::transmit(std::span<const std::uint8_t> command) {
   waiting.swap(pending_);  // whatever comes now, the waiting data is gone afterwards
   if (command.size() == 5 && command[0] == 0x00 && command[1] == kGetResponse) {
     if (waiting.empty() || command[4] != waiting.size()) return {{}, kSwConditionsNotSatisfied};
-    return {waiting, 0x9000};
+    return {common::SecureBytes(waiting.begin(), waiting.end()), 0x9000};
   }
   if (command.size() == 5 && command[0] == kClass && command[1] == kInstruction) {
     pending_.assign(kDataLength, command[3]);
