@@ -10,6 +10,7 @@
 #include "card/vocabulary.h"
 #include "driver/tkrdr.h"
 #include "platform/unload.h"
+#include "vtoken/presence.h"
 #include "vtoken/token.h"
 
 namespace tkrdr {
@@ -57,13 +58,24 @@ void reportRefusedFile(const std::string& path, const char* reason) {
 // The token answers kSwMemoryFailure when its file could not be read
 // or written; the driver reports that as its own TKRDR_SW_STORAGE, so it is
 // never taken for a card's refusal, and tells the reason once.
+//
+// A token file's token can be pulled out and put back (vtoken/presence.h).
+// While it is out every command and reset answers TKRDR_SW_NO_CARD. When it
+// was pulled out and put back between two commands, the first command after
+// answers TKRDR_SW_NO_CARD too, as a PC/SC connection to a replaced card
+// does, so that the caller learns that the card it was talking to went (with
+// its login); the commands after it reach the card. A reset reaches it at
+// once.
 class TokenBackend : public Backend {
  public:
   TokenBackend(std::shared_ptr<SharedToken> shared, std::string path)
-      : shared_(std::move(shared)), path_(std::move(path)) {}
+      : shared_(std::move(shared)), path_(std::move(path)) {
+    if (!path_.empty()) seen_ = vtoken::presenceOf(path_);
+  }
 
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard lock(shared_->mutex);
+    if (!cardStillThere()) return CardAnswer{{}, TKRDR_SW_NO_CARD};
     try {
       vtoken::Answer answer = shared_->token->transmit(command);
       if (answer.sw == card::kSwMemoryFailure && storageFailed()) return CardAnswer{{}, TKRDR_SW_STORAGE};
@@ -77,6 +89,7 @@ class TokenBackend : public Backend {
 
   int reset() override {
     std::lock_guard lock(shared_->mutex);
+    if (!cardStillThere() && !seen_.inserted) return TKRDR_SW_NO_CARD;
     try {
       shared_->token->reset();
       return storageFailed() ? TKRDR_SW_STORAGE : card::kSwOk;
@@ -89,6 +102,7 @@ class TokenBackend : public Backend {
 
   std::vector<std::uint8_t> atr() override {
     std::lock_guard lock(shared_->mutex);
+    if (!path_.empty() && !vtoken::presenceOf(path_).inserted) return {};
     try {
       return shared_->token->atr();
     } catch (...) {
@@ -96,7 +110,23 @@ class TokenBackend : public Backend {
     }
   }
 
+ bool present() override {
+    std::lock_guard lock(shared_->mutex);
+    return path_.empty() || vtoken::presenceOf(path_).inserted;
+  }
+
  private:
+  // Under the token's lock: false while the token is out, and once more when
+  // it was pulled out since the last look (the new presence is then taken
+  // as seen).
+  bool cardStillThere() {
+    if (path_.empty()) return true;
+    const vtoken::Presence now = vtoken::presenceOf(path_);
+    const bool pulledSince = now.pulls != seen_.pulls;
+    seen_ = now;
+    return now.inserted && !pulledSince;
+  }
+
   // Called under the token's lock, right after transmit() or reset().
   bool storageFailed() const {
     const std::string reason = shared_->token->lastError();
@@ -107,12 +137,16 @@ class TokenBackend : public Backend {
 
   std::shared_ptr<SharedToken> shared_;
   std::string path_;
+  vtoken::Presence seen_;  // the presence this backend last saw
 };
 
 }  // namespace
 
 std::shared_ptr<Backend> openFileTokenBackend(const std::string& path) {
   try {
+    // A token pulled out of its reader cannot be opened, as an empty PC/SC
+    // reader cannot.
+    if (!vtoken::presenceOf(path).inserted) return nullptr;
     auto shared = std::make_shared<SharedToken>();
     shared->token = vtoken::Token::openFile(path);
     if (!shared->token) return nullptr;
