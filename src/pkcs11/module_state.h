@@ -111,6 +111,7 @@ struct ModuleState {
   // Sessions closed because their token was pulled out: each answers
   // CKR_DEVICE_REMOVED once more, then is forgotten.
   std::set<CK_SESSION_HANDLE> removedSessions;
+  CK_SESSION_HANDLE callSession = 0;  // the session the current call found last
   CK_SESSION_HANDLE nextSession = 1;
   CK_OBJECT_HANDLE nextObject = 1;
 };

@@ -20,21 +20,20 @@ std::vector<int>& lostPorts() {
 
 bool lookForToken(Slot& slot) {
   const bool present = card_connection::reopen(slot.portIndex);
-  const bool hadToken = slot.present.value_or(false);
-  bool hasSessions = false;
-  for (const auto& [handle, session] : state().sessions) hasSessions = hasSessions || session.slot == slot.id;
-  if (!present && (hadToken || hasSessions)) tokenGone(slot);
+  if (!present) tokenGone(slot);
   slot.present = present;
   return present;
 }
 
 void tokenGone(Slot& slot) {
   auto& module = state();
+  bool wasThere = slot.present.value_or(false) || slot.token.has_value() || slot.login != kNobody;
   for (auto at = module.sessions.begin(); at != module.sessions.end();) {
     if (at->second.slot != slot.id) {
       ++at;
       continue;
     }
+    wasThere = true;
     dropSessionObjects(at->first);
     module.removedSessions.insert(at->first);
     at = module.sessions.erase(at);
@@ -49,7 +48,7 @@ void tokenGone(Slot& slot) {
   slot.soTries = PinTries{};
   if (card_connection::isOpen(slot.portIndex)) card_connection::close();
   slot.present = false;
-  ++slot.removals;
+  if (wasThere) ++slot.removals;
 }
 
 void noteTokenLost(int portIndex) { lostPorts().push_back(portIndex); }
@@ -58,11 +57,15 @@ void settleLostTokens() noexcept {
   try {
     std::vector<int> ports;
     ports.swap(lostPorts());
+    auto& module = state();
     for (int port : ports) {
-      for (auto& slot : state().slots) {
+      for (auto& slot : module.slots) {
         if (slot.portIndex == port) tokenGone(slot);
       }
     }
+    // The session whose call found the token gone has already been told.
+    if (!ports.empty()) module.removedSessions.erase(module.callSession);
+    module.callSession = 0;
   } catch (...) {
     // Out of memory while forgetting: the next look finds the token gone.
   }
