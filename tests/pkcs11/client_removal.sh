@@ -3,7 +3,8 @@
 # programs that stay running: a long-lived PKCS#11 program (the return codes
 # it sees at each step, the slot events, and how long after the token is back
 # its first signature succeeds), ssh-agent (after `ssh-add -e` and `-s`, as
-# its users do) and p11-kit's server, each signing again without a restart.
+# its users do), gpg-agent with gnupg-pkcs11-scd signing git commits, and
+# p11-kit's server, each signing again without a restart.
 # Over a private pcscd with the virtual token attached through vpcd: stopping
 # `pelu7 vtoken attach` pulls the token, starting it again puts it back.
 #
@@ -17,7 +18,8 @@ set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 . "$(dirname "$0")/client_lib.sh"
 enter_namespaces 280 --mount --propagation private --net -- "$0" "$build"
-require_programs pcscd opensc-tool ssh-agent ssh-add ssh-keygen p11-kit pkcs11-tool ip openssl \
+require_programs pcscd opensc-tool ssh-agent ssh-add ssh-keygen p11-kit pkcs11-tool ip openssl gpg gpg-agent \
+  gpgconf gpg-connect-agent gnupg-pkcs11-scd git \
   "$build/bin/pkcs11_removal_probe" /usr/lib/pcsc/drivers/serial/libifdvpcd.so "$libdir/pkcs11/p11-kit-client.so"
 
 mount -t tmpfs -o mode=0755 tmpfs /run/pcscd 2>/dev/null || { mkdir -p /run/pcscd && mount -t tmpfs -o mode=0755 tmpfs /run/pcscd; }
@@ -68,7 +70,10 @@ pull_token() {
 }
 
 step "provision the token; pcscd with the token in its reader"
-if provision_token removal rkey && start_pcscd && insert_token; then ok; else
+if provision_token removal rkey && make_ca &&
+  issue_cert user.pem "/CN=PELU7 removal" pub.pem "keyUsage=critical,digitalSignature" && store_cert user.pem rkey &&
+  start_pcscd && insert_token
+then ok; else
   cat pcscd.log attach.log >&2 2>/dev/null || true
   fail "set-up"
   finish "removal clients"
@@ -147,6 +152,56 @@ if add_provider && ssh-add -L > agent_keys.pub &&
   ssh-add -e "$module" >> agent.out 2>&1 && add_provider && agent_sign
 then ok; else cat agent.out >&2; fail "ssh-agent"; fi
 ssh-agent -k > /dev/null 2>&1 || true
+
+# --- gpg-agent with gnupg-pkcs11-scd, and git ---------------------------------
+export GNUPGHOME="$work/gnupg"
+mkdir -m 700 "$GNUPGHOME"
+cat > pinentry <<PINENTRY_END
+#!/bin/sh
+echo "OK Pleased to meet you"
+while IFS= read -r line; do
+  case "\$line" in
+    GETPIN*) printf 'D %s\nOK\n' "$pin" ;;
+    BYE*) echo OK; exit 0 ;;
+    *) echo OK ;;
+  esac
+done
+PINENTRY_END
+chmod 700 pinentry
+printf '%s\n' "scdaemon-program /usr/bin/gnupg-pkcs11-scd" "pinentry-program $work/pinentry" \
+  > "$GNUPGHOME/gpg-agent.conf"
+printf '%s\n' "providers p1" "provider-p1-library $module" "log-file $work/scd.log" \
+  > "$GNUPGHOME/gnupg-pkcs11-scd.conf"
+export GIT_CONFIG_NOSYSTEM=1 HOME="$work"
+git_commit() {
+  (cd repo && date +%s%N >> file && git add file && timeout 60 git commit -q -S -m "$1" &&
+    git verify-commit HEAD) >> git.out 2>&1
+}
+
+step "gpg-agent and gnupg-pkcs11-scd: git commit -S before a pull and after the put-back"
+grip=""
+if timeout 60 gpg-connect-agent 'LEARN --sendinfo --force' /bye > learn.out 2>&1; then
+  grip=$(sed -n 's/^S KEYPAIRINFO \([0-9A-F]\{40\}\) .*/\1/p' learn.out | head -n 1)
+fi
+printf '%s\n' "Key-Type: RSA" "Key-Grip: $grip" "Key-Usage: sign" "Name-Real: PELU7 removal" \
+  "Name-Email: removal@pelu7.test" "Expire-Date: 0" "%no-protection" "%commit" > keyparams
+fpr=""
+if [ -n "$grip" ] && timeout 90 gpg --batch --gen-key keyparams > genkey.out 2>&1; then
+  fpr=$(gpg --with-colons --list-secret-keys removal@pelu7.test | awk -F: '$1 == "fpr" { print $10; exit }')
+fi
+git config --global user.name "PELU7 removal"
+git config --global user.email removal@pelu7.test
+git config --global user.signingkey "$fpr"
+git init -q repo
+where="setting up"
+if [ -n "$fpr" ] && where="before the pull" && git_commit "before the pull" &&
+  where="while out" && pull_token && ! git_commit "while out" &&
+  where="after the put-back" && insert_token && wait_until git_commit "after the put-back"
+then ok; else
+  cat learn.out genkey.out git.out scd.log >&2 2>/dev/null || true
+  fail "gnupg: $where"
+fi
+gpgconf --kill all 2>/dev/null || true
 
 # --- p11-kit server -------------------------------------------------------------
 server_sign() {
