@@ -15,7 +15,9 @@ using card::kReadBinaryHeader;
 using card::kSelectHeader;
 using card::kUpdateBinaryHeader;
 
-// The driver's own statuses: SW1 = F0, which no card sends.
+// The driver's own statuses: SW1 = F0, which no card sends. A virtual
+// token whose file cannot be written (TKRDR_SW_STORAGE) is there and answers
+// for itself: its refusals keep the operations' own codes.
 constexpr int kDriverStatusBase = 0xF000;
 
 thread_local bool cardUnreachable = false;
@@ -32,7 +34,9 @@ int selectFile(int fileId) {
 
 }  // namespace
 
-bool isDriverFailure(int status) { return (status & ~0xFF) == kDriverStatusBase; }
+bool isDriverFailure(int status) {
+  return (status & ~0xFF) == kDriverStatusBase && status != TKRDR_SW_STORAGE;
+}
 
 void beginCardCall() { cardUnreachable = false; }
 

@@ -20,7 +20,8 @@ inline constexpr int kStatusShortAnswer = 0x10001;
 inline constexpr int kStatusZero = 0x10000;
 
 // A card that cannot be reached (pulled out, its reader or the reader
-// service gone: every status the driver makes itself, SW1 = F0) gives the
+// service gone, the exchange broken: the driver's own statuses, SW1 = F0,
+// but for a virtual token's storage failure) gives the
 // library's "no device" answer, never an operation's own code, so that no
 // caller takes a pulled card for a missing file or a refused PIN. The
 // exchanges of one call on one thread are watched from openDevice() on.

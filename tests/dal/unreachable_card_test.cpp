@@ -72,14 +72,14 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(Unreachable{"NoCard", TKRDR_SW_NO_CARD},
                                          Unreachable{"NoService", TKRDR_SW_NO_SERVICE},
                                          Unreachable{"NoHandle", TKRDR_SW_NO_HANDLE},
-                                         Unreachable{"ExchangeFailed", TKRDR_SW_COMM},
-                                         Unreachable{"TokenFileFailed", TKRDR_SW_STORAGE})),
+                                         Unreachable{"ExchangeFailed", TKRDR_SW_COMM})),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
     });
 
-// A refusal by the card itself still gives the operation's own code after a
-// call that found the card unreachable: the answer belongs to one call.
+// A refusal by the card itself, or by a virtual token that cannot write its
+// file (it is there), gives the operation's own code, also after a call that
+// found the card unreachable: the answer belongs to one call.
 class CardAnswerAfterUnreachable : public testsupport::DalTest {};
 
 TEST_F(CardAnswerAfterUnreachable, KeepsTheOperationsOwnCode) {
@@ -92,6 +92,10 @@ TEST_F(CardAnswerAfterUnreachable, KeepsTheOperationsOwnCode) {
   }
   unsigned char out[4];
   EXPECT_EQ(VORN_DAL_ReadGlobalInfoFile(0, 4, out), VORN_DAL_ERR_READ_FILE);  // no such file on the card
+  ScriptedCard storage;
+  storage.answerAll({0x00, 0x20}, TKRDR_SW_STORAGE);
+  const auto pin = bytes("12345678");
+  EXPECT_EQ(VORN_DAL_Login(VORN_DAL_USER, pin.data(), 8), VORN_DAL_ERR_LOGIN);
 }
 
 }  // namespace
