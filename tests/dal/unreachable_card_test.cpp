@@ -3,6 +3,7 @@
 // its own code for a refused command, so that no caller takes a pulled card
 // for a missing file, a wrong PIN or an unformatted token.
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,10 @@ struct Unreachable {
   const char* name;
   int status;
 };
+
+// Cases print by name (their padding bytes say nothing).
+void PrintTo(const Export& e, std::ostream* out) { *out << e.name; }
+void PrintTo(const Unreachable& u, std::ostream* out) { *out << u.name; }
 
 class UnreachableCard : public testsupport::DalTest,
                         public ::testing::WithParamInterface<std::tuple<Export, Unreachable>> {};

@@ -110,6 +110,8 @@ struct FailureCase {
   int status;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
 class PcscFailure : public PcscHold, public ::testing::WithParamInterface<FailureCase> {};
 
 // Failures that leave the connection usable.

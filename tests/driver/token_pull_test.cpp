@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ struct PullCase {
   Between between;
   std::vector<int> statuses;  // of the commands sent after it, in order
 };
+
+void PrintTo(const PullCase& c, std::ostream* out) { *out << c.name; }
 
 class TokenPull : public DriverTest, public ::testing::WithParamInterface<PullCase> {
  protected:

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,8 @@ struct OldSessionCall {
   const char* name;
   std::function<CK_RV(CK_FUNCTION_LIST*, CK_SESSION_HANDLE, CK_OBJECT_HANDLE privateKey)> call;
 };
+
+void PrintTo(const OldSessionCall& c, std::ostream* out) { *out << c.name; }
 
 class OldSession : public TokenRemoval, public ::testing::WithParamInterface<OldSessionCall> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 #include <string>
 
 #include "support/test_util.h"
@@ -19,6 +20,8 @@ struct PresenceText {
   const char* text;  // nullptr: no presence file
   vtoken::Presence expected;
 };
+
+void PrintTo(const PresenceText& c, std::ostream* out) { *out << c.name; }
 
 class PresenceFile : public ::testing::TestWithParam<PresenceText> {};
 
