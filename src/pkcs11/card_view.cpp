@@ -4,6 +4,7 @@
 #include "card_login.h"
 #include "ck_error.h"
 #include "module_state.h"
+#include "view_cache.h"
 
 namespace p11 {
 namespace {
@@ -63,20 +64,35 @@ void readNewPayloads(Card& card, Slot& slot) {
   }
 }
 
+// A new process starts from what an earlier one kept of this very token in
+// this very state: the index header just read must be the cached one. From
+// there the checks are those of a view this process read itself (new key
+// pairs are probed from the cached next id on).
+void adoptCachedView(const IndexFile& now, CardView& view) {
+  if (now.state != FileState::Ours) return;
+  auto cached = loadCachedView(now.header);
+  if (!cached) return;
+  const std::uint64_t changes = view.changes + 1;
+  view = std::move(*cached);
+  view.changes = changes;
+}
+
 }  // namespace
 
 void freshen(Card& card, Slot& slot) {
   CardView& view = slot.view;
+  const IndexFile now = readIndexHeader(card);
+  if (!view.known) adoptCachedView(now, view);
   bool keysTrusted = view.known;
   if (!view.known) {
-    view.index = readIndex(card);
+    view.index = readIndexRecords(card, now);
     ++view.changes;
   } else {
-    const IndexFile now = readIndexHeader(card);
     const bool sameFile = now.state == view.index.state && now.header.instance == view.index.header.instance;
     if (!sameFile || view.index.state != FileState::Ours) keysTrusted = keysStillTheSame(card, view);
-    if (!sameFile || now.header.generation != view.index.header.generation) {
-      view.index = now.state == FileState::Ours ? readIndex(card) : now;
+    if (!sameFile || now.header != view.index.header) {
+      view.index = readIndexRecords(card, now);
+      view.tokenInfo.reset();
       view.unusablePayloads.clear();
       if (!sameFile) view.payloads.clear();
       ++view.changes;
@@ -90,6 +106,20 @@ void freshen(Card& card, Slot& slot) {
   probeNewKeys(card, view);
   readNewPayloads(card, slot);
   view.known = true;
+  storeCachedView(view);
+}
+
+std::optional<TokenInfoRecord> tokenInfo(Card& card, CardView& view, FileState& state) {
+  if (view.tokenInfo) {
+    state = FileState::Ours;
+    return view.tokenInfo;
+  }
+  auto info = readTokenInfo(card, &state);
+  if (info && info->userPinSet && view.index.state == FileState::Ours) {
+    view.tokenInfo = info;
+    storeCachedView(view);
+  }
+  return info;
 }
 
 void forgetPrivatePayloads(CardView& view) {

@@ -81,15 +81,17 @@ void refreshToken(Card& card, Slot& slot) {
     return;
   }
   token.initialized = true;
+  refreshCardObjects(card, slot);
   FileState infoState = FileState::Absent;
-  const auto info = readTokenInfo(card, &infoState);
+  auto info = tokenInfo(card, slot.view, infoState);
   if (info && slot.token && !sameToken(*slot.token, TokenSnapshot{true, false, true, info->label, info->serial})) {
     // Another token in the reader: nothing read of the last one holds.
     dropSlotObjects(slot.id);
     slot.view = CardView{};
     slot.objectsBuiltFrom.reset();
+    refreshCardObjects(card, slot);
+    info = tokenInfo(card, slot.view, infoState);
   }
-  refreshCardObjects(card, slot);
   token.writeProtected = infoState == FileState::Foreign || slot.view.index.state == FileState::Foreign;
   token.label = info ? info->label : kDefaultLabel;
   token.serial = info ? info->serial : serialOfFirstKey(slot.view);
