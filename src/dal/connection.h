@@ -4,6 +4,7 @@
 #include <source_location>
 
 #include "log.h"
+#include "transport.h"
 #include "vorn_dal_pelu7.h"
 
 namespace pelu7 {
@@ -22,6 +23,7 @@ namespace pelu7 {
 // is not open yet. On failure logs at the caller's line and returns the code
 // unchanged; else 0.
 inline int openDevice(std::source_location site = std::source_location::current()) {
+  beginCardCall();
   const int result = VORN_DAL_Initialize();
   if (result != 0) logText("******>VORN_DAL_Initialize", site);
   return result;

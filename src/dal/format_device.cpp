@@ -87,7 +87,7 @@ int checkStep(int status, const char* failureFormat, int code,
               std::source_location site = std::source_location::current()) {
   if (status == kSwOk) return 0;
   logFormatted(failureFormat, status, site);
-  return code;
+  return cardFailure(code);
 }
 
 }  // namespace
@@ -103,7 +103,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigne
   // The erase and the objects of the key file, each step only while the
   // steps before it succeeded.
   int rc = checkStep(send(kSelectMf), "Select MF error:0X%X", VORN_DAL_ERR_OTHER);
-  if (rc == 0 && !authenticateForErase()) rc = VORN_DAL_ERR_OTHER;
+  if (rc == 0 && !authenticateForErase()) rc = cardFailure(VORN_DAL_ERR_OTHER);
   if (rc == 0) rc = checkStep(send(kEraseMf), "Del MF error:0X%X", VORN_DAL_ERR_ERASE);
   if (rc == 0) rc = checkStep(send(kCreateKeyFile), "Create Key File error:0X%X", VORN_DAL_ERR_CREATE_KEY_FILE);
   if (rc == 0) {
@@ -134,7 +134,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigne
   if (result != 0) {
     logText("******>create pin flag file");
     logFormatted("Create Super User Pin Check Flag File error:0X%X", result);
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
   rc = checkStep(
       helperStatus(PELU7_CreateFileBin(KeyPairCounterFile, kKeyPairCounterFileSize, kAccessFree, kAccessUser)),
@@ -146,7 +146,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_FormatDevice(const unsigne
   if (result != 0) {
     logText("******>write global info file");
     logFormatted("Write Global Info error:0X%X", result);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
 
   unsigned char atrLength = 0;

@@ -15,7 +15,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateGlobalInfoFile(int s
   }
   if (PELU7_CreateFileBin(GlobalInfoFile, size, kAccessFree, kAccessUser) != 0) {
     logText("******>create global info file");
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
   return 0;
 }
@@ -29,7 +29,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadGlobalInfoFile(int off
   }
   if (PELU7_ReadFileBin(GlobalInfoFile, offset, outData, static_cast<unsigned>(length)) != 0) {
     logText("******>PELU7_ReadFileBin");
-    return VORN_DAL_ERR_READ_FILE;
+    return cardFailure(VORN_DAL_ERR_READ_FILE);
   }
   return 0;
 }
@@ -45,7 +45,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteGlobalInfoFile(int of
   if (result != 0) {
     logText("******>PELU7_WriteFileBin");
     logFormatted("PELU7_WriteFileBin error:0X%X", result);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
   return 0;
 }

@@ -34,7 +34,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Login(int loginType, const
   const int status = verifyPin(role->pinKeyId, value);
   if (status == kSwOk) return 0;
   logText("******>chk pin");
-  return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_LOGIN);
+  return cardFailure(mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_LOGIN));
 }
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Logout(int loginType) {
@@ -49,7 +49,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_Logout(int loginType) {
   deriveFixedPin(kLogoutPinText, value);
   if (verifyPin(LogoutPin, value) != kSwOk) {
     logText("******>chk usr pin");
-    return VORN_DAL_ERR_LOGOUT;
+    return cardFailure(VORN_DAL_ERR_LOGOUT);
   }
   return 0;
 }
@@ -69,14 +69,15 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_IsLogin(int loginType, int
   if (status != kSwOk) {
     logStatus("******>Wrt Select Error:", status);
     *isLogin = 0;
-    return VORN_DAL_ERR_OTHER;
+    return cardFailure(VORN_DAL_ERR_OTHER);
   }
   CommandApdu read(kReadFlag);
   status = exchange(read, response);
   if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
     *isLogin = 0;
-    return 0;
+    // Unreadable means logged out, unless the card could not be asked.
+    return cardFailure(0);
   }
   *isLogin = 1;
   return 0;

@@ -24,7 +24,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ChangePin(int loginType, c
   const int status = changePin(role->pinKeyId, oldValue, newValue);
   if (status == kSwOk) return 0;
   logText("******>chk usr pin");
-  return mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_CHANGE_PIN);
+  return cardFailure(mapPinStatus(status, role->blockedCode, VORN_DAL_ERR_CHANGE_PIN));
 }
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned char* superPin, int superPinLen,
@@ -38,10 +38,10 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
   PinValue superValue;
   derivePin(superPin, superPinLen, superValue);
   int status = verifyPin(SuperUserPin, superValue);
-  if (isPinRefusal(status)) return mapPinStatus(status, VORN_DAL_ERR_SUPER_PIN_LOCKED, VORN_DAL_ERR_UNLOCK_SUPER_PIN);
+  if (isPinRefusal(status)) return cardFailure(mapPinStatus(status, VORN_DAL_ERR_SUPER_PIN_LOCKED, VORN_DAL_ERR_UNLOCK_SUPER_PIN));
   if (status != kSwOk) {
     logText("******>chk usr pin");
-    return VORN_DAL_ERR_UNLOCK_SUPER_PIN;
+    return cardFailure(VORN_DAL_ERR_UNLOCK_SUPER_PIN);
   }
   PinValue unlockValue, newValue;
   deriveFixedPin(kUnlockPinText, unlockValue);
@@ -49,7 +49,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnlockPin(const unsigned c
   status = unblockPin(unlockValue, newValue);
   if (status != kSwOk) {
     logText("******>chk usr pin");
-    return VORN_DAL_ERR_UNLOCK_PIN;
+    return cardFailure(VORN_DAL_ERR_UNLOCK_PIN);
   }
   return 0;
 }

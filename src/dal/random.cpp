@@ -28,7 +28,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRand(unsigned int randL
     Response response;
     if (!drawChallenge(response)) {
       logText("******>gen rand");
-      return VORN_DAL_ERR_RANDOM;
+      return cardFailure(VORN_DAL_ERR_RANDOM);
     }
     const unsigned take = randLen < kChallengeSize ? randLen : kChallengeSize;
     std::memcpy(randData, response.data, take);

@@ -77,7 +77,7 @@ int takeKeyPairIds(KeyPairIds& ids, int* pubKeyId, int* priKeyId, std::source_lo
   std::uint8_t counter[kCounterBytes];
   if (PELU7_ReadFileBin(KeyPairCounterFile, 0, counter, kCounterBytes) != 0) {
     logText("******>PELU7_ReadFileBin", site);
-    return VORN_DAL_ERR_READ_FILE;
+    return cardFailure(VORN_DAL_ERR_READ_FILE);
   }
   const int pairId = common::getBigEndian16(counter);
   ids.publicFile = RsaPublicKeyFile(pairId);
@@ -90,7 +90,7 @@ int takeKeyPairIds(KeyPairIds& ids, int* pubKeyId, int* priKeyId, std::source_lo
   const int status = PELU7_WriteFileBin(KeyPairCounterFile, 0, advanced, kCounterBytes);
   if (status != 0) {
     logKeyFileWriteFailure(status, site);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
   return 0;
 }

@@ -41,12 +41,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   int status = createRsaPublicKeyFile(publicFile);
   if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
   status = createRsaPrivateKeyFile(privateFile);
   if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
 
   CommandApdu generate(kGenerateRsaKeyHeader);
@@ -55,20 +55,20 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   status = exchange(generate, answer);
   if (status != kSwOk) {
     logStatus("******>PELU7_tsi_api:", status);
-    return VORN_DAL_ERR_GEN_KEY_PAIR;
+    return cardFailure(VORN_DAL_ERR_GEN_KEY_PAIR);
   }
   // A card that answers without data is asked once more.
   if (answer.length == 0) {
     status = exchange(generate, answer);
     if (status != kSwOk) {
       logStatus("******>PELU7_tsi_api:", status);
-      return VORN_DAL_ERR_GEN_KEY_PAIR;
+      return cardFailure(VORN_DAL_ERR_GEN_KEY_PAIR);
     }
   }
   // The public key record is built only from bytes that the card sent.
   if (answer.length < kModulusElementSize) {
     logStatus("******>PELU7_tsi_api:", kStatusShortAnswer);
-    return VORN_DAL_ERR_GEN_KEY_PAIR;
+    return cardFailure(VORN_DAL_ERR_GEN_KEY_PAIR);
   }
 
   RsaPublicKeyRecord record;
@@ -76,7 +76,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GenRsaKeyPair(int modulusL
   status = writePublicKeyRecord(publicFile, record);
   if (status != 0) {
     logStatus("******>PELU7_WriteFileBin:", status);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
   return 0;
 }
@@ -91,7 +91,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_GetPublicKey(int pubKeyId,
   std::uint8_t element[kModulusElementSize];
   if (PELU7_ReadFileBin(pubKeyId, 0, element, kModulusElementSize) != 0) {
     logText("******>PELU7_ReadFileBin");
-    return VORN_DAL_ERR_READ_FILE;
+    return cardFailure(VORN_DAL_ERR_READ_FILE);
   }
   // Tag and length bytes are not checked: the modulus follows them.
   std::memcpy(modulus, element + 2, kRsaModulusSize);

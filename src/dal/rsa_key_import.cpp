@@ -34,27 +34,27 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ImportRsaKeyPair(const voi
   int status = createRsaPublicKeyFile(publicFile);
   if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
   RsaPublicKeyRecord publicRecord;
   fillPublicKeyRecord(publicRecord, n);
   status = writePublicKeyRecord(publicFile, publicRecord);
   if (status != 0) {
     logKeyFileWriteFailure(status);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
 
   status = createRsaPrivateKeyFile(privateFile);
   if (status != kSwOk) {
     logStatus("******>ICC_tsi_api Error:", status);
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
   RsaPrivateKeyRecord privateRecord;
   fillPrivateKeyRecord(privateRecord, p, q, dP, dQ, qInv);
   status = writePrivateKeyRecord(privateFile, privateRecord);
   if (status != 0) {
     logKeyFileWriteFailure(status);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
   return 0;
 }

@@ -40,12 +40,12 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_RsaPrivateKeyRaw(int priKe
   const int status = exchange(command, answer);
   if (status != kSwOk) {
     logText("******>PELU7_tsi_api");
-    return VORN_DAL_ERR_RSA;
+    return cardFailure(VORN_DAL_ERR_RSA);
   }
   // Never hand out bytes that the card did not send.
   if (answer.length < kRsaModulusSize) {
     logText("******>PELU7_tsi_api");
-    return VORN_DAL_ERR_RSA;
+    return cardFailure(VORN_DAL_ERR_RSA);
   }
   std::memcpy(outData, answer.data, kRsaModulusSize);
   *outDataLen = static_cast<int>(kRsaModulusSize);

@@ -31,7 +31,7 @@ int PELU7_SSF33LoadKey(const Ssf33Context& ctx, LogSite site) {
   const int status = exchange(load, response);
   if (status != kSwOk) {
     logStatus("Import SSF33 Key", status, site);
-    return VORN_DAL_ERR_SSF33;
+    return cardFailure(VORN_DAL_ERR_SSF33);
   }
   return 0;
 }
@@ -46,7 +46,7 @@ int PELU7_SSF33Block(Direction direction, const unsigned char* inBlock, unsigned
   if (status == kSwOk && response.length < kSsf33BlockSize) status = kStatusShortAnswer;
   if (status != kSwOk) {
     logStatus("X33Encrypt:", status, site);
-    return VORN_DAL_ERR_SSF33;
+    return cardFailure(VORN_DAL_ERR_SSF33);
   }
   std::memcpy(outBlock, response.data, kSsf33BlockSize);
   return 0;

@@ -15,6 +15,13 @@ using card::kReadBinaryHeader;
 using card::kSelectHeader;
 using card::kUpdateBinaryHeader;
 
+// The driver's own statuses: SW1 = F0, which no card sends. A virtual
+// token whose file cannot be written (TKRDR_SW_STORAGE) is there and answers
+// for itself: its refusals keep the operations' own codes.
+constexpr int kDriverStatusBase = 0xF000;
+
+thread_local bool cardUnreachable = false;
+
 // What a helper returns for a refused command: the status word, never 0.
 int refusal(int status) { return status == 0 ? kStatusZero : status; }
 
@@ -27,8 +34,18 @@ int selectFile(int fileId) {
 
 }  // namespace
 
+bool isDriverFailure(int status) {
+  return (status & ~0xFF) == kDriverStatusBase && status != TKRDR_SW_STORAGE;
+}
+
+void beginCardCall() { cardUnreachable = false; }
+
+int cardFailure(int code) { return cardUnreachable ? VORN_DAL_ERR_NO_DEVICE : code; }
+
 int PELU7_tsi_api(int cmdLen, const unsigned char* cmd, unsigned char* respLen, unsigned char* resp) {
-  return ICC_tsi_api(readerHandle, cmdLen, cmd, respLen, resp);
+  const int status = ICC_tsi_api(readerHandle, cmdLen, cmd, respLen, resp);
+  if (isDriverFailure(status)) cardUnreachable = true;
+  return status;
 }
 
 int exchange(const CommandApdu& command, Response& response) {

@@ -19,6 +19,18 @@ inline constexpr int kStatusShortAnswer = 0x10001;
 // no caller may take it for success.
 inline constexpr int kStatusZero = 0x10000;
 
+// A card that cannot be reached (pulled out, its reader or the reader
+// service gone, the exchange broken: the driver's own statuses, SW1 = F0,
+// but for a virtual token's storage failure) gives the
+// library's "no device" answer, never an operation's own code, so that no
+// caller takes a pulled card for a missing file or a refused PIN. The
+// exchanges of one call on one thread are watched from openDevice() on.
+void beginCardCall();
+// `code`, or VORN_DAL_ERR_NO_DEVICE when an exchange of this call found the
+// card unreachable.
+int cardFailure(int code);
+bool isDriverFailure(int status);
+
 int PELU7_tsi_api(int cmdLen, const unsigned char* cmd, unsigned char* respLen, unsigned char* resp);
 
 // Sends a command built on the stack and collects the answer.

@@ -82,11 +82,11 @@ int requireLiveFile(int fileId, std::source_location site = std::source_location
   unsigned char header[kUsrDataHeaderSize];
   if (PELU7_ReadFileBin(fileId, 0, header, sizeof header) != 0) {
     logText("******>PELU7_ReadFileBin", site);
-    return VORN_DAL_ERR_READ_FILE;
+    return cardFailure(VORN_DAL_ERR_READ_FILE);
   }
   if (header[0] == kUsrDataDeleted) {
     logText("******>file deled", site);
-    return VORN_DAL_ERR_FILE_DELETED;
+    return cardFailure(VORN_DAL_ERR_FILE_DELETED);
   }
   return 0;
 }
@@ -118,13 +118,13 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_CreateUsrDataFile(int file
 
   if (PELU7_CreateFileBin(fileId, size + kUsrDataHeaderSize, readByte, writeByte) != 0) {
     logText("******>create file");
-    return VORN_DAL_ERR_CREATE_FILE;
+    return cardFailure(VORN_DAL_ERR_CREATE_FILE);
   }
   const int result = writeHeader(fileId, kUsrDataLive);
   if (result != 0) {
     logText("******>PELU7_WriteFileBin");
     logFormatted("PELU7_WriteFileBin error:0X%X", result);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
   return 0;
 }
@@ -142,7 +142,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_ReadUsrDataFile(int fileTy
   if (length == 0) return 0;
   if (PELU7_ReadFileBin(fileId, offset + kUsrDataHeaderSize, outData, static_cast<unsigned>(length)) != 0) {
     logText("******>PELU7_ReadFileBin");
-    return VORN_DAL_ERR_READ_FILE;
+    return cardFailure(VORN_DAL_ERR_READ_FILE);
   }
   return 0;
 }
@@ -162,7 +162,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_WriteUsrDataFile(int fileT
   if (result != 0) {
     logText("******>PELU7_WriteFileBin");
     logFormatted("PELU7_WriteFileBin error:0X%X", result);
-    return VORN_DAL_ERR_WRITE_FILE;
+    return cardFailure(VORN_DAL_ERR_WRITE_FILE);
   }
   return 0;
 }
@@ -175,7 +175,7 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_DeleteUsrDataFile(int file
   if (result != 0) {
     logText("******>PELU7_WriteFileBin");
     logFormatted("PELU7_WriteFileBin error:0X%X", result);
-    return VORN_DAL_ERR_DELETE_FILE;
+    return cardFailure(VORN_DAL_ERR_DELETE_FILE);
   }
   return 0;
 }

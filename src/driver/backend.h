@@ -21,6 +21,10 @@ class Backend {
   virtual int reset() = 0;
   // The current answer-to-reset, empty when it cannot be read. Never throws.
   virtual std::vector<std::uint8_t> atr() = 0;
+  // Whether a card is in the reader now, asked without sending the card a
+  // command (the reader service's state, the virtual token's presence); a
+  // connection lost since is made again. Never throws.
+  virtual bool present() = 0;
 };
 
 }  // namespace tkrdr

@@ -73,10 +73,19 @@ class PcscBackend : public Backend, private CardTransaction {
   // must be the card's very next command, or the card hands the waiting
   // answer to another program's GET RESPONSE, or drops it; and so must the
   // next command of the same operation of the library.
+  //
+  // A connection that the card's removal, the reader's or the service's
+  // restart made useless is dropped after the command that found it so
+  // (which fails: the card it was sent to, and its login, are gone), and the
+  // next command connects afresh: once the card is back, it reaches it
+  // without the caller closing its port.
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
     std::unique_lock lock(hold_->cardMutex());
-    if (!connected_) return CardAnswer{{}, connectFailure_};
-    if (int rc = hold_->beforeCommand(command, lock); rc != 0) return CardAnswer{{}, rc};
+    if (!connected_ && connectLocked() != SCARD_S_SUCCESS) return CardAnswer{{}, connectFailure_};
+    if (int rc = hold_->beforeCommand(command, lock); rc != 0) {
+      if (lostInBegin_) dropConnection(rc);
+      return CardAnswer{{}, rc};
+    }
     LONG failed = SCARD_S_SUCCESS;
     const RawSend send = [&](std::span<const std::uint8_t> apdu) { return sendRaw(apdu, failed); };
     CardAnswer answer = exchangeWithProcedureWords(command, send);
@@ -90,6 +99,7 @@ class PcscBackend : public Backend, private CardTransaction {
     // command of this connection until it is made again: made again now, so
     // that this command fails and the next one reaches the card.
     if (failed == SCARD_W_RESET_CARD) reconnect(SCARD_LEAVE_CARD);
+    if (isConnectionLost(failed)) dropConnection(answer.status);
     return answer;
   }
 
@@ -102,6 +112,22 @@ class PcscBackend : public Backend, private CardTransaction {
     LONG rv = connected_ ? reconnect(SCARD_UNPOWER_CARD) : SCARD_E_INVALID_HANDLE;
     if (rv != SCARD_S_SUCCESS) rv = connectLocked();
     return rv == SCARD_S_SUCCESS ? card::kSwOk : statusForPcscError(rv);
+  }
+
+  // The reader service's state of the card (SCardStatus), no command to the
+  // card. A connection found lost is made again at once: the card is present
+  // when that succeeds.
+  bool present() override {
+    std::lock_guard lock(hold_->cardMutex());
+    if (connected_) {
+      BYTE atr[MAX_ATR_SIZE];
+      DWORD atrLength = sizeof atr;
+      const LONG rv = api_.status(card_, atr, &atrLength);
+      if (rv == SCARD_S_SUCCESS) return true;
+      if (!isConnectionLost(rv) && rv != SCARD_W_RESET_CARD) return false;
+      dropConnection(statusForPcscError(rv));
+    }
+    return connectLocked() == SCARD_S_SUCCESS;
   }
 
   std::vector<std::uint8_t> atr() override {
@@ -129,6 +155,7 @@ class PcscBackend : public Backend, private CardTransaction {
     if (rv == SCARD_W_RESET_CARD && reconnect(SCARD_LEAVE_CARD) == SCARD_S_SUCCESS) {
       rv = api_.beginTransaction(card_);
     }
+    lostInBegin_ = isConnectionLost(rv);
     return rv == SCARD_S_SUCCESS ? 0 : statusForPcscError(rv);
   }
 
@@ -163,6 +190,16 @@ class PcscBackend : public Backend, private CardTransaction {
 
   LONG reconnect(DWORD initialization) { return api_.reconnect(card_, initialization, &protocol_); }
 
+  // Forgets a connection that can serve no more (its card, reader or service
+  // went); commands answer `status` until one connects again.
+  void dropConnection(int status) {
+    hold_->endNow();
+    disconnect(SCARD_LEAVE_CARD);
+    context_.release();
+    connectFailure_ = status;
+    lostInBegin_ = false;
+  }
+
   void disconnect(DWORD disposition) {
     if (connected_) api_.disconnect(card_, disposition);
     connected_ = false;
@@ -175,6 +212,7 @@ class PcscBackend : public Backend, private CardTransaction {
   DWORD protocol_ = SCARD_PROTOCOL_UNDEFINED;
   bool connected_ = false;
   int connectFailure_ = TKRDR_SW_NO_CARD;  // what commands answer while not connected
+  bool lostInBegin_ = false;               // the last begin() found the connection lost
   std::optional<TransactionHold> hold_;  // its mutex guards the connection too
 };
 

@@ -8,6 +8,8 @@ int statusForPcscError(LONG rv) {
   switch (rv) {
     case SCARD_E_NO_SERVICE:
     case SCARD_E_SERVICE_STOPPED:
+    case SCARD_F_COMM_ERROR:      // the service's socket failed under the call
+    case SCARD_E_INVALID_HANDLE:  // a restarted service knows no old connection
       return TKRDR_SW_NO_SERVICE;
     case SCARD_W_REMOVED_CARD:
     case SCARD_E_NO_SMARTCARD:
@@ -20,6 +22,24 @@ int statusForPcscError(LONG rv) {
       // Among them SCARD_W_RESET_CARD when it cannot be recovered, time-outs,
       // unresponsive cards and protocol errors.
       return TKRDR_SW_COMM;
+  }
+}
+
+bool isConnectionLost(LONG rv) {
+  switch (rv) {
+    case SCARD_W_REMOVED_CARD:
+    case SCARD_E_NO_SMARTCARD:
+    case SCARD_W_UNPOWERED_CARD:
+    case SCARD_E_READER_UNAVAILABLE:
+    case SCARD_E_UNKNOWN_READER:
+    case SCARD_E_NO_READERS_AVAILABLE:
+    case SCARD_E_NO_SERVICE:
+    case SCARD_E_SERVICE_STOPPED:
+    case SCARD_F_COMM_ERROR:
+    case SCARD_E_INVALID_HANDLE:
+      return true;
+    default:
+      return false;
   }
 }
 

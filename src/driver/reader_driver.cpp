@@ -51,6 +51,9 @@ int openPort(const char* portName) {
   auto open = std::make_shared<OpenPort>();
   open->backendKey = backendKey(*spec);
   open->backend = portTable().findBackend(open->backendKey);
+  // A port opens only while its card is there, also when another handle of
+  // this process still holds a connection to the reader.
+  if (open->backend && !open->backend->present()) return -1;
   if (!open->backend) open->backend = openBackend(port, *spec);
   if (!open->backend) return -1;
   open->trace = ApduTrace::fromEnvironment();

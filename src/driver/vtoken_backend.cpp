@@ -12,6 +12,7 @@
 #include "driver/tkrdr.h"
 #include "platform/unload.h"
 #include "transaction_hold.h"
+#include "vtoken/presence.h"
 #include "vtoken/token.h"
 
 namespace tkrdr {
@@ -118,6 +119,8 @@ class MemoryTokenBackend : public Backend {
     return atrOf(*shared_->token);
   }
 
+  bool present() override { return true; }
+
  private:
   std::shared_ptr<SharedToken> shared_;
 };
@@ -130,10 +133,18 @@ class MemoryTokenBackend : public Backend {
 // after an idle gap, when a long hold reaches the start of a new sequence,
 // before fork(), and at once when the library's lock is released
 // (ICC_release).
+//
+// A token file's token can be pulled out and put back (vtoken/presence.h).
+// While it is out every command and reset answers TKRDR_SW_NO_CARD. When it
+// was pulled out and put back between two commands, the first command after
+// answers TKRDR_SW_NO_CARD too, as a PC/SC connection to a replaced card
+// does, so that the caller learns that the card it was talking to went (with
+// its login); the commands after it reach the card. A reset reaches it at
+// once.
 class FileTokenBackend : public Backend, private CardTransaction {
  public:
   FileTokenBackend(std::unique_ptr<vtoken::Token> token, std::string path, HoldTiming timing)
-      : token_(std::move(token)), path_(std::move(path)) {
+      : token_(std::move(token)), path_(std::move(path)), seen_(vtoken::presenceOf(path_)) {
     hold_.emplace(static_cast<CardTransaction&>(*this), timing);
   }
   FileTokenBackend(const FileTokenBackend&) = delete;
@@ -142,6 +153,10 @@ class FileTokenBackend : public Backend, private CardTransaction {
 
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
     std::unique_lock lock(hold_->cardMutex());
+    if (!cardStillThere()) {
+      hold_->endNow();
+      return CardAnswer{{}, TKRDR_SW_NO_CARD};
+    }
     if (int rc = hold_->beforeCommand(command, lock); rc != 0) return CardAnswer{{}, rc};
     CardAnswer answer = transmitTo(*token_, path_, command);
     if (answer.status == TKRDR_SW_STORAGE || answer.status == TKRDR_SW_COMM) {
@@ -156,15 +171,32 @@ class FileTokenBackend : public Backend, private CardTransaction {
   int reset() override {
     std::lock_guard lock(hold_->cardMutex());
     hold_->endNow();
+    if (!cardStillThere() && !seen_.inserted) return TKRDR_SW_NO_CARD;
     return resetOf(*token_, path_);
   }
 
   std::vector<std::uint8_t> atr() override {
     std::lock_guard lock(hold_->cardMutex());
+    if (!vtoken::presenceOf(path_).inserted) return {};
     return atrOf(*token_);
   }
 
+  bool present() override {
+    std::lock_guard lock(hold_->cardMutex());
+    return vtoken::presenceOf(path_).inserted;
+  }
+
  private:
+  // Under the card mutex: false while the token is out, and once more when
+  // it was pulled out since the last look (the new presence is then taken
+  // as seen).
+  bool cardStillThere() {
+    const vtoken::Presence now = vtoken::presenceOf(path_);
+    const bool pulledSince = now.pulls != seen_.pulls;
+    seen_ = now;
+    return now.inserted && !pulledSince;
+  }
+
   int begin() override {
     if (token_->beginExclusive()) return 0;
     storageFailed(*token_, path_);
@@ -174,6 +206,7 @@ class FileTokenBackend : public Backend, private CardTransaction {
 
   std::unique_ptr<vtoken::Token> token_;
   std::string path_;
+  vtoken::Presence seen_;                // the presence this backend last saw
   std::optional<TransactionHold> hold_;  // its mutex guards the token
 };
 
@@ -181,6 +214,9 @@ class FileTokenBackend : public Backend, private CardTransaction {
 
 std::shared_ptr<Backend> openFileTokenBackend(const std::string& path, HoldTiming timing) {
   try {
+    // A token pulled out of its reader cannot be opened, as an empty PC/SC
+    // reader cannot.
+    if (!vtoken::presenceOf(path).inserted) return nullptr;
     auto token = vtoken::Token::openFile(path);
     if (!token) return nullptr;
     return std::make_shared<FileTokenBackend>(std::move(token), path, timing);

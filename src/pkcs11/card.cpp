@@ -78,8 +78,11 @@ int dalLength(std::size_t length) {
 
 }  // namespace
 
-Card::Card(int portIndex, CardScope scope) : scope_(scope) {
-  if (!card_connection::select(portIndex)) fail(scope == CardScope::Slot ? CKR_TOKEN_NOT_PRESENT : CKR_DEVICE_REMOVED);
+Card::Card(int portIndex, CardScope scope) : portIndex_(portIndex), scope_(scope) {
+  if (!card_connection::select(portIndex)) {
+    noteTokenLost(portIndex);
+    fail(scope == CardScope::Slot ? CKR_TOKEN_NOT_PRESENT : CKR_DEVICE_REMOVED);
+  }
   void* lock = card_connection::lockHandle();
   require(lock != nullptr, CKR_CRYPTOKI_NOT_INITIALIZED);
   check(VORN_DAL_LockMutex(lock));
@@ -91,7 +94,10 @@ Card::~Card() {
 }
 
 void Card::failWith(int dalResult) {
-  if (isDeviceLost(dalResult)) card_connection::close();
+  if (isDeviceLost(dalResult)) {
+    card_connection::close();
+    noteTokenLost(portIndex_);
+  }
   fail(ckrFromDal(dalResult, scope_));
 }
 

@@ -98,9 +98,14 @@ class Card {
   [[noreturn]] void failWith(int dalResult);
   void check(int dalResult);
 
+  int portIndex_;
   CardScope scope_;
   bool locked_ = false;
 };
+
+// A card call found the device of this port gone (slot_presence.cpp settles
+// it at the end of the call).
+void noteTokenLost(int portIndex);
 
 // The connection behind every Card: the port open for the module, and the
 // DAL's cross-process lock handle of this process.
@@ -108,6 +113,9 @@ namespace card_connection {
 // Opens the port of this index unless it is already the open one; true on
 // success. Never relies on the DAL's lazy opening of USB1 or USB2.
 bool select(int portIndex);
+// Opens the port of this index again, whichever port is open: true when its
+// token is there now (no command goes to the card).
+bool reopen(int portIndex);
 bool isOpen(int portIndex);
 void close();
 // In a child of fork: forgets the parent's port and lock handle without

@@ -20,6 +20,13 @@ bool select(int portIndex) {
   return true;
 }
 
+bool reopen(int portIndex) {
+  currentPort = -1;
+  if (VORN_DAL_InitializeEx(portIndex) != 0) return false;
+  currentPort = portIndex;
+  return true;
+}
+
 bool isOpen(int portIndex) { return currentPort == portIndex; }
 
 void close() {

@@ -1,15 +1,21 @@
 // Entry points for the module, slots, tokens, sessions and logins: thin
 // shells over the typed calls, each through the one guard.
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "entry_guard.h"
 #include "export.h"
 #include "lifecycle.h"
 #include "session_calls.h"
+#include "slot_presence.h"
 
 using namespace p11;
 
 namespace {
+
+// How often a blocked C_WaitForSlotEvent looks at the slots.
+constexpr std::chrono::milliseconds kSlotLookPeriod{250};
 
 void padded(unsigned char* field, std::size_t size, const char* text) {
   std::memset(field, ' ', size);
@@ -95,9 +101,28 @@ P11_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE session) {
   return withModule([&] { return logout(session); });
 }
 
-// The token reports no events: presence is found by opening its port.
-P11_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR, CK_VOID_PTR) {
-  return withModule([] { return CKR_FUNCTION_NOT_SUPPORTED; });
+// Removal and insertion: the slots are looked at (their ports opened, no
+// command to the card) under the module lock, and between looks the waiter
+// sleeps outside it, woken at once by C_Finalize.
+P11_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR slot, CK_VOID_PTR reserved) {
+  return guarded([&]() -> CK_RV {
+    const std::uint64_t since = finalizationCount();
+    for (;;) {
+      std::optional<CK_SLOT_ID> event;
+      const CK_RV rv = withModule([&]() -> CK_RV {
+        require(slot != nullptr && reserved == nullptr, CKR_ARGUMENTS_BAD);
+        event = nextSlotEvent();
+        return CKR_OK;
+      });
+      if (rv != CKR_OK) return rv;
+      if (event) {
+        *slot = *event;
+        return CKR_OK;
+      }
+      if ((flags & CKF_DONT_BLOCK) != 0) return CKR_NO_EVENT;
+      if (!sleepUnlessFinalized(since, kSlotLookPeriod)) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    }
+  });
 }
 
 }  // extern "C"

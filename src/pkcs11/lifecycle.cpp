@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -17,6 +18,7 @@
 #include "entry_guard.h"
 #include "module_state.h"
 #include "session_calls.h"
+#include "slot_presence.h"
 
 namespace p11 {
 namespace {
@@ -32,6 +34,20 @@ std::atomic<unsigned long> livePid{0};
 std::atomic<int> callsInside{0};
 // Set in a child of fork whose parent had the module initialised.
 std::atomic<bool> inheritedFromParent{false};
+// Moves at every C_Finalize; a waiter for slot events wakes on it.
+std::atomic<std::uint64_t> finalizations{0};
+
+// The waiters for slot events sleep here between looks, outside the module
+// lock, and C_Finalize wakes them. Made once, never destroyed (a waiter may
+// still be inside at unload).
+struct EventWait {
+  std::mutex mutex;
+  std::condition_variable finalized;
+};
+EventWait& eventWait() {
+  static auto* wait = new EventWait;
+  return *wait;
+}
 
 alignas(std::mutex) unsigned char lifecycleStorage[sizeof(std::mutex)];
 std::mutex& lifecycleMutex() { return *std::launder(reinterpret_cast<std::mutex*>(lifecycleStorage)); }
@@ -97,6 +113,9 @@ ModuleLock::ModuleLock() {
 }
 
 ModuleLock::~ModuleLock() {
+  // What the call's card work found pulled out is settled before another
+  // call can see the slot.
+  settleLostTokens();
   appLocking().unlock();
   callsInside.fetch_sub(1);
 }
@@ -163,12 +182,24 @@ CK_RV finalizeModule(void* reserved) {
       state() = ModuleState{};
       livePid.store(0);
     }
+    {
+      std::lock_guard wake(eventWait().mutex);
+      finalizations.fetch_add(1);
+    }
+    eventWait().finalized.notify_all();
     // Calls that entered before are refused once they get the mutex; the
     // application's mutex is given back after the last has left it.
     while (callsInside.load() != 0) sched_yield();
     appLocking().reset();
     return CKR_OK;
   });
+}
+
+std::uint64_t finalizationCount() { return finalizations.load(); }
+
+bool sleepUnlessFinalized(std::uint64_t since, std::chrono::milliseconds period) {
+  std::unique_lock lock(eventWait().mutex);
+  return !eventWait().finalized.wait_for(lock, period, [&] { return finalizations.load() != since; });
 }
 
 }  // namespace p11

@@ -41,8 +41,10 @@ Slot& slotById(CK_SLOT_ID id) {
 }
 
 Session& sessionByHandle(CK_SESSION_HANDLE handle) {
+  if (state().removedSessions.erase(handle) != 0) fail(CKR_DEVICE_REMOVED);
   const auto at = state().sessions.find(handle);
   require(at != state().sessions.end(), CKR_SESSION_HANDLE_INVALID);
+  state().callSession = handle;
   return at->second;
 }
 

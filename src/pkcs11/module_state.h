@@ -5,9 +5,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,13 @@ struct Slot {
   // What the slot's card objects were last built from: the view's changes
   // and whether the user was logged in.
   std::optional<std::pair<std::uint64_t, bool>> objectsBuiltFrom;
+  // Removal and insertion (slot_presence.h): whether the token was there at
+  // the last look, how many times this process saw it go, and what
+  // C_WaitForSlotEvent last reported of both.
+  std::optional<bool> present;
+  std::uint64_t removals = 0;
+  std::optional<bool> reportedPresent;
+  std::uint64_t reportedRemovals = 0;
 };
 
 enum class Origin { Session, CardKey, CardFile };
@@ -99,6 +108,10 @@ struct ModuleState {
   std::map<CK_SESSION_HANDLE, Session> sessions;
   std::map<CK_OBJECT_HANDLE, Object> objects;
   std::map<std::string, CK_OBJECT_HANDLE> cardHandles;  // card location -> handle
+  // Sessions closed because their token was pulled out: each answers
+  // CKR_DEVICE_REMOVED once more, then is forgotten.
+  std::set<CK_SESSION_HANDLE> removedSessions;
+  CK_SESSION_HANDLE callSession = 0;  // the session the current call found last
   CK_SESSION_HANDLE nextSession = 1;
   CK_OBJECT_HANDLE nextObject = 1;
 };

@@ -17,7 +17,6 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
 class Card;
 // Asks the card about its token again (inside the Card bracket).
 void refreshToken(Card& card, Slot& slot);
-bool tokenPresent(const Slot& slot);
 
 // Sessions (sessions.cpp).
 CK_RV openSession(CK_SLOT_ID id, CK_FLAGS flags, CK_SESSION_HANDLE* handle);

@@ -4,6 +4,7 @@
 #include "ck_error.h"
 #include "object_store.h"
 #include "session_calls.h"
+#include "slot_presence.h"
 
 namespace p11 {
 namespace {
@@ -33,8 +34,8 @@ CK_RV openSession(CK_SLOT_ID id, CK_FLAGS flags, CK_SESSION_HANDLE* handle) {
   Slot& slot = slotById(id);
   const bool readWrite = (flags & CKF_RW_SESSION) != 0;
   require(readWrite || slot.login != CKU_SO, CKR_SESSION_READ_WRITE_SO_EXISTS);
+  require(lookForToken(slot), CKR_TOKEN_NOT_PRESENT);
   if (lastSessionOf(id)) {
-    require(tokenPresent(slot), CKR_TOKEN_NOT_PRESENT);
     // The first look at the token; later ones check for changes where the
     // answer depends on them (C_GetTokenInfo, C_FindObjectsInit).
     if (!slot.token) {
@@ -73,6 +74,9 @@ void closeAllSessions() {
 
 CK_RV getSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
   require(info != nullptr, CKR_ARGUMENTS_BAD);
+  const CK_SLOT_ID id = sessionByHandle(handle).slot;
+  // A pulled token closes the session: asked again, it answers so.
+  if (!lookForToken(slotById(id))) sessionByHandle(handle);
   const Session& session = sessionByHandle(handle);
   const Slot& slot = slotById(session.slot);
   info->slotID = session.slot;

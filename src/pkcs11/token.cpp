@@ -1,5 +1,5 @@
 // Slots are the reader ports the module is set to; a token is present when
-// its port opens.
+// its port opens (slot_presence.h).
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
@@ -12,6 +12,7 @@
 #include "ck_error.h"
 #include "object_store.h"
 #include "session_calls.h"
+#include "slot_presence.h"
 
 namespace p11 {
 namespace {
@@ -70,8 +71,6 @@ std::string trimmedLabel(const unsigned char* label) {
 
 }  // namespace
 
-bool tokenPresent(const Slot& slot) { return card_connection::select(slot.portIndex); }
-
 void refreshToken(Card& card, Slot& slot) {
   TokenSnapshot token;
   if (card.login(Role::User) == CardLogin::Unformatted) {
@@ -84,7 +83,15 @@ void refreshToken(Card& card, Slot& slot) {
   token.initialized = true;
   refreshCardObjects(card, slot);
   FileState infoState = FileState::Absent;
-  const auto info = tokenInfo(card, slot.view, infoState);
+  auto info = tokenInfo(card, slot.view, infoState);
+  if (info && slot.token && !sameToken(*slot.token, TokenSnapshot{true, false, true, info->label, info->serial})) {
+    // Another token in the reader: nothing read of the last one holds.
+    dropSlotObjects(slot.id);
+    slot.view = CardView{};
+    slot.objectsBuiltFrom.reset();
+    refreshCardObjects(card, slot);
+    info = tokenInfo(card, slot.view, infoState);
+  }
   token.writeProtected = infoState == FileState::Foreign || slot.view.index.state == FileState::Foreign;
   token.label = info ? info->label : kDefaultLabel;
   token.serial = info ? info->serial : serialOfFirstKey(slot.view);
@@ -95,8 +102,8 @@ void refreshToken(Card& card, Slot& slot) {
 CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID* list, CK_ULONG* count) {
   require(count != nullptr, CKR_ARGUMENTS_BAD);
   std::vector<CK_SLOT_ID> ids;
-  for (const auto& slot : state().slots) {
-    if (tokenPresentOnly == CK_FALSE || sessionsOn(slot.id, false) > 0 || tokenPresent(slot)) ids.push_back(slot.id);
+  for (auto& slot : state().slots) {
+    if (tokenPresentOnly == CK_FALSE || lookForToken(slot)) ids.push_back(slot.id);
   }
   if (list == nullptr) {
     *count = ids.size();
@@ -113,14 +120,13 @@ CK_RV getSlotList(CK_BBOOL tokenPresentOnly, CK_SLOT_ID* list, CK_ULONG* count) 
 
 CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info) {
   require(info != nullptr, CKR_ARGUMENTS_BAD);
-  const Slot& slot = slotById(id);
+  Slot& slot = slotById(id);
   *info = CK_SLOT_INFO{};
   padded(info->slotDescription, sizeof info->slotDescription,
          "PELU7 reader port USB" + std::to_string(slot.portIndex + 1));
   padded(info->manufacturerID, sizeof info->manufacturerID, kManufacturer);
-  // With sessions open the token is there as far as this process knows; the
-  // port is not opened again for a polled call.
-  const bool present = sessionsOn(id, false) > 0 || tokenPresent(slot);
+  // Opening the port sends the card no command, so a polled call may look.
+  const bool present = lookForToken(slot);
   info->flags = CKF_HW_SLOT | CKF_REMOVABLE_DEVICE | (present ? CKF_TOKEN_PRESENT : 0);
   info->hardwareVersion = {1, 0};
   info->firmwareVersion = {1, 0};
@@ -130,6 +136,7 @@ CK_RV getSlotInfo(CK_SLOT_ID id, CK_SLOT_INFO* info) {
 CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
   require(info != nullptr, CKR_ARGUMENTS_BAD);
   Slot& slot = slotById(id);
+  require(lookForToken(slot), CKR_TOKEN_NOT_PRESENT);
   // With sessions open the snapshot serves (a polled call); without, the
   // token is asked again, as another program may have changed it.
   if (!slot.token || sessionsOn(id, false) == 0) {

@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VerifyAnswer{kUser, 0x63C0, -1}, VerifyAnswer{kSuper, 0x63C0, -2},
                       VerifyAnswer{kUser, 0x6A88, VORN_DAL_ERR_LOGIN}, VerifyAnswer{kSuper, 0x6300, VORN_DAL_ERR_LOGIN},
                       VerifyAnswer{kUser, 0x6C05, VORN_DAL_ERR_LOGIN},
-                      VerifyAnswer{kUser, TKRDR_SW_COMM, VORN_DAL_ERR_LOGIN}),
+                      VerifyAnswer{kUser, TKRDR_SW_COMM, VORN_DAL_ERR_NO_DEVICE}),
                          [](const ::testing::TestParamInfo<VerifyAnswer>& info) {
                            char name[32];
                            snprintf(name, sizeof name, "%s%04X", info.param.role == kSuper ? "SuperUser" : "User",

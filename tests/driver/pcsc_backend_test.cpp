@@ -32,7 +32,8 @@ TEST(PcscStatus, ReaderFailuresNeverLookLikeSuccess) {
                         Case{SCARD_E_READER_UNAVAILABLE, TKRDR_SW_NO_CARD},
                         Case{SCARD_W_RESET_CARD, TKRDR_SW_COMM},
                         Case{SCARD_E_TIMEOUT, TKRDR_SW_COMM},
-                        Case{SCARD_F_COMM_ERROR, TKRDR_SW_COMM}}) {
+                        Case{SCARD_F_COMM_ERROR, TKRDR_SW_NO_SERVICE},
+                        Case{SCARD_E_INVALID_HANDLE, TKRDR_SW_NO_SERVICE}}) {
     EXPECT_EQ(tkrdr::statusForPcscError(c.rv), c.expected) << std::hex << c.rv;
   }
 }

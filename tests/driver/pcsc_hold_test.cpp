@@ -111,8 +111,11 @@ struct FailureCase {
   int status;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
 class PcscFailure : public PcscHold, public ::testing::WithParamInterface<FailureCase> {};
 
+// Failures that leave the connection usable.
 TEST_P(PcscFailure, EndsTheTransactionAndTheNextCommandBeginsAnother) {
   open(kNeverIdle);
   ASSERT_EQ(send(kSelectA), 0x9000);
@@ -124,12 +127,66 @@ TEST_P(PcscFailure, EndsTheTransactionAndTheNextCommandBeginsAnother) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, PcscFailure,
-                         ::testing::Values(FailureCase{"CommError", SCARD_F_COMM_ERROR, TKRDR_SW_COMM},
-                                           FailureCase{"Timeout", SCARD_E_TIMEOUT, TKRDR_SW_COMM},
-                                           FailureCase{"Removed", SCARD_W_REMOVED_CARD, TKRDR_SW_NO_CARD},
-                                           FailureCase{"ServiceStopped", SCARD_E_SERVICE_STOPPED,
-                                                       TKRDR_SW_NO_SERVICE}),
+                         ::testing::Values(FailureCase{"Timeout", SCARD_E_TIMEOUT, TKRDR_SW_COMM},
+                                           FailureCase{"NotTransacted", SCARD_E_NOT_TRANSACTED, TKRDR_SW_COMM}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Failures after which the connection serves no more (the card pulled, the
+// reader or the service gone or restarted): the command fails, the
+// connection is dropped, and the next command connects afresh without the
+// caller closing anything.
+class PcscLostConnection : public PcscFailure {};
+
+TEST_P(PcscLostConnection, FailsTheCommandAndTheNextOneConnectsAfresh) {
+  open(kNeverIdle);
+  ASSERT_EQ(send(kSelectA), 0x9000);
+  pcsc_.failNextTransmit(GetParam().rv);
+  EXPECT_EQ(send(kReadTwo), GetParam().status);
+  EXPECT_FALSE(pcsc_.transactionHeld());
+  EXPECT_EQ(send(kReadTwo), 0x9000);
+  EXPECT_EQ(pcsc_.events(), (Events{"begin", kSentSelectA, kSentRead, "end", "disconnect", "connect", "begin",
+                                    kSentRead}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, PcscLostConnection,
+    ::testing::Values(FailureCase{"Removed", SCARD_W_REMOVED_CARD, TKRDR_SW_NO_CARD},
+                      FailureCase{"NoCard", SCARD_E_NO_SMARTCARD, TKRDR_SW_NO_CARD},
+                      FailureCase{"ReaderGone", SCARD_E_READER_UNAVAILABLE, TKRDR_SW_NO_CARD},
+                      FailureCase{"ServiceStopped", SCARD_E_SERVICE_STOPPED, TKRDR_SW_NO_SERVICE},
+                      FailureCase{"NoService", SCARD_E_NO_SERVICE, TKRDR_SW_NO_SERVICE},
+                      FailureCase{"CommError", SCARD_F_COMM_ERROR, TKRDR_SW_NO_SERVICE},
+                      FailureCase{"ServiceRestarted", SCARD_E_INVALID_HANDLE, TKRDR_SW_NO_SERVICE}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The card pulled out between two commands: each command while it is out
+// answers "no card" after one connection attempt (no command reaches a
+// card); once it is back the next command reaches it on a new connection.
+TEST_F(PcscHold, PulledCardIsReachedAgainOnceBackWithoutClosing) {
+  open(kNeverIdle);
+  ASSERT_EQ(send(kSelectA), 0x9000);
+  pcsc_.setCardPresent(false);
+  EXPECT_EQ(send(kReadTwo), TKRDR_SW_NO_CARD);
+  EXPECT_EQ(send(kReadTwo), TKRDR_SW_NO_CARD);
+  EXPECT_FALSE(backend_->present());
+  pcsc_.setCardPresent(true);
+  EXPECT_TRUE(backend_->present());
+  EXPECT_EQ(send(kReadTwo), 0x9000);
+  EXPECT_EQ(pcsc_.events(), (Events{"begin", kSentSelectA, kSentRead, "end", "disconnect", "connect failed",
+                                    "connect failed", "connect", "begin", kSentRead}));
+}
+
+// Pulled out and put back between two commands: the old connection is dead,
+// so the first command fails as "no card" (its card, and the login, went),
+// and the one after reaches the card.
+TEST_F(PcscHold, CardPutBackUnseenFailsOneCommand) {
+  open(kNeverIdle);
+  ASSERT_EQ(send(kSelectA), 0x9000);
+  pcsc_.setCardPresent(false);
+  pcsc_.setCardPresent(true);
+  EXPECT_EQ(send(kReadTwo), TKRDR_SW_NO_CARD);
+  EXPECT_EQ(send(kReadTwo), 0x9000);
+}
 
 TEST_F(PcscHold, ResetEndsTheTransactionBeforeThePowerCycle) {
   open(kNeverIdle);
@@ -169,8 +226,8 @@ TEST_F(PcscHold, ResetUnderACommandFailsItAndTheNextOneGoesThrough) {
 
 TEST_F(PcscHold, BeginThatFailsSendsNothing) {
   open(kNeverIdle);
-  pcsc_.failNextBegin(SCARD_E_NO_SMARTCARD);
-  EXPECT_EQ(send(kSelectA), TKRDR_SW_NO_CARD);
+  pcsc_.failNextBegin(SCARD_E_TIMEOUT);
+  EXPECT_EQ(send(kSelectA), TKRDR_SW_COMM);
   EXPECT_EQ(pcsc_.events(), (Events{"begin failed"}));
 }
 

@@ -20,6 +20,7 @@ class CountingBackend : public Backend {
   CardAnswer transmit(std::span<const std::uint8_t>) override { return {}; }
   int reset() override { return 0x9000; }
   std::vector<std::uint8_t> atr() override { return {}; }
+  bool present() override { return true; }
 };
 
 int openCountingPort(const std::string& key) {

@@ -1,8 +1,8 @@
 // What a real reader does to the library: the token pulled out and put back,
 // the reader service gone and back. The driver answers with its own status
-// words (SW1 = F0), never 9000; the library turns them into its own codes;
-// after the token or the service is back, the library is usable again once it
-// has reopened the port (VORN_DAL_Finalize, then any call).
+// words (SW1 = F0), never 9000; the library answers "no device" (-100); once
+// the token or the service is back, the same open port reaches the card
+// again, without the caller closing it.
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -70,9 +70,9 @@ int genKey() {
 }
 
 const std::vector<Refusal> kRefusals = {
-    {"GenRand", genRand, VORN_DAL_ERR_RANDOM},      {"ReadGlobalInfoFile", readInfo, VORN_DAL_ERR_READ_FILE},
-    {"Login", login, VORN_DAL_ERR_LOGIN},           {"IsLogin", isLogin, VORN_DAL_ERR_OTHER},
-    {"GenRsaKeyPair", genKey, VORN_DAL_ERR_READ_FILE},  // its first step reads the key-pair counter
+    {"GenRand", genRand, VORN_DAL_ERR_NO_DEVICE},      {"ReadGlobalInfoFile", readInfo, VORN_DAL_ERR_NO_DEVICE},
+    {"Login", login, VORN_DAL_ERR_NO_DEVICE},          {"IsLogin", isLogin, VORN_DAL_ERR_NO_DEVICE},
+    {"GenRsaKeyPair", genKey, VORN_DAL_ERR_NO_DEVICE},
 };
 
 class TokenRemoval : public PcscTest {
@@ -93,7 +93,7 @@ class TokenRemoval : public PcscTest {
   const Bytes kInfo = testsupport::bytes("kept in the token file");
 };
 
-TEST_F(TokenRemoval, RawHandleGetsDriverStatusesAndRecoversWithAReset) {
+TEST_F(TokenRemoval, RawHandleGetsDriverStatusesAndReachesTheCardOnceBack) {
   const int handle = CT_open("USB1", 1, 0);
   ASSERT_GE(handle, 0);
   unsigned char length = 0;
@@ -112,19 +112,32 @@ TEST_F(TokenRemoval, RawHandleGetsDriverStatusesAndRecoversWithAReset) {
   EXPECT_EQ(atrLength, 0);
 
   insertToken();
+  EXPECT_EQ(hex(challenge(handle, &length)), hex(0x9000));
+  EXPECT_EQ(length, 8);
   ASSERT_EQ(ICC_reset(handle, &atrLength, atr), 0x9000);
   EXPECT_GT(atrLength, 0);
-  EXPECT_EQ(challenge(handle, &length), 0x9000);
-  EXPECT_EQ(length, 8);
   EXPECT_EQ(CT_close(handle), 0);
 }
 
-TEST_F(TokenRemoval, LibraryGivesItsOwnCodesAndRecoversAfterFinalize) {
+// Pulled out and put back between two commands: the first command after
+// finds the card it talked to gone; the next reaches the card.
+TEST_F(TokenRemoval, PutBackBetweenTwoCommandsFailsOneCommand) {
+  const int handle = CT_open("USB1", 1, 0);
+  ASSERT_GE(handle, 0);
+  unsigned char length = 0;
+  ASSERT_EQ(challenge(handle, &length), 0x9000);
+  removeToken();
+  insertToken();
+  EXPECT_EQ(hex(challenge(handle, &length)), hex(TKRDR_SW_NO_CARD));
+  EXPECT_EQ(hex(challenge(handle, &length)), hex(0x9000));
+  EXPECT_EQ(CT_close(handle), 0);
+}
+
+TEST_F(TokenRemoval, LibraryAnswersNoDeviceAndRecoversWithoutClosing) {
   removeToken();
   expectRefusals();
 
   insertToken();
-  VORN_DAL_Finalize();
   unsigned char random[8];
   EXPECT_EQ(0, VORN_DAL_GenRand(sizeof random, random));
   Bytes back(kInfo.size());
@@ -175,6 +188,25 @@ TEST_P(ServiceAbsence, OpenFailsCleanlyAndTheLibraryRecoversWhenItIsBack) {
   ASSERT_EQ(daemon().start(), "");
   insertToken();
   Bytes back(kInfo.size());
+  ASSERT_EQ(0, VORN_DAL_ReadGlobalInfoFile(0, static_cast<int>(back.size()), back.data()));
+  EXPECT_EQ(back, kInfo);
+}
+
+// The service restarted while the library kept its port open and sent
+// nothing: the first call finds the connection dead and answers "no device",
+// and the library reaches the card again with no Finalize.
+TEST_P(ServiceAbsence, OpenPortReachesTheCardAgainAfterARestart) {
+  Bytes back(kInfo.size());
+  ASSERT_EQ(0, VORN_DAL_ReadGlobalInfoFile(0, static_cast<int>(back.size()), back.data()));
+  daemon().stop(GetParam());
+  token_.waitForEnd();
+  ASSERT_EQ(daemon().start(), "");
+  insertToken();
+  const int first = VORN_DAL_ReadGlobalInfoFile(0, static_cast<int>(back.size()), back.data());
+  if (first != 0) {
+    EXPECT_EQ(first, VORN_DAL_ERR_NO_DEVICE);
+  }
+  back.assign(back.size(), 0);
   ASSERT_EQ(0, VORN_DAL_ReadGlobalInfoFile(0, static_cast<int>(back.size()), back.data()));
   EXPECT_EQ(back, kInfo);
 }

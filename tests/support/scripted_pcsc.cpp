@@ -51,6 +51,13 @@ void ScriptedPcsc::failNextBegin(LONG rv) {
   beginFailure_ = rv;
 }
 
+void ScriptedPcsc::setCardPresent(bool present) {
+  std::lock_guard lock(mutex_);
+  if (present && !present_) ++insertions_;
+  present_ = present;
+  if (!present) held_ = false;
+}
+
 bool ScriptedPcsc::transactionHeld() const {
   std::lock_guard lock(mutex_);
   return held_;
@@ -82,7 +89,12 @@ LONG ScriptedPcsc::listReaders(SCARDCONTEXT, char* names, DWORD* length) {
 LONG ScriptedPcsc::connect(SCARDCONTEXT, const char* reader, SCARDHANDLE* card, DWORD* protocol) {
   std::lock_guard lock(mutex_);
   if (std::strcmp(reader, kReaderName) != 0) return SCARD_E_UNKNOWN_READER;
+  if (!present_) {
+    record("connect failed");
+    return SCARD_E_NO_SMARTCARD;
+  }
   record("connect");
+  connectedAt_ = insertions_;
   *card = kCard;
   *protocol = SCARD_PROTOCOL_T1;
   return SCARD_S_SUCCESS;
@@ -105,6 +117,10 @@ LONG ScriptedPcsc::disconnect(SCARDHANDLE, DWORD) {
 
 LONG ScriptedPcsc::beginTransaction(SCARDHANDLE) {
   std::lock_guard lock(mutex_);
+  if (!present_ || connectedAt_ != insertions_) {
+    record("begin failed");
+    return SCARD_W_REMOVED_CARD;
+  }
   if (beginFailure_) {
     const LONG rv = *beginFailure_;
     beginFailure_.reset();
@@ -128,6 +144,7 @@ LONG ScriptedPcsc::transmit(SCARDHANDLE, DWORD, const BYTE* command, DWORD comma
                             DWORD* responseLength) {
   std::lock_guard lock(mutex_);
   record("transmit " + hex(command, commandLength));
+  if (!present_ || connectedAt_ != insertions_) return SCARD_W_REMOVED_CARD;
   if (transmitFailure_) {
     const LONG rv = *transmitFailure_;
     transmitFailure_.reset();
@@ -149,6 +166,10 @@ LONG ScriptedPcsc::transmit(SCARDHANDLE, DWORD, const BYTE* command, DWORD comma
 }
 
 LONG ScriptedPcsc::status(SCARDHANDLE, BYTE* atr, DWORD* atrLength) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!present_ || connectedAt_ != insertions_) return SCARD_W_REMOVED_CARD;
+  }
   if (*atrLength < sizeof kAtr) return SCARD_E_INSUFFICIENT_BUFFER;
   std::memcpy(atr, kAtr, sizeof kAtr);
   *atrLength = sizeof kAtr;

@@ -36,6 +36,10 @@ class ScriptedPcsc : public tkrdr::PcscApi {
   void failNextTransmit(LONG rv);
   void failNextBegin(LONG rv);
   bool transactionHeld() const;
+  // Pulls the card out (connect answers SCARD_E_NO_SMARTCARD, and status and
+  // begin on a connection made before answer SCARD_W_REMOVED_CARD) or puts
+  // it back; a connection made before stays dead until made again.
+  void setCardPresent(bool present);
 
   LONG establishContext(SCARDCONTEXT* context) override;
   LONG releaseContext(SCARDCONTEXT context) override;
@@ -60,6 +64,9 @@ class ScriptedPcsc : public tkrdr::PcscApi {
   std::optional<LONG> transmitFailure_;
   std::optional<LONG> beginFailure_;
   bool held_ = false;
+  bool present_ = true;
+  int insertions_ = 0;       // moves at every putting back
+  int connectedAt_ = 0;      // insertions_ when the connection was made
   std::uint8_t currentFile_[2] = {0x3F, 0x00};
 };
 

@@ -55,6 +55,22 @@ int runShow(const ParsedArgs& args, Session&) {
   return kExitOk;
 }
 
+// Pulling the token out of its reader and putting it back.
+int runPresence(const ParsedArgs& args, void (*change)(const std::string&), const char* done) {
+  args.expectPositionals(1, 1);
+  const std::string& path = args.positional(0, "PATH");
+  try {
+    change(path);
+  } catch (const std::runtime_error& e) {
+    throw ToolError(e.what());
+  }
+  std::cout << "virtual token " << done << ": " << path << "\n";
+  return kExitOk;
+}
+
+int runRemove(const ParsedArgs& args, Session&) { return runPresence(args, vtoken::pullTokenFile, "removed"); }
+int runInsert(const ParsedArgs& args, Session&) { return runPresence(args, vtoken::insertTokenFile, "inserted"); }
+
 // vpcd is pcscd's virtual reader: attach exists on POSIX systems only.
 #ifndef _WIN32
 constexpr OptionSpec kAttachOptions[] = {{"host", true}, {"vpcd-port", true}};
@@ -97,6 +113,12 @@ void addVtokenCommands(std::vector<Command>& commands) {
                       runCreate});
   commands.push_back({"vtoken", "show", "PATH", "show the files, key objects and counters of a virtual token",
                       "Key values, PINs and the last challenge are never shown.\n", optionList({}), runShow});
+  commands.push_back({"vtoken", "remove", "PATH", "pull a virtual token out of its reader",
+                      "Programs using the token see no card until `vtoken insert`; the card's RAM\n"
+                      "(its login) is lost, as when a real token is pulled out.\n",
+                      optionList({}), runRemove});
+  commands.push_back({"vtoken", "insert", "PATH", "put a pulled virtual token back in its reader",
+                      "The token comes back powered on afresh: nobody is logged in.\n", optionList({}), runInsert});
 #ifndef _WIN32
   commands.push_back({"vtoken", "attach", "PATH [--host H] [--vpcd-port P]",
                       "serve a virtual token to pcscd through vpcd until stopped",

@@ -17,6 +17,12 @@ void createTokenFile(const std::string& path, bool ssf33);
 // PINs and the last challenge are never shown.
 std::string describeTokenFileAsText(const std::string& path);
 
+// Pulls the token file's token out of its reader, or puts it back: while it
+// is out, programs using it see no card; pulling it loses the card's RAM
+// (its login) as a real token does. Doing either twice changes nothing.
+void pullTokenFile(const std::string& path);
+void insertTokenFile(const std::string& path);
+
 inline constexpr std::uint16_t kVpcdDefaultPort = 35963;
 
 enum class AttachEnd {
