@@ -137,15 +137,16 @@ void sshLogin(ClientCommandCountTest& test, CK_FUNCTION_LIST* p11) {
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
 }
 
-// Goals: one discovery (21 commands, 4 more per data object), a change check
-// of 5 at each later look, and VERIFY, the private-key operation and the
-// logout's VERIFY where the operation logs in.
+// Goals: one discovery (25 commands with the token's identity, 4 more per
+// data object), a change check of 5 at each later look, and the identity
+// read, VERIFY, the private-key operation and the logout's VERIFY where the
+// operation logs in.
 const CountCase kCounts[] = {
-    {"ListObjects", listObjects, 0, 26},
-    {"LoginSign", loginSign, 0, 30},
+    {"ListObjects", listObjects, 0, 30},
+    {"LoginSign", loginSign, 0, 37},
     {"SshKeygenList", listSshKeys, 0, 36},
-    {"SshLogin", sshLogin, 0, 44},
-    {"ListObjectsWithSevenDataObjects", listObjects, 7, 54},
+    {"SshLogin", sshLogin, 0, 47},
+    {"ListObjectsWithSevenDataObjects", listObjects, 7, 58},
     {"SshKeygenListWithSevenDataObjects", listSshKeys, 7, 64},
 };
 

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "data_io.h"
+#include "pin_generation.h"
 #include "tool_errors.h"
 
 namespace pelu7tool {
@@ -104,6 +105,7 @@ int fileCreate(const ParsedArgs& args, Session& session) {
   loginIfAsked(args, session);
   session.open();
   check(VORN_DAL_CreateUsrDataFile(file.type, file.number, size, readClass, writeClass), "create file");
+  noteFileChange(file.type, file.number);
   std::cout << "file " << file.type << "/" << file.number << " created, " << size << " bytes\n";
   return kExitOk;
 }
@@ -130,6 +132,7 @@ int fileWrite(const ParsedArgs& args, Session& session) {
   session.open();
   check(VORN_DAL_WriteUsrDataFile(file.type, file.number, offset, static_cast<int>(data.size()), data.data()),
         "write file");
+  noteFileChange(file.type, file.number);
   reportWritten(data.size(), offset);
   return kExitOk;
 }
@@ -140,6 +143,7 @@ int fileDelete(const ParsedArgs& args, Session& session) {
   loginIfAsked(args, session);
   session.open();
   check(VORN_DAL_DeleteUsrDataFile(file.type, file.number), "delete file");
+  noteFileChange(file.type, file.number);
   std::cout << "file " << file.type << "/" << file.number << " deleted\n";
   return kExitOk;
 }
