@@ -30,6 +30,9 @@ struct CardView {
   std::map<int, Bytes> moduli;      // public key file id -> modulus; empty: no usable key
   std::map<int, Payload> payloads;  // payload file number -> contents
   std::set<int> unusablePayloads;   // read and not the module's, until the index changes
+  // A payload file could not be made (a full card, or every payload file
+  // number used: deleted files keep theirs until the next format).
+  bool noRoomForPayloads = false;
   std::uint64_t changes = 0;        // moves whenever anything above changes
 };
 

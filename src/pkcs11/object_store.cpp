@@ -206,9 +206,16 @@ CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern) {
   Card card(slot.portIndex, CardScope::Session);
   requireWritableIndex(card, slot);
   IndexFile& index = indexToWrite(card, slot);
-  const std::size_t free = freeIndexSlot(index);
+  std::size_t free = 0;
+  int fileNo = 0;
   const Bytes encoded = encodePayload(payload);
-  const int fileNo = storePayload(card, encoded, isPrivate, index);
+  try {
+    free = freeIndexSlot(index);
+    fileNo = storePayload(card, encoded, isPrivate, index);
+  } catch (const CkError& error) {
+    if (error.rv == CKR_DEVICE_MEMORY) slot.view.noRoomForPayloads = true;
+    throw;
+  }
   writeIndexRecord(card, index, free, IndexRecord{kind, isPrivate, false, fileNo, encoded.size(), id, label});
   slot.view.payloads[fileNo] = payload;
   ++slot.view.changes;
@@ -247,6 +254,7 @@ void destroyObject(Session& session, Object& object) {
   }
   deletePayload(card, fileNo);
   slot.view.payloads.erase(fileNo);
+  slot.view.noRoomForPayloads = false;  // a record is free again (its file number is not)
   ++slot.view.changes;
   syncObjects(slot);
 }

@@ -165,10 +165,13 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
   info->ulRwSessionCount = static_cast<CK_ULONG>(sessionsOn(id, true));
   info->ulMaxPinLen = kMaxPinLength;
   info->ulMinPinLen = kMinPinLength;
+  // The card tells no free space; once an object found no room (a full
+  // card, or the payload file numbers used up) there is none to show.
+  const CK_ULONG freeMemory = slot.view.noRoomForPayloads ? 0 : CK_UNAVAILABLE_INFORMATION;
   info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
-  info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulFreePublicMemory = freeMemory;
   info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
-  info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulFreePrivateMemory = freeMemory;
   info->hardwareVersion = {1, 0};
   info->firmwareVersion = {1, 0};
   return CKR_OK;

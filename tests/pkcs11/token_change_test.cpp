@@ -287,6 +287,35 @@ TEST_F(TokenChangeTest, TheSerialIsTheIdentityFromTheToolsFormatOn) {
   EXPECT_NE(serial(), first);
 }
 
+// --- Another writer of the module's files ------------------------------------
+
+TEST_F(TokenChangeTest, TheToolsWriteToTheIndexIsSeenAndNeverUndone) {
+  initToken();
+  CK_SESSION_HANDLE session = openSession();
+  loginUser(session);
+  CK_OBJECT_CLASS dataClass = CKO_DATA;
+  CK_BBOOL yes = CK_TRUE;
+  auto create = [&](const std::string& label) {
+    std::vector<CK_ATTRIBUTE> pattern{attr(CKA_CLASS, dataClass), attr(CKA_TOKEN, yes),
+                                      attr(CKA_LABEL, label.data(), label.size())};
+    CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+    EXPECT_EQ(p11->C_CreateObject(session, pattern.data(), pattern.size(), &handle), CKR_OK);
+  };
+  create("first");
+  ASSERT_EQ(find(session, {attr(CKA_CLASS, dataClass)}).size(), 1u);
+  // The first index record (after the 16-byte header) cleared behind the
+  // running module's back.
+  runToolCommands("file write 3 510 --offset 16 --in-hex " + std::string(128, '0') +
+                  " --login user --pin-env P11TEST_PIN");
+  EXPECT_EQ(find(session, {attr(CKA_CLASS, dataClass)}).size(), 0u);
+  create("second");
+  restartModule();
+  session = openSession();
+  const auto found = find(session, {attr(CKA_CLASS, dataClass)});
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(attribute(session, found[0], CKA_LABEL), bytesOf("second"));
+}
+
 // --- Templates kept or refused ---------------------------------------------------
 
 TEST_F(TokenChangeTest, KeyPairsBeyondTheIndexAreRefusedNeverMadeUnnamed) {
