@@ -9,9 +9,11 @@ CMAKE_ARGS ?=
 
 BUILD_PKGS := g++ cmake make pkg-config openssl libssl-dev libgtest-dev libgmock-dev \
               libpcsclite-dev libbenchmark-dev libp11-kit-dev
+DEMO_PKGS  := openssh-client
 TEST_PKGS  := pcscd vsmartcard-vpcd opensc valgrind gnutls-bin libengine-pkcs11-openssl libnss3-tools \
               openssh-client openssh-server p11-kit dpkg-dev lintian man-db \
-              openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2
+              openjdk-17-jdk-headless libpam-pkcs11 pamtester openvpn iproute2 \
+              gnupg gnupg-pkcs11-scd git osslsigncode python3 firefox-esr chromium xvfb xdotool imagemagick
 # Debian 12's clang 16: the default clang 14 with libstdc++ 12 has no
 # std::source_location, which the DAL's log uses.
 FUZZ_CLANG := 16
@@ -20,18 +22,27 @@ FUZZ_PKGS  := clang-$(FUZZ_CLANG) libclang-rt-$(FUZZ_CLANG)-dev
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all build test demo bench fuzz deps deps-test deps-fuzz clean install deb
+.PHONY: all build test demo bench fuzz deps deps-test deps-demo deps-fuzz clean install deb
 
 all: build
 
-# Installs the Debian packages named in $(1) that are not installed yet.
+# mawk, Debian's awk, waits for a full buffer from a pipe unless told to read
+# line by line.
+LINE_AWK := awk$(if $(shell awk -W version 2>&1 </dev/null | grep mawk), -W interactive)
+
+# Installs the Debian packages named in $(1) that are not installed yet,
+# naming them first, and showing apt's download and set-up lines as they come
+# (apt's exit status is carried through the filter).
 define apt_install
 	@missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; \
 	    export DEBIAN_FRONTEND=noninteractive; \
-	    apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	    { apt-get update && apt-get install -y --no-install-recommends $$missing; echo "apt-exit $$?"; } 2>&1 | \
+	      $(LINE_AWK) '/^apt-exit / { rc = $$2; next } \
+	           /^(Get:|Hit:|Unpacking |Setting up |E: |W: )/ { print "  " $$0; fflush() } \
+	           END { exit rc }'; \
 	  else \
 	    echo "Missing packages:$$missing (run as root to install them)"; exit 1; \
 	  fi; \
@@ -43,6 +54,10 @@ deps:
 
 deps-test: deps
 	$(call apt_install,$(TEST_PKGS))
+
+# The demonstration's last step lists the token's key with ssh-keygen.
+deps-demo: deps
+	$(call apt_install,$(DEMO_PKGS))
 
 deps-fuzz: deps
 	$(call apt_install,$(FUZZ_PKGS))
@@ -61,12 +76,24 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:che
                  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/hardening/lsan.supp \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-test: deps-test build
+# Each stage says its name first, so that a long run shows where it is.
+stage = @echo "== make test: $(1)"
+
+test:
+	$(call stage,packages)
+	@$(MAKE) --no-print-directory deps-test
+	$(call stage,build)
+	@$(MAKE) --no-print-directory build
+	$(call stage,tests)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(call stage,sanitizer build)
 	cmake -S . -B $(BUILD_ASAN) -DPELU7_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	$(call stage,sanitizer tests)
 	cd $(BUILD_ASAN) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+	$(call stage,Windows)
 	@$(MAKE) --no-print-directory windows-test
+	$(call stage,done)
 
 # libFuzzer over every target for FUZZ_TIME seconds each, in a clang build.
 # Each target grows its corpus in $(BUILD_FUZZ)/corpus/<target> from the seeds

@@ -31,10 +31,16 @@ HostileCard& hostileCard() {
 }
 
 // The log goes to a private folder, so that its formatting runs too; the
-// file is removed after every input.
+// file is removed after every input, the folder when the program ends.
 std::string& logFolder() {
   static std::string folder;
   return folder;
+}
+
+void removeLogFolder() {
+  if (logFolder().empty()) return;
+  unlink((logFolder() + "/" + platform::kLogFileName).c_str());
+  rmdir(logFolder().c_str());
 }
 
 void expectCode(int code, const char* what) {
@@ -205,10 +211,12 @@ using namespace fuzzing;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("PELU7_READERS", "USB1=vtoken:;USB2=vtoken:", 1);
   unsetenv("PELU7_APDU_TRACE");
-  char folder[] = "/tmp/pelu7-fuzz-log-XXXXXX";
-  if (mkdtemp(folder) != nullptr) {
+  const char* tmp = getenv("TMPDIR");
+  std::string folder = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pelu7-fuzz-log-XXXXXX";
+  if (mkdtemp(folder.data()) != nullptr) {
     logFolder() = folder;
     platform::testing::setLogFolder(folder);
+    atexit(removeLogFolder);
   }
   tkrdr::setCommandHook(&hostileCard());
   return 0;

@@ -38,6 +38,17 @@ class ToolTest : public ::testing::Test {
   testsupport::TempDir dir_;
 };
 
+// The tool and the build's shared libraries copied into `folder`, which
+// everybody may enter, for running the tool as another user who may not reach
+// the build (a checkout under root's closed home, say). `env` finds the
+// copied libraries and, under LeakSanitizer, a readable copy of its
+// suppressions.
+struct ToolCopy {
+  std::string tool;
+  Environment env;
+};
+ToolCopy copyToolForOtherUsers(const std::string& folder);
+
 // Renders a result for failure messages.
 std::string describe(const RunResult& result);
 

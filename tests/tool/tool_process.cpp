@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 namespace tooltest {
@@ -82,7 +83,14 @@ int waitFor(pid_t pid) {
 
 }  // namespace
 
-std::string toolPath() { return std::string(PELU7_BUILD_DIR) + "/bin/pelu7"; }
+// The tool sits beside the test program (both in the build's bin folder), so
+// that a copy of the build elsewhere tests its own tool.
+std::string toolPath() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::string(PELU7_BUILD_DIR) + "/bin/pelu7";
+  return (self.parent_path() / "pelu7").string();
+}
 
 RunResult runProgram(const std::vector<std::string>& argv, const Environment& env, const std::string& input) {
   Pipe in, out, err;

@@ -20,7 +20,7 @@ struct RunResult {
 // Variables set in the child, on top of the test's own environment.
 using Environment = std::map<std::string, std::string>;
 
-// The pelu7 binary of this build.
+// The pelu7 binary of this build: the one beside the test program.
 std::string toolPath();
 
 // Runs argv[0] (searched in PATH when it has no '/') to completion.

@@ -15,7 +15,8 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 // The user who owns the token's folder: the folder's write permission does
-// not bind root, so a root test runs the tool as this user.
+// not bind root, so a root test runs the tool as this user, from a copy that
+// user can reach wherever the build lies.
 constexpr uid_t kTokenUser = 65533;
 
 class ReadOnlyTokenTest : public ToolTest {
@@ -25,6 +26,7 @@ class ReadOnlyTokenTest : public ToolTest {
     ASSERT_EQ(::mkdir(folder_.c_str(), 0700), 0);
     if (::geteuid() == 0) {
       ASSERT_EQ(::chown(folder_.c_str(), kTokenUser, kTokenUser), 0);
+      ASSERT_NO_THROW(tool_ = copyToolForOtherUsers(path("tool")));
     }
     const RunResult format = run({"format", "--so-pin-env", "SO_PIN", "--pin-env", "USER_PIN"});
     ASSERT_EQ(format.status, 0) << describe(format);
@@ -41,12 +43,14 @@ class ReadOnlyTokenTest : public ToolTest {
       const std::string id = std::to_string(kTokenUser);
       argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"};
     }
-    argv.insert(argv.end(), {toolPath(), "--reader", "vtoken:" + tokenPath_});
+    argv.insert(argv.end(), {tool_.tool, "--reader", "vtoken:" + tokenPath_});
     argv.insert(argv.end(), args.begin(), args.end());
-    return runProgram(argv, {{"SO_PIN", kSuperPin}, {"USER_PIN", kUserPin}, {"WRONG_PIN", "11111111"},
-                             {"PELU7_APDU_TRACE", ""}});
+    Environment env = tool_.env;
+    env.insert({{"SO_PIN", kSuperPin}, {"USER_PIN", kUserPin}, {"WRONG_PIN", "11111111"}, {"PELU7_APDU_TRACE", ""}});
+    return runProgram(argv, env);
   }
 
+  ToolCopy tool_{toolPath(), {}};
   std::string folder_ = path("own");
   std::string tokenPath_ = folder_ + "/t.vtoken";
 };

@@ -31,6 +31,12 @@ case " $(dpkg --print-foreign-architectures | tr '\n' ' ') " in
   *" i386 "*) ;;
   *) dpkg --add-architecture i386 ;;
 esac
-apt-get update -qq
+# apt's download and set-up lines as they come (mawk, Debian's awk, reads a
+# pipe line by line only when told), its exit status carried through the filter.
+line_awk=awk
+if awk -W version 2>&1 </dev/null | grep -q mawk; then line_awk="awk -W interactive"; fi
 # shellcheck disable=SC2086
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+{ apt-get update && apt-get install -y --no-install-recommends $missing; echo "apt-exit $?"; } 2>&1 |
+  $line_awk '/^apt-exit / { rc = $2; next }
+       /^(Get:|Hit:|Unpacking |Setting up |E: |W: )/ { print "  " $0; fflush() }
+       END { exit rc }' || exit 1
