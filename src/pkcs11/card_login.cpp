@@ -16,7 +16,8 @@ void loginAgain(Card& card, Slot& slot) {
   const TokenIdentity identity = currentIdentity(card, slot);
   require(slot.login != kNobody, CKR_USER_NOT_LOGGED_IN);
   const Role role = roleOf(slot);
-  if (platform::pinGeneration(identity, pinRoleOf(role)) != slot.pinGeneration) {
+  const auto generation = platform::pinGeneration(identity, pinRoleOf(role));
+  if (generation && slot.pinGeneration && *generation != *slot.pinGeneration) {
     endLogin(slot);  // changed by another program: not presented
     fail(CKR_USER_NOT_LOGGED_IN);
   }
@@ -27,7 +28,7 @@ void loginAgain(Card& card, Slot& slot) {
   tries.left = answer.triesLeft;
   tries.locked = answer.outcome == PinOutcome::Locked;
   // Changed without a word: the first program refused tells the others.
-  platform::movePinGenerationFrom(identity, pinRoleOf(role), slot.pinGeneration);
+  if (slot.pinGeneration) platform::movePinGenerationFrom(identity, pinRoleOf(role), *slot.pinGeneration);
   endLogin(slot);
   fail(CKR_USER_NOT_LOGGED_IN);
 }
@@ -60,7 +61,7 @@ void ensureCardLogin(Card& card, Slot& slot) {
 void endLogin(Slot& slot) {
   slot.login = kNobody;
   slot.loginIdentity = 0;
-  slot.pinGeneration = 0;
+  slot.pinGeneration.reset();
   slot.pin.wipe();
   forgetPrivatePayloads(slot.view);
 }

@@ -71,7 +71,7 @@ CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const unsigned char
   const TokenIdentity identity = currentIdentity(card, slot);
   const Role role = roleOf(userType);
   // The generation before the check: a change after it is one this PIN missed.
-  const std::uint32_t generation = platform::pinGeneration(identity, pinRoleOf(role));
+  const auto generation = platform::pinGeneration(identity, pinRoleOf(role));
   const PinCheck answer = card.verify(role, pin, pinLength);
   notePinCheck(identity, role, answer);
   checkPin(answer, userType == CKU_SO ? slot.soTries : slot.userTries);

@@ -28,6 +28,7 @@ constexpr std::uint32_t kKnown = 0x40;
 constexpr std::uint32_t kLocked = 0x80;
 
 struct Table {
+  std::atomic<std::uint8_t*> base{nullptr};  // published once mapped
   std::mutex opening;
   SharedMapping mapping;
   bool failed = false;
@@ -38,12 +39,15 @@ Table& table() {
   return *shared;
 }
 
-// The mapped table, or nullptr where the shared file cannot be had.
+// The mapped table, or nullptr where the shared file cannot be had. The
+// opening lock is only tried: a child of fork whose parent had a thread
+// inside it goes on without the table rather than wait for ever.
 std::uint8_t* mapped() {
   Table& t = table();
-  std::lock_guard<std::mutex> guard(t.opening);
-  if (t.mapping.isOpen()) return t.mapping.data();
-  if (t.failed) return nullptr;
+  if (std::uint8_t* base = t.base.load()) return base;
+  std::unique_lock<std::mutex> guard(t.opening, std::try_to_lock);
+  if (!guard.owns_lock() || t.failed) return nullptr;
+  if (std::uint8_t* base = t.base.load()) return base;
   bool created = false;
   if (t.mapping.open(kFileName, kFileSize, created)) {
     t.failed = true;
@@ -57,6 +61,7 @@ std::uint8_t* mapped() {
     t.failed = true;
     return nullptr;
   }
+  t.base.store(t.mapping.data());
   return t.mapping.data();
 }
 
@@ -125,7 +130,8 @@ unsigned shiftOf(PinRole role) { return role == PinRole::kUser ? 0 : 8; }
 
 }  // namespace
 
-std::uint32_t pinGeneration(std::uint64_t identity, PinRole role) noexcept {
+std::optional<std::uint32_t> pinGeneration(std::uint64_t identity, PinRole role) noexcept {
+  if (identity == 0 || mapped() == nullptr) return std::nullopt;
   auto record = find(identity, false);
   return record ? record->generation(role).load() : 0;
 }

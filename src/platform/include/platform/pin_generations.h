@@ -12,11 +12,12 @@
 // (platform/file_mapping.h: /dev/shm on POSIX systems, the user's temporary
 // folder on Windows), lost when the machine stops. Every field is read and
 // written with atomic operations, so no lock is needed; where the shared
-// file cannot be had, generations read as 0 and nothing is recorded (each
+// file cannot be had, no generation is known and nothing is recorded (each
 // process then knows only what it saw itself).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace platform {
 
@@ -29,8 +30,9 @@ struct PinTriesSeen {
   bool locked = false;
 };
 
-// Each role's PIN has its own generation (0 until first moved).
-std::uint32_t pinGeneration(std::uint64_t identity, PinRole role) noexcept;
+// Each role's PIN has its own generation (0 until first moved); nullopt
+// when the shared file cannot be had (nothing is then known).
+std::optional<std::uint32_t> pinGeneration(std::uint64_t identity, PinRole role) noexcept;
 // Moves the generation of a token's PIN; returns the new one.
 std::uint32_t movePinGeneration(std::uint64_t identity, PinRole role) noexcept;
 // Moves the generation only if it is still `seen`: of several programs
