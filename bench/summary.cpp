@@ -26,6 +26,7 @@ std::string valueText(Measure measure, std::optional<double> value) {
       if (*value >= 10000) return format("%.1f ms", *value / 1000);
       return format(*value < 10 ? "%.2f us" : "%.1f us", *value);
     case Measure::Count: return format("%g", *value);
+    case Measure::WallSeconds: return format("%.3f s", *value);
   }
   return "-";
 }
@@ -90,9 +91,14 @@ void Summary::addTimed(std::string operation, Measure measure, std::string pair,
 }
 
 void Summary::addCount(std::string operation, double ours, double reference, Goal goal, std::string note) {
+  addMeasured(std::move(operation), Measure::Count, ours, reference, goal, std::move(note));
+}
+
+void Summary::addMeasured(std::string operation, Measure measure, double ours, double reference, Goal goal,
+                          std::string note) {
   SummaryRow row;
   row.operation = std::move(operation);
-  row.measure = Measure::Count;
+  row.measure = measure;
   row.goal = goal;
   row.ours = ours;
   row.reference = reference;

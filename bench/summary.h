@@ -19,6 +19,7 @@ enum class Measure {
   Throughput,   // MiB/s; ratio = ours / reference (above 1: we are faster)
   TimePerCall,  // microseconds; ratio = ours / reference (above 1: we are slower)
   Count,        // commands or allocations; ratio = ours / reference
+  WallSeconds,  // seconds a user waits; ratio = ours / reference
 };
 
 enum class GoalKind {
@@ -54,6 +55,9 @@ class Summary {
   void addTimed(std::string operation, Measure measure, std::string pair, Goal goal, double bytesPerCall = 0,
                 std::string note = {});
   void addCount(std::string operation, double ours, double reference, Goal goal, std::string note = {});
+  // A value measured outside Google Benchmark (e.g. wall-clock seconds).
+  void addMeasured(std::string operation, Measure measure, double ours, double reference, Goal goal,
+                   std::string note = {});
   void addSection(std::string title);
 
   // Prints the table; rows whose benchmarks did not run are left out.

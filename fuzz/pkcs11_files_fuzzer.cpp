@@ -3,12 +3,16 @@
 // decoders must refuse what is not the module's, never trust a declared size,
 // and give back only what encodes to the same bytes again.
 //
+// The file of a view kept between processes is the user's own, but may be
+// damaged: its decoder gives a view only when every part of it decodes.
+//
 // Input: the bytes of one file, read as each of the module's files in turn.
 #include <cstdint>
 #include <vector>
 
 #include "fuzz_check.h"
 #include "pkcs11/card_files.h"
+#include "pkcs11/view_cache.h"
 
 using p11::Bytes;
 
@@ -47,6 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t parts = payload->value.size() + payload->application.size() + payload->objectId.size();
     FUZZ_CHECK(parts + p11::payloadHeaderSize() <= in.size(), "payload parts of %zu bytes in %zu", parts, size);
     FUZZ_CHECK(p11::decodePayload(p11::encodePayload(*payload)).has_value(), "payload does not decode again");
+  }
+  if (const auto view = p11::decodeCachedView(in)) {
+    FUZZ_CHECK(view->known && view->index.state == p11::FileState::Ours, "a kept view that is not the module's");
+    FUZZ_CHECK(view->index.records.size() == p11::kIndexRecords, "%zu records", view->index.records.size());
+    const Bytes again = p11::encodeCachedView(*view);
+    const auto decoded = p11::decodeCachedView(again);
+    FUZZ_CHECK(decoded && p11::encodeCachedView(*decoded) == again, "a kept view does not survive encoding");
   }
   return 0;
 }

@@ -25,6 +25,8 @@ constexpr std::size_t kIndexHeader = 16;
 constexpr std::size_t kGenerationOffset = 8;
 constexpr std::size_t kInstanceOffset = 12;
 constexpr std::size_t kRecordPayloadSizeOffset = 58;
+constexpr std::size_t kRecordsInUseOffset = 5;
+constexpr unsigned char kRecordsInUseKnown = 0x80;
 
 void putText(Bytes& out, std::size_t offset, const std::string& text, std::size_t field) {
   std::memcpy(out.data() + offset, text.data(), std::min(text.size(), field));
@@ -152,6 +154,9 @@ Bytes encodeIndexHeader(const IndexHeader& header) {
   out[4] = kVersion;
   common::putBigEndian32(&out[kGenerationOffset], header.generation);
   common::putBigEndian32(&out[kInstanceOffset], header.instance);
+  if (header.recordsInUse >= 0 && header.recordsInUse <= static_cast<int>(kIndexRecords)) {
+    out[kRecordsInUseOffset] = static_cast<unsigned char>(kRecordsInUseKnown | header.recordsInUse);
+  }
   return out;
 }
 
@@ -161,17 +166,25 @@ std::optional<IndexHeader> decodeIndexHeader(const Bytes& in) {
   if (in.size() < kIndexHeader || std::memcmp(in.data(), kIndexMagic, 4) != 0 || in[4] != kVersion) {
     return std::nullopt;
   }
-  return IndexHeader{common::getBigEndian32(&in[kGenerationOffset]), common::getBigEndian32(&in[kInstanceOffset])};
+  IndexHeader header{common::getBigEndian32(&in[kGenerationOffset]), common::getBigEndian32(&in[kInstanceOffset])};
+  const unsigned char inUse = in[kRecordsInUseOffset];
+  if ((inUse & kRecordsInUseKnown) != 0 && (inUse & ~kRecordsInUseKnown) <= kIndexRecords) {
+    header.recordsInUse = inUse & ~kRecordsInUseKnown;
+  }
+  return header;
 }
 
 std::optional<IndexFile> decodeIndex(const Bytes& in) {
   const auto header = decodeIndexHeader(in);
-  if (!header || in.size() < indexFileSize()) return std::nullopt;
+  if (!header) return std::nullopt;
+  // The records the header says are in use, or all of them.
+  const std::size_t records = header->recordsInUse >= 0 ? static_cast<std::size_t>(header->recordsInUse) : kIndexRecords;
+  if (in.size() < kIndexHeader + records * kRecordSize) return std::nullopt;
   IndexFile index;
   index.state = FileState::Ours;
   index.header = *header;
   index.records.resize(kIndexRecords);
-  for (std::size_t i = 0; i < kIndexRecords; ++i) {
+  for (std::size_t i = 0; i < records; ++i) {
     // A torn or damaged record reads as free: its CRC does not match.
     if (auto record = decodeIndexRecord(&in[kIndexHeader + i * kRecordSize])) index.records[i] = *record;
   }

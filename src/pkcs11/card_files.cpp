@@ -4,6 +4,8 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
+
 #include "card.h"
 #include "ck_error.h"
 
@@ -98,17 +100,25 @@ IndexFile readIndexHeader(Card& card) {
   return index;
 }
 
-IndexFile readIndex(Card& card) {
-  Bytes whole(indexFileSize());
-  switch (card.readFile(kIndexFileNo, 0, whole.data(), whole.size())) {
-    case FileRead::Ok:
-      break;
-    case FileRead::Deleted:
-      return IndexFile{FileState::Foreign, {}, {}, {}};
-    case FileRead::Unreadable:
-      // Absent, or shorter than the module's index: a file of our magic
-      // that short is not ours.
-      return readIndexHeader(card).state == FileState::Absent ? IndexFile{} : IndexFile{FileState::Foreign, {}, {}, {}};
+IndexFile readIndexRecords(Card& card, const IndexFile& header) {
+  if (header.state != FileState::Ours) return header;
+  const std::size_t count = header.header.recordsInUse >= 0 ? static_cast<std::size_t>(header.header.recordsInUse)
+                                                           : kIndexRecords;
+  // The records are read after the header as if the file held only those.
+  Bytes whole = encodeIndexHeader(header.header);
+  whole.resize(indexHeaderSize() + count * indexRecordSize(), 0);
+  if (count > 0) {
+    switch (card.readFile(kIndexFileNo, indexHeaderSize(), whole.data() + indexHeaderSize(),
+                          whole.size() - indexHeaderSize())) {
+      case FileRead::Ok:
+        break;
+      case FileRead::Deleted:
+        return IndexFile{FileState::Foreign, {}, {}, {}};
+      case FileRead::Unreadable:
+        // Shorter than the module's index: a file of our magic that short
+        // is not ours.
+        return IndexFile{FileState::Foreign, {}, {}, {}};
+    }
   }
   if (auto index = decodeIndex(whole)) return *index;
   return IndexFile{FileState::Foreign, {}, {}, {}};
@@ -122,22 +132,43 @@ std::optional<std::uint32_t> moveChangeCounter(Card& card) {
   return found.changes + 1;
 }
 
-void bumpGeneration(Card& card, IndexFile& index) {
+IndexFile readIndex(Card& card) { return readIndexRecords(card, readIndexHeader(card)); }
+
+namespace {
+
+// How many records from the first may be in use once `slot` is written: never
+// fewer than the header said, nor than the records this process holds (read
+// whole when the header did not say, as an earlier writer's does not).
+int recordsInUseAfter(const IndexFile& index, std::optional<std::size_t> slot) {
+  int inUse = std::max(index.header.recordsInUse, 0);
+  for (std::size_t i = 0; i < index.records.size(); ++i) {
+    if (index.records[i].kind != RecordKind::Free) inUse = std::max(inUse, static_cast<int>(i) + 1);
+  }
+  if (slot) inUse = std::max(inUse, static_cast<int>(*slot) + 1);
+  return inUse;
+}
+
+void writeHeader(Card& card, IndexFile& index, std::optional<std::size_t> slot) {
   require(index.state == FileState::Ours, CKR_GENERAL_ERROR);
   const auto counter = moveChangeCounter(card);
   IndexHeader next = index.header;
   ++next.generation;
+  next.recordsInUse = recordsInUseAfter(index, slot);
   writeWhole(card, kIndexFileNo, 0, encodeIndexHeader(next));
   index.header = next;
   index.counterAfterWrite = counter;
 }
+
+}  // namespace
+
+void bumpGeneration(Card& card, IndexFile& index) { writeHeader(card, index, std::nullopt); }
 
 void writeIndexRecord(Card& card, IndexFile& index, std::size_t slot, const IndexRecord& record) {
   require(index.state != FileState::Foreign, CKR_TOKEN_WRITE_PROTECTED);
   if (index.state == FileState::Absent) {
     IndexFile made;
     made.state = FileState::Ours;
-    made.header = IndexHeader{1, randomInstance()};
+    made.header = IndexHeader{1, randomInstance(), 0};
     made.records.assign(kIndexRecords, IndexRecord{});
     Bytes whole = encodeIndexHeader(made.header);
     whole.resize(indexFileSize(), 0);
@@ -147,7 +178,7 @@ void writeIndexRecord(Card& card, IndexFile& index, std::size_t slot, const Inde
   }
   // The generation moves first: a writer killed between the two writes
   // leaves a change that others notice, never one they miss.
-  bumpGeneration(card, index);
+  writeHeader(card, index, slot);
   writeWhole(card, kIndexFileNo, indexHeaderSize() + slot * indexRecordSize(), encodeIndexRecord(record));
   index.records[slot] = record;
 }

@@ -63,9 +63,15 @@ enum class FileState { Absent, Ours, Foreign };
 // (before it writes), so that other programs learn of a change by reading
 // 16 bytes; the instance is drawn when the index is made, so that a token
 // formatted and filled again is never taken for the one seen before.
+//
+// It also tells how many records from the first may be in use (the highest
+// used record's number plus one), so that a reader reads only those; -1 when
+// not known (a header of an earlier writer, which leaves the byte zero, so
+// that a header it rewrites says "not known" again).
 struct IndexHeader {
   std::uint32_t generation = 0;
   std::uint32_t instance = 0;
+  int recordsInUse = -1;
   bool operator==(const IndexHeader&) const = default;
 };
 
@@ -113,8 +119,11 @@ std::optional<TokenInfoRecord> readTokenInfo(Card& card, FileState* state = null
 void writeTokenInfo(Card& card, const TokenInfoRecord& info);
 // The index header only (records left empty): the cheap change check.
 IndexFile readIndexHeader(Card& card);
-// The whole index in one read.
+// The whole index: its header, then the records in use (all of them when
+// the header does not say how many are).
 IndexFile readIndex(Card& card);
+// The records of an index whose header was just read (in the same bracket).
+IndexFile readIndexRecords(Card& card, const IndexFile& header);
 // Writes one record, creating the index when the token has none yet, and
 // bumps the generation first; the user must be logged in.
 // CKR_TOKEN_WRITE_PROTECTED on a foreign index.

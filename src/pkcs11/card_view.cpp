@@ -6,6 +6,7 @@
 #include "card_login.h"
 #include "ck_error.h"
 #include "module_state.h"
+#include "view_cache.h"
 
 namespace p11 {
 namespace {
@@ -110,6 +111,19 @@ void readNewPayloads(Card& card, Slot& slot) {
   }
 }
 
+// A new process starts from what an earlier one kept of this very token in
+// this very state: the index header just read must be the cached one. From
+// there the checks are those of a view this process read itself (new key
+// pairs are probed from the cached next id on).
+void adoptCachedView(const IndexFile& now, CardView& view) {
+  if (now.state != FileState::Ours) return;
+  auto cached = loadCachedView(now.header);
+  if (!cached) return;
+  const std::uint64_t changes = view.changes + 1;
+  view = std::move(*cached);
+  view.changes = changes;
+}
+
 }  // namespace
 
 TokenLook lookAt(Card& card, Slot& slot) {
@@ -127,29 +141,42 @@ TokenIdentity currentIdentity(Card& card, Slot& slot) { return lookAt(card, slot
 void freshen(Card& card, Slot& slot) {
   CardView& view = slot.view;
   const TokenLook look = lookAt(card, slot);  // a token not the one known resets the view
+  const bool unmoved = view.known && look.fileChanges &&
+                       (look.fileChanges == view.fileChanges || look.fileChanges == view.index.counterAfterWrite);
   bool keysTrusted = view.known;
-  if (!view.known) {
-    view.index = readIndex(card);
-    ++view.changes;
-  } else if (!look.fileChanges ||
-             (look.fileChanges != view.fileChanges && look.fileChanges != view.index.counterAfterWrite)) {
+  if (!unmoved) {
     const IndexFile now = readIndexHeader(card);
-    const bool sameFile = now.state == view.index.state && now.header.instance == view.index.header.instance;
-    if (!sameFile || view.index.state != FileState::Ours) keysTrusted = keysStillTheSame(card, view);
-    if (!sameFile || now.header.generation != view.index.header.generation) {
-      view.index = now.state == FileState::Ours ? readIndex(card) : now;
-      view.unusablePayloads.clear();
-      if (!sameFile) view.payloads.clear();
+    if (!view.known) {
+      adoptCachedView(now, view);
+      // The kept view is of this token's index as it stands (same instance
+      // and generation): it counts as read at this look.
+      view.identity = look.identity;
+      view.fileChanges = look.fileChanges;
+    }
+    keysTrusted = view.known;
+    if (!view.known) {
+      view.index = readIndexRecords(card, now);
       ++view.changes;
-    } else if (look.fileChanges && now.state == FileState::Ours) {
-      // The counter moved but not the generation: a writer other than the
-      // module (the pelu7 tool writing a file directly). What it wrote is
-      // known only by reading it: the index whole, the payloads again.
-      IndexFile whole = readIndex(card);
-      if (!(whole.header == view.index.header) || whole.records != view.index.records) view.index = std::move(whole);
-      view.payloads.clear();
-      view.unusablePayloads.clear();
-      ++view.changes;
+    } else {
+      const bool sameFile = now.state == view.index.state && now.header.instance == view.index.header.instance;
+      if (!sameFile || view.index.state != FileState::Ours) keysTrusted = keysStillTheSame(card, view);
+      if (!sameFile || now.header != view.index.header) {
+        view.index = readIndexRecords(card, now);
+        view.tokenInfo.reset();
+        view.unusablePayloads.clear();
+        if (!sameFile) view.payloads.clear();
+        ++view.changes;
+      } else if (look.fileChanges && look.fileChanges != view.fileChanges && now.state == FileState::Ours) {
+        // The counter moved but not the generation: a writer other than the
+        // module (the pelu7 tool writing a file directly). What it wrote is
+        // known only by reading it: the index whole, the payloads again.
+        IndexFile whole = readIndex(card);
+        if (!(whole.header == view.index.header) || whole.records != view.index.records) view.index = std::move(whole);
+        view.tokenInfo.reset();
+        view.payloads.clear();
+        view.unusablePayloads.clear();
+        ++view.changes;
+      }
     }
   }
   view.fileChanges = look.fileChanges;
@@ -162,6 +189,20 @@ void freshen(Card& card, Slot& slot) {
   probeNewKeys(card, view);
   readNewPayloads(card, slot);
   view.known = true;
+  storeCachedView(view);
+}
+
+std::optional<TokenInfoRecord> tokenInfo(Card& card, CardView& view, FileState& state) {
+  if (view.tokenInfo) {
+    state = FileState::Ours;
+    return view.tokenInfo;
+  }
+  auto info = readTokenInfo(card, &state);
+  if (info && info->userPinSet && view.index.state == FileState::Ours) {
+    view.tokenInfo = info;
+    storeCachedView(view);
+  }
+  return info;
 }
 
 void forgetPrivatePayloads(CardView& view) {

@@ -33,7 +33,12 @@ struct CardView {
   // A payload file could not be made (a full card, or every payload file
   // number used: deleted files keep theirs until the next format).
   bool noRoomForPayloads = false;
+  // The token information file as read while the index was this one; kept
+  // only once the user PIN is set (which only a format undoes, and a format
+  // removes the index), so that it cannot go stale while the index stays.
+  std::optional<TokenInfoRecord> tokenInfo;
   std::uint64_t changes = 0;        // moves whenever anything above changes
+  Bytes cachedFile;                 // what the cache file of this token holds, as last read or written
 };
 
 // The cheap look at a token, one file read: its identity and the change
@@ -54,6 +59,9 @@ TokenIdentity currentIdentity(Card& card, Slot& slot);
 // Brings the slot's view up to date with the card (inside the Card bracket).
 // Private payloads are read only while this application is logged in.
 void freshen(Card& card, Slot& slot);
+// The token information file: kept in the view (see CardView::tokenInfo)
+// or read (after freshen, in the same bracket).
+std::optional<TokenInfoRecord> tokenInfo(Card& card, CardView& view, FileState& state);
 // Drops what only a login could read (at the end of a login).
 void forgetPrivatePayloads(CardView& view);
 

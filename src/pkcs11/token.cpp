@@ -90,9 +90,9 @@ void refreshToken(Card& card, Slot& slot) {
     return;
   }
   token.initialized = true;
-  FileState infoState = FileState::Absent;
-  const auto info = readTokenInfo(card, &infoState);
   refreshCardObjects(card, slot);
+  FileState infoState = FileState::Absent;
+  const auto info = tokenInfo(card, slot.view, infoState);
   token.writeProtected = infoState == FileState::Foreign || slot.view.index.state == FileState::Foreign;
   token.label = info ? info->label : kDefaultLabel;
   token.serial = serialOf(slot.view.identity, info);

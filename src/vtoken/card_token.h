@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card_state.h"
+#include "timing_model.h"
 #include "vtoken/token.h"
 
 namespace vtoken {
@@ -26,6 +27,12 @@ class CardToken : public Token {
   std::vector<std::uint8_t> atr() const override { return cardAtr(); }
   // The card state as it is now. Throws TokenError when it cannot be read.
   virtual CardState snapshot() = 0;
+
+ protected:
+  // How long the card takes to answer (PELU7_VTOKEN_TIMING when the token
+  // was opened); each token waits it while it holds the card, as a busy card
+  // keeps other programs waiting.
+  const TimingModel timing_ = timingFromEnvironment();
 };
 
 std::unique_ptr<CardToken> makeMemoryToken(const TokenOptions& options);

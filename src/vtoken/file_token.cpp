@@ -30,7 +30,12 @@ class FileToken final : public CardToken {
   Answer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard guard(mutex_);
     Answer answer{{}, kSwNoPreciseDiagnosis};
-    update([&](CardState& state) { answer = runCommand(state, command); }, checksSecret(command));
+    update(
+        [&](CardState& state) {
+          answer = runCommand(state, command);
+          paceCommand(timing_, command, answer.sw);
+        },
+        checksSecret(command));
     return lastError_.empty() ? answer : Answer{{}, kSwMemoryFailure};
   }
 

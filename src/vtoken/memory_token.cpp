@@ -14,7 +14,9 @@ class MemoryToken final : public CardToken {
 
   Answer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard guard(mutex_);
-    return runCommand(state_, command);
+    Answer answer = runCommand(state_, command);
+    paceCommand(timing_, command, answer.sw);
+    return answer;
   }
 
   void reset() override {

@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dal/log.h"
@@ -109,6 +112,66 @@ TEST_F(LogTest, SymbolicLinkAsFolderIsNotFollowed) {
   platform::testing::setLogFolder(link);
   pelu7::logText("must not land in the link target");
   EXPECT_FALSE(std::filesystem::exists(real.file(platform::kLogFileName)));
+}
+
+// A folder found missing is remembered for a second, then looked for again:
+// a folder made while the program runs gets the lines from then on.
+std::int64_t fakeNowNs = 0;
+std::int64_t fakeClock() { return fakeNowNs; }
+
+struct AbsenceStep {
+  std::int64_t laterMs;  // after the line that found the folder missing
+  bool lands;
+};
+
+class MissingFolderMemoryTest : public LogTest, public ::testing::WithParamInterface<AbsenceStep> {
+ protected:
+  void SetUp() override {
+    LogTest::SetUp();
+    platform::testing::setLogFolder(folder_);
+    platform::testing::setLogClock(fakeClock);
+  }
+  void TearDown() override {
+    platform::testing::setLogClock(nullptr);
+    LogTest::TearDown();
+  }
+  const std::string folder_ = dir_.file("appears");
+};
+
+TEST_P(MissingFolderMemoryTest, TheFolderIsLookedForAgainAfterASecond) {
+  fakeNowNs = 5'000'000'000;
+  pelu7::logText("before the folder");
+  ASSERT_TRUE(std::filesystem::create_directory(folder_));
+  fakeNowNs += GetParam().laterMs * 1'000'000;
+  pelu7::logText("after the folder");
+  const auto lines = readLines(folder_ + "/" + platform::kLogFileName);
+  if (GetParam().lands) {
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with("# after the folder"));
+  } else {
+    EXPECT_TRUE(lines.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, MissingFolderMemoryTest,
+                         ::testing::Values(AbsenceStep{0, false}, AbsenceStep{999, false}, AbsenceStep{1000, true},
+                                           AbsenceStep{60'000, true}));
+
+TEST_F(LogTest, AFolderMadeWhileRunningIsFoundOnTheRealClock) {
+  const std::string folder = dir_.file("made-later");
+  platform::testing::setLogFolder(folder);
+  pelu7::logText("lost");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  const std::string file = folder + "/" + platform::kLogFileName;
+  // Waits for the line to land, with a generous deadline; no time is asserted.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!std::filesystem::exists(file) && std::chrono::steady_clock::now() < deadline) {
+    pelu7::logText("found");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const auto lines = readLines(file);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines[0].ends_with("# found"));
 }
 
 // A log file that is not a regular file of its own gets no line, and the

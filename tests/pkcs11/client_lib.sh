@@ -77,6 +77,8 @@ enter_workdir() {
   chmod 755 "$work"
   trap 'rm -rf "$work"' EXIT
   cd "$work" || exit 1
+  # The module's view kept between programs goes with the scratch folder.
+  export XDG_CACHE_HOME="$work/cache"
 }
 
 # A formatted token in "$work/token.vtoken" with the user PIN set and one

@@ -75,6 +75,9 @@ void ModuleTest::SetUp() {
   setenv("PELU7_READERS", readers.c_str(), 1);
   setenv("PELU7_PKCS11_PORTS", "1", 1);
   unsetenv("PELU7_APDU_TRACE");
+  // The view kept between programs lives in the test's own folder.
+  setenv("XDG_CACHE_HOME", folder_.file("cache").c_str(), 1);
+  unsetenv("PELU7_P11_CACHE");
   ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
 }
 

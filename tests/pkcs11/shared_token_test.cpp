@@ -1,10 +1,12 @@
 // One token, several programs: what this application finds after another
 // program changed the token is what a fresh look finds, its handles stay
 // while their objects do, and its login outlives the others' logouts.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include "module_fixture.h"
@@ -66,6 +68,9 @@ class SharedTokenTest : public ModuleTest {
     return described;
   }
 
+
+ public:
+  using ModuleTest::tokenPath;
   // Runs a change in a child process that uses the module on its own (its
   // own C_Initialize, its own login, its own C_Finalize, which logs the card
   // out); the child's exit status.
@@ -85,6 +90,30 @@ class SharedTokenTest : public ModuleTest {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+  }
+
+
+ protected:
+  bool keptViewExists() {
+    const std::filesystem::path folder = folder_.file("cache") + "/pelu7-pkcs11";
+    if (!std::filesystem::is_directory(folder)) return false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().filename().string().starts_with("view-")) return true;
+    }
+    return false;
+  }
+
+  // What a new program finds (logged in), with or without the view kept
+  // between programs; the module is left running.
+  std::vector<std::string> describeFromNewProgram(bool withKeptView) {
+    if (!withKeptView) setenv("PELU7_P11_CACHE", "0", 1);
+    p11->C_Finalize(nullptr);
+    EXPECT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE next = openSession();
+    loginUser(next);
+    auto described = describeAll(next);
+    unsetenv("PELU7_P11_CACHE");
+    return described;
   }
 
   CK_RV sign(CK_SESSION_HANDLE in, CK_OBJECT_HANDLE key) {
@@ -107,6 +136,7 @@ struct Change {
   std::function<void(SharedTokenTest&, CK_SESSION_HANDLE)> throughModule;
   const char* toolCommands;  // ';'-separated, run in order
   bool keepsTheKey;          // the first key pair is still there
+  bool killed = false;       // the other program is killed after its change, before it finishes
 };
 
 const Change kChanges[] = {
@@ -138,23 +168,35 @@ const Change kChanges[] = {
     {"FormatsAndMakesAKeyAgain", nullptr,
      "format --so-pin-env P11TEST_SO_PIN --pin-env P11TEST_PIN;key generate --login user --pin-env P11TEST_PIN",
      false},
+    {"AddsADataObjectAndIsKilled",
+     [](SharedTokenTest& t, CK_SESSION_HANDLE s) {
+       t.createData(s, "added then killed", "value");
+       kill(getpid(), SIGKILL);
+     },
+     nullptr, true, true},
 };
+
+// Makes the change in another program: a child using the module, or the tool.
+void changeInAnotherProgram(SharedTokenTest& test, const Change& change) {
+  if (change.throughModule) {
+    ASSERT_EQ(test.inAnotherProgram([&](CK_SESSION_HANDLE own) { change.throughModule(test, own); }),
+              change.killed ? -1 : 0);
+    return;
+  }
+  std::string commands = change.toolCommands;
+  for (std::size_t start = 0; start <= commands.size();) {
+    const std::size_t end = std::min(commands.find(';', start), commands.size());
+    ASSERT_EQ(runTool(test.tokenPath(), commands.substr(start, end - start)), 0);
+    start = end + 1;
+  }
+}
 
 class ChangeBetweenFindsTest : public SharedTokenTest, public ::testing::WithParamInterface<Change> {};
 
 TEST_P(ChangeBetweenFindsTest, TheNextFindShowsWhatAFreshLookShows) {
   const Change& change = GetParam();
   const auto before = describeAll(session);
-  if (change.throughModule) {
-    ASSERT_EQ(inAnotherProgram([&](CK_SESSION_HANDLE own) { change.throughModule(*this, own); }), 0);
-  } else {
-    std::string commands = change.toolCommands;
-    for (std::size_t start = 0; start <= commands.size();) {
-      const std::size_t end = std::min(commands.find(';', start), commands.size());
-      ASSERT_EQ(runTool(tokenPath(), commands.substr(start, end - start)), 0);
-      start = end + 1;
-    }
-  }
+  changeInAnotherProgram(*this, change);
   const auto cached = describeAll(session);
   EXPECT_NE(cached, before);
   if (change.keepsTheKey) {
@@ -173,8 +215,53 @@ TEST_P(ChangeBetweenFindsTest, TheNextFindShowsWhatAFreshLookShows) {
   EXPECT_EQ(describeAll(fresh), cached);
 }
 
+// A program started after the change begins with the view an earlier one
+// kept between processes: what it finds is what a look without that kept
+// view finds. The other program keeps no view of its own, so the kept one is
+// the view from before the change.
+TEST_P(ChangeBetweenFindsTest, TheNextProgramFindsWhatALookWithoutTheKeptViewFinds) {
+  const auto before = describeAll(session);
+  ASSERT_TRUE(keptViewExists());
+  ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+  setenv("PELU7_P11_CACHE", "0", 1);
+  changeInAnotherProgram(*this, GetParam());
+  unsetenv("PELU7_P11_CACHE");
+  const auto served = describeFromNewProgram(true);
+  EXPECT_EQ(served, describeFromNewProgram(false));
+  EXPECT_NE(served, before);
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, ChangeBetweenFindsTest, ::testing::ValuesIn(kChanges),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Another token in the reader between two programs, made and filled by
+// another program: the view kept of the first token is never served for it.
+TEST_F(SharedTokenTest, AnotherTokenInTheReaderIsNotServedTheFirstOnesView) {
+  const auto before = describeAll(session);
+  ASSERT_TRUE(keptViewExists());
+  ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+  const std::string other = folder_.file("other.vtoken");
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("PELU7_READERS", ("USB1=vtoken:" + other).c_str(), 1);
+    int failures = p11->C_Initialize(nullptr) == CKR_OK ? 0 : 1;
+    initToken("other token");
+    const CK_SESSION_HANDLE own = openSession();
+    loginUser(own);
+    generateKeyPair(own, "k1", "first key");
+    createData(own, "first data", "another value");
+    failures += ::testing::Test::HasFailure() ? 2 : 0;
+    failures += p11->C_Finalize(nullptr) == CKR_OK ? 0 : 4;
+    _exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::filesystem::rename(other, tokenPath());
+  const auto served = describeFromNewProgram(true);
+  EXPECT_EQ(served, describeFromNewProgram(false));
+  EXPECT_NE(served, before);
+}
 
 }  // namespace
 }  // namespace p11test

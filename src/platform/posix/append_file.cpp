@@ -19,7 +19,12 @@ File openAppendOnly(const char* path, const AppendOptions& options) noexcept {
   if (options.folder != nullptr) {
     // The file is opened relative to the folder checked, so that a folder
     // swapped for a link after the check is never followed.
-    if (lstat(options.folder, &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+    if (lstat(options.folder, &st) != 0) {
+      if (options.folderMissing != nullptr) *options.folderMissing = errno == ENOENT || errno == ENOTDIR;
+      return {};
+    }
+    if (options.folderMissing != nullptr) *options.folderMissing = false;
+    if (!S_ISDIR(st.st_mode)) return {};
     const File dir(open(options.folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dir) return {};
     file.reset(openat(posix::fdOf(dir), path, flags, mode));

@@ -30,7 +30,12 @@ File openAppendOnly(const char* path, const AppendOptions& options) noexcept {
     wchar_t folder[MAX_PATH];
     const int length = std::snprintf(joined, sizeof joined, "%s\\%s", options.folder, path);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof joined) return {};
-    if (!widen(options.folder, folder, MAX_PATH) || !isRealFolder(folder)) return {};
+    if (!widen(options.folder, folder, MAX_PATH)) return {};
+    if (options.folderMissing != nullptr) {
+      const DWORD error = GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+      *options.folderMissing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (!isRealFolder(folder)) return {};
     if (!widen(joined, file, MAX_PATH)) return {};
   } else if (!widen(path, file, MAX_PATH)) {
     return {};

@@ -12,11 +12,27 @@ namespace {
 
 Bytes text(const std::string& value) { return Bytes(value.begin(), value.end()); }
 
+Bytes truncated(Bytes bytes, std::size_t size) {
+  bytes.resize(size);
+  return bytes;
+}
+
 Bytes goodIndex() {
   Bytes whole = encodeIndexHeader(IndexHeader{7, 0x1234});
   const Bytes record = encodeIndexRecord(IndexRecord{RecordKind::Data, false, false, 509, 25, text("id"), text("label")});
   whole.insert(whole.end(), record.begin(), record.end());
   whole.resize(indexFileSize(), 0);
+  return whole;
+}
+
+// An index whose header says how many records are in use, cut after those.
+Bytes indexSayingInUse(int inUse, std::size_t recordsKept) {
+  IndexHeader header{7, 0x1234};
+  header.recordsInUse = inUse;
+  Bytes whole = encodeIndexHeader(header);
+  Bytes records = truncated(goodIndex(), indexFileSize());
+  whole.insert(whole.end(), records.begin() + static_cast<long>(indexHeaderSize()),
+               records.begin() + static_cast<long>(indexHeaderSize() + recordsKept * indexRecordSize()));
   return whole;
 }
 
@@ -27,10 +43,6 @@ Bytes withByte(Bytes bytes, std::size_t at, unsigned char value) {
   return bytes;
 }
 
-Bytes truncated(Bytes bytes, std::size_t size) {
-  bytes.resize(size);
-  return bytes;
-}
 
 // A payload header declaring a value of the given length.
 Bytes payloadDeclaring(std::uint32_t valueLength) {
@@ -74,6 +86,11 @@ const CodecCase kCases[] = {
     {"IndexBadMagic", Decoder::Index, [] { return withByte(goodIndex(), 3, 'X'); }, false},
     {"IndexLaterVersion", Decoder::Index, [] { return withByte(goodIndex(), 4, 2); }, false},
     {"IndexShorterThanItsRecords", Decoder::Index, [] { return truncated(goodIndex(), indexFileSize() - 1); }, false},
+    {"IndexOfOnlyTheRecordsInUse", Decoder::Index, [] { return indexSayingInUse(1, 1); }, true},
+    {"IndexOfNoRecordInUse", Decoder::Index, [] { return indexSayingInUse(0, 0); }, true},
+    {"IndexCutBeforeItsRecordsInUse", Decoder::Index, [] { return indexSayingInUse(2, 1); }, false},
+    {"IndexSayingMoreRecordsThanItHasIsReadWhole", Decoder::Index, [] { return withByte(goodIndex(), 5, 0xA1); },
+     true},
     {"IndexHeaderAlone", Decoder::IndexHeader, [] { return truncated(goodIndex(), indexHeaderSize()); }, true},
     {"IndexHeaderOfAForeignFile", Decoder::IndexHeader, [] { return text("Foreign file bytes"); }, false},
     {"Payload", Decoder::Payload, goodPayload, true},
@@ -140,6 +157,34 @@ TEST(IndexRecordCodec, KeepsWhatItWasGiven) {
   EXPECT_EQ(decoded->id, record.id);
   EXPECT_EQ(decoded->label, record.label);
 }
+
+}  // namespace
+}  // namespace p11
+
+namespace p11 {
+namespace {
+
+struct InUseCase {
+  unsigned char stored;  // the header's byte 5 as a writer left it
+  int recordsInUse;      // what a reader takes from it
+};
+
+// Earlier writers leave the byte zero ("not known": the reader reads every
+// record); a count beyond the index is not believed either.
+class IndexRecordsInUseTest : public ::testing::TestWithParam<InUseCase> {};
+
+TEST_P(IndexRecordsInUseTest, TheHeaderSaysHowManyRecordsToRead) {
+  Bytes header = withByte(encodeIndexHeader(IndexHeader{3, 9}), 5, GetParam().stored);
+  const auto decoded = decodeIndexHeader(header);
+  ASSERT_TRUE(decoded.has_value());
+  EXPECT_EQ(decoded->recordsInUse, GetParam().recordsInUse);
+  EXPECT_EQ(decodeIndexHeader(encodeIndexHeader(*decoded)), decoded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, IndexRecordsInUseTest,
+                         ::testing::Values(InUseCase{0x00, -1}, InUseCase{0x80, 0}, InUseCase{0x81, 1},
+                                           InUseCase{0xA0, 32}, InUseCase{0xA1, -1}, InUseCase{0x05, -1},
+                                           InUseCase{0xFF, -1}));
 
 }  // namespace
 }  // namespace p11

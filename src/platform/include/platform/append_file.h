@@ -18,6 +18,9 @@ struct AppendOptions {
   bool ownerOnly = true;
   // Refuses a file with more than one name (a hard link to some other file).
   bool singleLink = false;
+  // When set, it is told whether the folder was not there at all (so that a
+  // caller may remember that for a while instead of looking again).
+  bool* folderMissing = nullptr;
 };
 
 // Opens `path` (UTF-8) for appending, creating it when missing: never through

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -20,13 +21,19 @@ inline constexpr const char* kLogFileName = "dal_pelu7.txt";
 // write, so that lines of several threads or processes never interleave.
 // Nothing is written when the file's folder does not exist, or when the file
 // is not a regular file of its own. Allocates nothing and never blocks on
-// what is found at the path.
+// what is found at the path. A folder found missing is not looked for again
+// for one second: a folder made while a program runs gets the lines logged
+// from about a second later on.
 void appendLogLine(const char* path, const char* line, std::size_t length) noexcept;
 
 namespace testing {
 // Puts the log file into another folder (tests only); an empty string
 // restores the platform's folder.
 void setLogFolder(const std::string& folder);
+// Puts another monotonic clock (nanoseconds) under the memory of a missing
+// folder (tests only); null restores the steady clock. Both calls forget
+// what was remembered.
+void setLogClock(std::int64_t (*now)());
 }  // namespace testing
 
 }  // namespace platform
