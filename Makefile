@@ -143,10 +143,11 @@ bench: deps
 	cmake --build $(BUILD) -j $(JOBS) --target pelu7_bench
 	@if [ -x $(BUILD)/bin/pelu7_bench ]; then $(BUILD)/bin/pelu7_bench; else echo "no benchmarks built yet"; exit 1; fi
 	@# The PC/SC row over a private pcscd (root, and the test packages, are needed).
-	cmake --build $(BUILD) -j $(JOBS) --target pelu7_pcsc_bench
+	cmake --build $(BUILD) -j $(JOBS) --target pelu7_pcsc_bench pelu7_pcsc_lock_bench
 	@if ! command -v pcscd >/dev/null || [ ! -e /usr/lib/pcsc/drivers/serial/libifdvpcd.so ]; then \
-	  echo "PC/SC row skipped: pcscd and vsmartcard-vpcd are not installed (make test installs them)"; \
-	else ./tests/pcsc/run_in_namespace.sh $(BUILD)/bin/pelu7_pcsc_bench || { rc=$$?; [ $$rc = 77 ] && echo "PC/SC row skipped"; [ $$rc = 77 ]; }; fi
+	  echo "PC/SC rows skipped: pcscd and vsmartcard-vpcd are not installed (make test installs them)"; \
+	else for b in pelu7_pcsc_bench pelu7_pcsc_lock_bench; do \
+	  ./tests/pcsc/run_in_namespace.sh $(BUILD)/bin/$$b || { rc=$$?; [ $$rc = 77 ] && echo "PC/SC row skipped"; [ $$rc = 77 ]; } || exit 1; done; fi
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

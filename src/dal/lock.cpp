@@ -7,12 +7,26 @@
 // handle cannot be allocated (logging "******>malloc") or the lock cannot be
 // opened, reserved, mapped or trusted.
 #include "log.h"
+#include "platform/driver_entry.h"
 #include "platform/named_lock.h"
+#include "platform/reader_driver.h"
 #include "vorn_dal_pelu7.h"
 
 namespace {
 
 constexpr const char* kLockName = "SemVornDal";
+
+// The driver's optional fifth function (driver/tkrdr.h).
+constexpr const char* kDriverReleaseName = "ICC_release";
+using TkrdrReleaseFunction = int(TKRDR_CALL*)();
+
+// The driver's release entry, looked up once; with a driver without it,
+// the card is given back by the driver's own idle timer.
+TkrdrReleaseFunction driverRelease() {
+  static const TkrdrReleaseFunction found = reinterpret_cast<TkrdrReleaseFunction>(
+      platform::findEntryBeside(reinterpret_cast<void (*)()>(&CT_open), kDriverReleaseName));
+  return found;
+}
 
 platform::NamedLock& handleOf(void* lock) { return *static_cast<platform::NamedLock*>(lock); }
 
@@ -38,6 +52,9 @@ extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_LockMutex(void* lock) {
 
 extern "C" VORN_DAL_EXPORT int VORN_DAL_CALL VORN_DAL_UnLockMutex(void* lock) {
   if (lock == nullptr) return VORN_DAL_ERR_LOCK;
+  // The card first, then the lock: whoever takes the lock next finds the
+  // card free for its first command.
+  if (TkrdrReleaseFunction release = driverRelease()) release();
   return platform::unlockNamedLock(handleOf(lock)) ? 0 : VORN_DAL_ERR_LOCK;
 }
 

@@ -29,6 +29,12 @@ struct HoldTiming {
 inline constexpr HoldTiming kDefaultHoldTiming{
     std::chrono::milliseconds(20), std::chrono::milliseconds(1000), std::chrono::milliseconds(120)};
 
+// The virtual token's file lock is fair by itself: a program that gives the
+// token back cannot take it again before the one already waiting (see
+// src/vtoken/README.md, "The lock"), so no pause is needed after a yield.
+inline constexpr HoldTiming kTokenHoldTiming{
+    std::chrono::milliseconds(20), std::chrono::milliseconds(1000), std::chrono::milliseconds(0)};
+
 // True for the commands that set up, afresh, the card's volatile state that
 // the library's following commands rely on: SELECT (the current file), GET
 // CHALLENGE (the challenge), VERIFY (the security state), the SSF33 key load

@@ -12,6 +12,7 @@
 #include "pcsc_backend.h"
 #include "port_map.h"
 #include "port_table.h"
+#include "transaction_hold.h"
 #include "vtoken_backend.h"
 
 namespace tkrdr {
@@ -144,6 +145,14 @@ TKRDR_EXPORT int TKRDR_CALL ICC_tsi_api(int handle, int cmdLen, const unsigned c
   } catch (...) {
     return TKRDR_SW_COMM;
   }
+}
+
+TKRDR_EXPORT int TKRDR_CALL ICC_release(void) {
+  try {
+    tkrdr::TransactionHold::endAllIdle();
+  } catch (...) {
+  }
+  return 0;
 }
 
 }  // extern "C"

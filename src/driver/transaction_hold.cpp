@@ -76,6 +76,16 @@ struct HoldRegistry {
     holds.erase(std::remove(holds.begin(), holds.end(), hold), holds.end());
   }
 
+  // A card whose mutex another thread holds is in the middle of a command
+  // (or waiting for the card): it is left alone rather than waited for.
+  void endAllIdle() {
+    std::lock_guard lock(mutex);
+    for (TransactionHold* hold : holds) {
+      std::unique_lock cardLock(hold->state_->mutex, std::try_to_lock);
+      if (cardLock.owns_lock()) hold->state_->endNow();
+    }
+  }
+
   // The registry's mutex, then each card's, stay locked across fork(): no
   // command is half done at the moment the process is copied.
   static void prepare() {
@@ -146,6 +156,8 @@ void TransactionHold::afterCommand() {
 }
 
 void TransactionHold::endNow() { state_->endNow(); }
+
+void TransactionHold::endAllIdle() { HoldRegistry::instance().endAllIdle(); }
 
 bool TransactionHold::startReleaser() {
   std::shared_ptr<State> state = state_;

@@ -55,6 +55,12 @@ class TransactionHold {
   // after any PC/SC failure.
   void endNow();
 
+  // Ends at once the transaction of every hold of this process whose card is
+  // not in use by another thread right now (that one ends after its idle
+  // gap): the program has finished with the card, and another one may be
+  // waiting for it. Called without any card mutex held.
+  static void endAllIdle();
+
  private:
   friend struct HoldRegistry;
   struct State;  // shared with the thread, which may outlive the hold

@@ -4,12 +4,14 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <utility>
 
 #include "card/vocabulary.h"
 #include "driver/tkrdr.h"
 #include "platform/unload.h"
+#include "transaction_hold.h"
 #include "vtoken/token.h"
 
 namespace tkrdr {
@@ -54,69 +56,134 @@ void reportRefusedFile(const std::string& path, const char* reason) {
   std::fprintf(stderr, "tkrdr: %s\n", reason);
 }
 
-// The token answers kSwMemoryFailure when its file could not be read
-// or written; the driver reports that as its own TKRDR_SW_STORAGE, so it is
-// never taken for a card's refusal, and tells the reason once.
-class TokenBackend : public Backend {
+// Called right after a command, a reset or a begin of the hold: whether the
+// token could not use its file (the reason is told once).
+bool storageFailed(const vtoken::Token& token, const std::string& path) {
+  const std::string reason = token.lastError();
+  if (reason.empty()) return false;
+  reportRefusedFile(path, reason.c_str());
+  return true;
+}
+
+// One command on a token, its failures mapped to the driver's statuses. The
+// token answers kSwMemoryFailure when its file could not be read or written;
+// the driver reports that as its own TKRDR_SW_STORAGE, so it is never taken
+// for a card's refusal, and tells the reason once.
+CardAnswer transmitTo(vtoken::Token& token, const std::string& path, std::span<const std::uint8_t> command) {
+  try {
+    vtoken::Answer answer = token.transmit(command);
+    if (answer.sw == card::kSwMemoryFailure && storageFailed(token, path)) return CardAnswer{{}, TKRDR_SW_STORAGE};
+    return CardAnswer{std::move(answer.data), answer.sw};
+  } catch (const vtoken::TokenError&) {
+    return CardAnswer{{}, TKRDR_SW_STORAGE};
+  } catch (...) {
+    return CardAnswer{{}, TKRDR_SW_COMM};
+  }
+}
+
+int resetOf(vtoken::Token& token, const std::string& path) {
+  try {
+    token.reset();
+    return storageFailed(token, path) ? TKRDR_SW_STORAGE : card::kSwOk;
+  } catch (const vtoken::TokenError&) {
+    return TKRDR_SW_STORAGE;
+  } catch (...) {
+    return TKRDR_SW_COMM;
+  }
+}
+
+std::vector<std::uint8_t> atrOf(const vtoken::Token& token) {
+  try {
+    return token.atr();
+  } catch (...) {
+    return {};
+  }
+}
+
+// An in-memory token: one process uses it, its mutex serialises the handles.
+class MemoryTokenBackend : public Backend {
  public:
-  TokenBackend(std::shared_ptr<SharedToken> shared, std::string path)
-      : shared_(std::move(shared)), path_(std::move(path)) {}
+  explicit MemoryTokenBackend(std::shared_ptr<SharedToken> shared) : shared_(std::move(shared)) {}
 
   CardAnswer transmit(std::span<const std::uint8_t> command) override {
     std::lock_guard lock(shared_->mutex);
-    try {
-      vtoken::Answer answer = shared_->token->transmit(command);
-      if (answer.sw == card::kSwMemoryFailure && storageFailed()) return CardAnswer{{}, TKRDR_SW_STORAGE};
-      return CardAnswer{std::move(answer.data), answer.sw};
-    } catch (const vtoken::TokenError&) {
-      return CardAnswer{{}, TKRDR_SW_STORAGE};
-    } catch (...) {
-      return CardAnswer{{}, TKRDR_SW_COMM};
-    }
+    return transmitTo(*shared_->token, {}, command);
   }
-
   int reset() override {
     std::lock_guard lock(shared_->mutex);
-    try {
-      shared_->token->reset();
-      return storageFailed() ? TKRDR_SW_STORAGE : card::kSwOk;
-    } catch (const vtoken::TokenError&) {
-      return TKRDR_SW_STORAGE;
-    } catch (...) {
-      return TKRDR_SW_COMM;
-    }
+    return resetOf(*shared_->token, {});
   }
-
   std::vector<std::uint8_t> atr() override {
     std::lock_guard lock(shared_->mutex);
-    try {
-      return shared_->token->atr();
-    } catch (...) {
-      return {};
-    }
+    return atrOf(*shared_->token);
   }
 
  private:
-  // Called under the token's lock, right after transmit() or reset().
-  bool storageFailed() const {
-    const std::string reason = shared_->token->lastError();
-    if (reason.empty()) return false;
-    reportRefusedFile(path_, reason.c_str());
-    return true;
+  std::shared_ptr<SharedToken> shared_;
+};
+
+// A token file that other processes may use too. The token's lock is kept
+// across the commands this process sends back to back, as the PC/SC backend
+// keeps its reader transaction (same policy: hold_policy.h), so that no
+// other program's command falls between a SELECT and the READ or UPDATE
+// that follows, nor between a challenge and its answer; it is given back
+// after an idle gap, when a long hold reaches the start of a new sequence,
+// before fork(), and at once when the library's lock is released
+// (ICC_release).
+class FileTokenBackend : public Backend, private CardTransaction {
+ public:
+  FileTokenBackend(std::unique_ptr<vtoken::Token> token, std::string path, HoldTiming timing)
+      : token_(std::move(token)), path_(std::move(path)) {
+    hold_.emplace(static_cast<CardTransaction&>(*this), timing);
+  }
+  FileTokenBackend(const FileTokenBackend&) = delete;
+  FileTokenBackend& operator=(const FileTokenBackend&) = delete;
+  ~FileTokenBackend() override { hold_.reset(); }
+
+  CardAnswer transmit(std::span<const std::uint8_t> command) override {
+    std::unique_lock lock(hold_->cardMutex());
+    if (int rc = hold_->beforeCommand(command, lock); rc != 0) return CardAnswer{{}, rc};
+    CardAnswer answer = transmitTo(*token_, path_, command);
+    if (answer.status == TKRDR_SW_STORAGE || answer.status == TKRDR_SW_COMM) {
+      hold_->endNow();
+    } else {
+      hold_->afterCommand();
+    }
+    return answer;
   }
 
-  std::shared_ptr<SharedToken> shared_;
+  // A reset is a command of its own; the token is given back before it.
+  int reset() override {
+    std::lock_guard lock(hold_->cardMutex());
+    hold_->endNow();
+    return resetOf(*token_, path_);
+  }
+
+  std::vector<std::uint8_t> atr() override {
+    std::lock_guard lock(hold_->cardMutex());
+    return atrOf(*token_);
+  }
+
+ private:
+  int begin() override {
+    if (token_->beginExclusive()) return 0;
+    storageFailed(*token_, path_);
+    return TKRDR_SW_STORAGE;
+  }
+  void end() override { token_->endExclusive(); }
+
+  std::unique_ptr<vtoken::Token> token_;
   std::string path_;
+  std::optional<TransactionHold> hold_;  // its mutex guards the token
 };
 
 }  // namespace
 
-std::shared_ptr<Backend> openFileTokenBackend(const std::string& path) {
+std::shared_ptr<Backend> openFileTokenBackend(const std::string& path, HoldTiming timing) {
   try {
-    auto shared = std::make_shared<SharedToken>();
-    shared->token = vtoken::Token::openFile(path);
-    if (!shared->token) return nullptr;
-    return std::make_shared<TokenBackend>(std::move(shared), path);
+    auto token = vtoken::Token::openFile(path);
+    if (!token) return nullptr;
+    return std::make_shared<FileTokenBackend>(std::move(token), path, timing);
   } catch (const vtoken::TokenError& error) {
     reportRefusedFile(path, error.what());
     return nullptr;
@@ -136,7 +203,7 @@ std::shared_ptr<Backend> openMemoryTokenBackend(const std::string& port) {
       if (!fresh->token) return nullptr;
       found = tokens.emplace(port, std::move(fresh)).first;
     }
-    return std::make_shared<TokenBackend>(found->second, std::string());
+    return std::make_shared<MemoryTokenBackend>(found->second);
   } catch (...) {
     return nullptr;
   }

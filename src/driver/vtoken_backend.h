@@ -5,13 +5,15 @@
 #include <string>
 
 #include "backend.h"
+#include "hold_policy.h"
 
 namespace tkrdr {
 
 // A backend over the token file at path (created factory-fresh when missing).
 // Returns nullptr when the file cannot be used; the reason goes to stderr once
-// per path.
-std::shared_ptr<Backend> openFileTokenBackend(const std::string& path);
+// per path. The token's lock is kept across commands sent back to back (see
+// hold_policy.h), as the PC/SC backend keeps its reader transaction.
+std::shared_ptr<Backend> openFileTokenBackend(const std::string& path, HoldTiming timing = kTokenHoldTiming);
 
 // A backend over the in-memory token of the named port. The token lives for
 // the process (until resetInMemoryTokens), so closing and reopening the port

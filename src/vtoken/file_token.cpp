@@ -49,9 +49,29 @@ class FileToken final : public CardToken {
     return lastError_;
   }
 
+  bool beginExclusive() override {
+    std::lock_guard guard(mutex_);
+    lastError_.clear();
+    if (held_) return true;
+    try {
+      held_.emplace(store_.lock());
+      return true;
+    } catch (const std::exception& e) {
+      lastError_ = e.what();
+    } catch (...) {
+      lastError_ = "token file " + store_.path() + ": unexpected failure";
+    }
+    return false;
+  }
+
+  void endExclusive() override {
+    std::lock_guard guard(mutex_);
+    held_.reset();
+  }
+
   CardState snapshot() override {
     std::lock_guard guard(mutex_);
-    const auto lock = store_.lock();
+    const auto lock = lockUnlessHeld();
     return current().state;
   }
 
@@ -102,7 +122,7 @@ class FileToken final : public CardToken {
   void update(Change change, bool record = false) {
     lastError_.clear();
     try {
-      const auto lock = store_.lock();
+      const auto lock = lockUnlessHeld();
       Current now = current();
       change(now.state);
       EncodedState after = encodeState(now.state);
@@ -120,8 +140,15 @@ class FileToken final : public CardToken {
     }
   }
 
+  // The token's lock for one command, unless beginExclusive() holds it.
+  std::optional<TokenStore::Lock> lockUnlessHeld() {
+    if (held_) return std::nullopt;
+    return store_.lock();
+  }
+
   mutable std::mutex mutex_;
   TokenStore store_;
+  std::optional<TokenStore::Lock> held_;  // kept by beginExclusive()
   std::optional<Cached> cached_;
   std::string lastError_;
 };

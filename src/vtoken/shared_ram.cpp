@@ -4,7 +4,6 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +27,8 @@ namespace {
 //          32  u32      length of the RAM part
 //          36  64 bytes the RAM part (state_codec.h)
 //          100 16 bytes the start of the SHA-256 of bytes 0 to 36 + length
+//   384  i64      when the token's lock file was let go (steady clock, ns),
+//                 0 while it is held
 //   512  u16 length, then the token file's canonical path
 constexpr std::array<std::uint8_t, 8> kMagic = {'P', 'E', 'L', 'U', '7', 'R', 'A', 'M'};
 constexpr std::uint32_t kLayout = 1;
@@ -39,6 +40,7 @@ constexpr std::size_t kRamOffset = 36;
 constexpr std::size_t kMaxRam = 64;
 constexpr std::size_t kCheckOffset = kRamOffset + kMaxRam;
 constexpr std::size_t kCheckLength = 16;
+constexpr std::size_t kFreedAtOffset = 384;
 constexpr std::size_t kPathOffset = 512;
 constexpr std::size_t kMaxPath = kFileSize - kPathOffset - 2;
 constexpr const char* kNamePrefix = "pelu7-vtoken.1.";
@@ -59,10 +61,6 @@ std::uint32_t loadU32(const std::uint8_t* at) {
 }
 
 void storeU32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
-
-std::atomic_ref<std::uint32_t> activeSlot(std::uint8_t* data) {
-  return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(data + kActiveOffset));
-}
 
 // The canonical path of the token file: its folder with every link resolved,
 // and its own name (the file itself is never a link).
@@ -108,7 +106,12 @@ std::string SharedRam::nameFor(const std::string& tokenPath) {
 void SharedRam::attach() {
   // A forked child opens its own: a lock taken through the parent's open
   // file would be the parent's lock too.
-  if (mapping_.isOpen() && openedBy_ == platform::processId() && mapping_.stillNamed()) return;
+  if (mapping_.isOpen() && openedBy_ == platform::processId() && mapping_.stillNamed()) {
+    // Shortened by another program: told once, then used with its size
+    // restored (its record gone: the card as after a reset).
+    if (mapping_.shortened()) failed("has been shortened by another program", {});
+    return;
+  }
   if (name_.empty()) name_ = nameFor(tokenPath_);
   bool created = false;
   const platform::FileError error = mapping_.open(name_, kFileSize, created);
@@ -130,12 +133,18 @@ void SharedRam::attach() {
   if (created) removeLeftovers();
 }
 
-std::optional<SharedRam::Record> SharedRam::read() const {
-  std::uint8_t* data = mapping_.data();
-  if (data == nullptr || !std::equal(kMagic.begin(), kMagic.end(), data) || loadU32(data + 8) != kLayout) {
-    return std::nullopt;
-  }
-  const std::uint8_t* slot = data + kSlotsOffset + kSlotSize * (activeSlot(data).load(std::memory_order_acquire) & 1);
+// The whole header and both slots in one read, under the lock: no writer is
+// at work meanwhile.
+std::optional<SharedRam::Record> SharedRam::read() {
+  std::array<std::uint8_t, kSlotsOffset + 2 * kSlotSize> head{};
+  if (const platform::FileError error = mapping_.readAt(0, head.data(), head.size())) failed("cannot be read", error);
+  const std::uint8_t* data = head.data();
+  struct Wipe {
+    std::array<std::uint8_t, kSlotsOffset + 2 * kSlotSize>& bytes;
+    ~Wipe() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+  } wipe{head};
+  if (!std::equal(kMagic.begin(), kMagic.end(), data) || loadU32(data + 8) != kLayout) return std::nullopt;
+  const std::uint8_t* slot = data + kSlotsOffset + kSlotSize * (loadU32(data + kActiveOffset) & 1);
   const std::uint32_t ramLength = loadU32(slot + 32);
   if (ramLength > kMaxRam) return std::nullopt;
   const auto check = slotCheck(slot, ramLength);
@@ -146,31 +155,74 @@ std::optional<SharedRam::Record> SharedRam::read() const {
   return record;
 }
 
+// Each piece is written with one call: the slot, then the slot in use (an
+// aligned 4-byte write, whole or not at all), so that a process killed at any
+// point leaves the previous record or the new one.
 void SharedRam::write(const Digest& digest, std::span<const std::uint8_t> ram) {
-  std::uint8_t* data = mapping_.data();
-  if (data == nullptr || ram.size() > kMaxRam) throw TokenError("token file " + tokenPath_ + ": card memory unusable");
-  const bool setUp = std::equal(kMagic.begin(), kMagic.end(), data) && loadU32(data + 8) == kLayout;
+  if (!mapping_.isOpen() || ram.size() > kMaxRam) throw TokenError("token file " + tokenPath_ + ": card memory unusable");
+  std::array<std::uint8_t, kSlotsOffset> head{};
+  if (const platform::FileError error = mapping_.readAt(0, head.data(), head.size())) failed("cannot be read", error);
+  const bool setUp = std::equal(kMagic.begin(), kMagic.end(), head.begin()) && loadU32(head.data() + 8) == kLayout;
+  const auto put = [&](std::size_t offset, const std::uint8_t* bytes, std::size_t length) {
+    if (const platform::FileError error = mapping_.writeAt(offset, bytes, length)) failed("cannot be written", error);
+  };
   if (!setUp) {
     const std::string path = canonicalPath(tokenPath_);
     const std::size_t length = path.size() <= kMaxPath ? path.size() : 0;
-    data[kPathOffset] = static_cast<std::uint8_t>(length);
-    data[kPathOffset + 1] = static_cast<std::uint8_t>(length >> 8);
-    std::memcpy(data + kPathOffset + 2, path.data(), length);
-    storeU32(data + 8, kLayout);
+    std::vector<std::uint8_t> named(2 + length);
+    named[0] = static_cast<std::uint8_t>(length);
+    named[1] = static_cast<std::uint8_t>(length >> 8);
+    std::memcpy(named.data() + 2, path.data(), length);
+    put(kPathOffset, named.data(), named.size());
+    std::uint8_t layout[4];
+    storeU32(layout, kLayout);
+    put(8, layout, sizeof layout);
   }
-  const std::uint32_t next = (activeSlot(data).load(std::memory_order_relaxed) & 1) ^ 1;
-  std::uint8_t* slot = data + kSlotsOffset + kSlotSize * next;
-  std::copy(digest.begin(), digest.end(), slot);
-  storeU32(slot + 32, static_cast<std::uint32_t>(ram.size()));
-  std::copy(ram.begin(), ram.end(), slot + kRamOffset);
-  auto check = slotCheck(slot, static_cast<std::uint32_t>(ram.size()));
-  std::copy(check.begin(), check.begin() + kCheckLength, slot + kCheckOffset);
+  const std::uint32_t next = (loadU32(head.data() + kActiveOffset) & 1) ^ 1;
+  std::array<std::uint8_t, kSlotSize> slot{};
+  std::copy(digest.begin(), digest.end(), slot.begin());
+  storeU32(slot.data() + 32, static_cast<std::uint32_t>(ram.size()));
+  std::copy(ram.begin(), ram.end(), slot.begin() + kRamOffset);
+  auto check = slotCheck(slot.data(), static_cast<std::uint32_t>(ram.size()));
+  std::copy(check.begin(), check.begin() + kCheckLength, slot.begin() + kCheckOffset);
   OPENSSL_cleanse(check.data(), check.size());
-  activeSlot(data).store(next, std::memory_order_release);
+  put(kSlotsOffset + kSlotSize * next, slot.data(), slot.size());
+  OPENSSL_cleanse(slot.data(), slot.size());
+  std::uint8_t active[4];
+  storeU32(active, next);
+  put(kActiveOffset, active, sizeof active);
   // The slot left behind is wiped: an SSF33 key lives no longer than it must.
-  std::uint8_t* old = data + kSlotsOffset + kSlotSize * (next ^ 1);
-  OPENSSL_cleanse(old, kSlotSize);
-  if (!setUp) std::copy(kMagic.begin(), kMagic.end(), data);
+  put(kSlotsOffset + kSlotSize * (next ^ 1), slot.data(), slot.size());
+  if (!setUp) put(0, kMagic.data(), kMagic.size());
+}
+
+// A shared file that cannot be read or written whole (another program
+// shortened it, or the memory file system is full) fails the command with an
+// error naming it. Its size is restored first (the locks taken on it stay),
+// so the next command finds a card whose RAM was lost, as after a reset.
+void SharedRam::failed(const std::string& what, const platform::FileError& error) {
+  const std::string where = platform::sharedMappingPath(name_);
+  (void)mapping_.restoreSize();
+  throw TokenError("token file " + tokenPath_ + ": its shared card memory " + where + " " + what +
+                   (error.detail.empty() ? "" : ": " + error.detail));
+}
+
+void SharedRam::noteLockTaken() {
+  const std::int64_t held = 0;
+  (void)mapping_.writeAt(kFreedAtOffset, &held, sizeof held);
+}
+
+void SharedRam::noteLockFreed() {
+  const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+  (void)mapping_.writeAt(kFreedAtOffset, &now, sizeof now);
+}
+
+std::chrono::nanoseconds SharedRam::lockFreeFor() {
+  std::int64_t freedAt = 0;
+  if (mapping_.readAt(kFreedAtOffset, &freedAt, sizeof freedAt) || freedAt <= 0) return {};
+  const auto since = std::chrono::steady_clock::duration(freedAt);
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return now > since ? std::chrono::duration_cast<std::chrono::nanoseconds>(now - since) : std::chrono::nanoseconds{};
 }
 
 // Shared files whose token file is gone (removed, or on a medium no longer

@@ -1,7 +1,7 @@
 // The card's RAM (security state, current file, last challenge, SSF33 key)
 // shared by every process of the user that uses one token file, without
 // writing the token file: a small shared file in the machine's memory
-// (platform/file_mapping.h), lost when the machine stops, as a card's RAM
+// (platform/file_mapping.h, read and written with system calls), lost when the machine stops, as a card's RAM
 // is lost when it is unplugged. The token file itself is replaced only when
 // its EEPROM changes; see README.md, "Token files", for the whole design.
 //
@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -49,15 +50,30 @@ class SharedRam {
     Digest digest{};
     SecureBytes ram;
   };
-  std::optional<Record> read() const;
+  // Under the lock. Throws TokenError when the shared file cannot be read.
+  std::optional<Record> read();
   // Records the RAM of the token file version `digest`. Under the lock.
+  // Throws TokenError when the shared file cannot be written.
   void write(const Digest& digest, std::span<const std::uint8_t> ram);
+
+  // The token lock's turns (token_store.cpp): when the lock file was last let
+  // go and whether it was taken since, noted by its holders. Best effort:
+  // a note that cannot be written or read only delays a waiter.
+  void noteLockTaken();
+  void noteLockFreed();
+  // How long the lock file has been free and untaken; zero when it is held
+  // or nothing says.
+  std::chrono::nanoseconds lockFreeFor();
+
+  // The shared file's name (attach() first).
+  const std::string& name() const { return name_; }
 
   // The name of the shared file of a token file (for tests and tools).
   static std::string nameFor(const std::string& tokenPath);
 
  private:
   void removeLeftovers() const;
+  [[noreturn]] void failed(const std::string& what, const platform::FileError& error);
 
   std::string tokenPath_;
   std::string name_;

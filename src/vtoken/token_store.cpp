@@ -26,6 +26,13 @@ constexpr std::size_t kMaxFileLength = 1 << 20;
 // How often a waiting process tries the lock again. Short, so that whoever
 // is next in line takes the lock as soon as it is let go.
 constexpr std::chrono::milliseconds kLockRetry{1};
+// How long the lock file may stay free, untaken, before a waiter goes past
+// the turnstile: the turnstile's holder tries every kLockRetry, so a live one
+// takes it well within this.
+constexpr std::chrono::milliseconds kStalledTurn{50};
+// A holder killed while it held the lock file notes nothing: a waiter that
+// has not had its turn after this long tries the lock file directly too.
+constexpr std::chrono::milliseconds kLongTurnWait{1000};
 
 using Clock = std::chrono::steady_clock;
 
@@ -111,6 +118,7 @@ TokenStore::TokenStore(std::string path, std::chrono::milliseconds lockWait)
 
 TokenStore::Lock::~Lock() {
   if (file_.isOpen()) {
+    if (ram_ != nullptr) ram_->noteLockFreed();
     platform::unlock(file_);
   }
   if (held_ != nullptr) {
@@ -118,15 +126,25 @@ TokenStore::Lock::~Lock() {
   }
 }
 
-// Waiting is fair: whoever waits holds the turnstile (a lock on the shared
-// card memory) while it waits for the lock file, and releases it once it
-// has the lock. A process that lets the lock go must take the turnstile
-// again before the lock, so it cannot take the lock back from the one that
-// waits; the one holding the turnstile is served next. Both are kernel locks
-// (flock), let go when their holder dies. Both are tried every millisecond
-// rather than waited for in the kernel, so that the wait stays bounded: a
-// holder that never lets go (a stopped process, or one of another user on a
-// file shared by mistake) ends in an error, not a hang.
+// Waiting is fair: whoever waits first takes the turnstile (a lock on the
+// shared card memory) and keeps it while it waits for the lock file, and
+// releases it once it has the lock. A process that lets the lock go must take
+// the turnstile again before the lock, so it cannot take the lock back from
+// the one that waits; the one holding the turnstile is served next. Both are
+// kernel locks (flock), let go when their holder dies.
+//
+// The turnstile's holder needs nothing else from the others: should it stop
+// (SIGSTOP, a debugger), the lock file comes free and stays free with nobody
+// taking it. Every holder notes in the shared card memory when it lets the
+// lock file go, every taker that it has taken it; a waiter that finds the lock
+// file free for longer than kStalledTurn goes past the turnstile and takes
+// the lock file directly. A stopped waiter so costs the others that delay
+// once per release, and never an error.
+//
+// Both locks are tried every millisecond rather than waited for in the
+// kernel, so that the wait stays bounded: a holder that never lets go (a
+// stopped holder, or one of another user on a file shared by mistake) ends in
+// an error that names what is held, not a hang.
 TokenStore::Lock TokenStore::lock() const {
   sharedRam_.attach();
   const std::string lockPath = path_ + ".lock";
@@ -147,29 +165,56 @@ TokenStore::Lock TokenStore::lock() const {
     checkedFile(path_, what, file);
   }
   const auto start = Clock::now();
-  const auto take = [&](const platform::File& lockable) {
-    for (;;) {
-      const platform::FileError error = platform::tryLockExclusive(lockable);
-      if (error.problem != platform::FileProblem::kBusy) return error;
-      if (Clock::now() - start >= lockWait_) return platform::FileError{platform::FileProblem::kTimedOut, {}, 0};
-      std::this_thread::sleep_for(kLockRetry);
-    }
-  };
-  const auto failed = [&](const platform::FileError& error) {
+  const auto timedOut = [&] { return Clock::now() - start >= lockWait_; };
+  const auto failed = [&](const platform::FileError& error, const std::string& held) {
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     if (error.problem == platform::FileProblem::kTimedOut) {
-      fail(path_, "cannot lock " + lockPath + ": held by another process (or by several in turn) all through a wait of " +
-                      std::to_string(waited.count()) + " ms");
+      fail(path_, "cannot lock " + lockPath + ": " + held + " all through a wait of " + std::to_string(waited.count()) +
+                      " ms");
     }
     fail(path_, "cannot lock " + lockPath + ": " + error.detail);
   };
-  if (turnstile != nullptr) {
-    if (const platform::FileError error = take(*turnstile)) failed(error);
+  const std::string mainHeld = "held by another process (or by several in turn)";
+  // In turn behind the turnstile; false when the lock file was taken directly
+  // past a stalled turnstile.
+  bool inTurn = turnstile == nullptr;
+  while (!inTurn) {
+    const platform::FileError error = platform::tryLockExclusive(*turnstile);
+    if (!error) {
+      inTurn = true;
+      break;
+    }
+    if (error.problem != platform::FileProblem::kBusy) failed(error, {});
+    if (sharedRam_.lockFreeFor() >= kStalledTurn || Clock::now() - start >= kLongTurnWait) {
+      const platform::FileError direct = platform::tryLockExclusive(*main);
+      if (!direct) {
+        sharedRam_.noteLockTaken();
+        return Lock(std::move(file), nullptr, &sharedRam_);
+      }
+      if (direct.problem != platform::FileProblem::kBusy) failed(direct, {});
+    }
+    if (timedOut()) {
+      failed(platform::FileError{platform::FileProblem::kTimedOut, {}, 0},
+             mainHeld + " or waited for in turn ahead of this one (" + platform::sharedMappingPath(sharedRam_.name()) +
+                 ")");
+    }
+    std::this_thread::sleep_for(kLockRetry);
   }
-  const platform::FileError error = take(*main);
+  platform::FileError error;
+  for (;;) {
+    error = platform::tryLockExclusive(*main);
+    if (error.problem != platform::FileProblem::kBusy) break;
+    if (timedOut()) {
+      error = platform::FileError{platform::FileProblem::kTimedOut, {}, 0};
+      break;
+    }
+    std::this_thread::sleep_for(kLockRetry);
+  }
   if (turnstile != nullptr) platform::unlock(*turnstile);
-  if (error) failed(error);
-  return main == &file ? Lock(std::move(file), nullptr) : Lock(platform::File(), main);
+  if (error) failed(error, mainHeld);
+  if (main != &file) return Lock(platform::File(), main, nullptr);
+  sharedRam_.noteLockTaken();
+  return Lock(std::move(file), nullptr, &sharedRam_);
 }
 
 std::optional<LoadedState> TokenStore::load() const {

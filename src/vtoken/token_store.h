@@ -62,8 +62,10 @@ class TokenStore {
   // Holds the exclusive lock until destroyed.
   class Lock {
    public:
-    Lock(platform::File file, const platform::File* held) : file_(std::move(file)), held_(held) {}
-    Lock(Lock&& other) noexcept : file_(std::move(other.file_)), held_(std::exchange(other.held_, nullptr)) {}
+    Lock(platform::File file, const platform::File* held, SharedRam* ram)
+        : file_(std::move(file)), held_(held), ram_(ram) {}
+    Lock(Lock&& other) noexcept
+        : file_(std::move(other.file_)), held_(std::exchange(other.held_, nullptr)), ram_(other.ram_) {}
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
     ~Lock();
@@ -71,6 +73,7 @@ class TokenStore {
    private:
     platform::File file_;
     const platform::File* held_;
+    SharedRam* ram_;  // told when the lock file is let go
   };
 
   const std::string& path() const { return path_; }

@@ -1,7 +1,7 @@
-// An uncontended take and release cost no system call: in a child where
-// every system call but write and exit traps (and is counted and refused), a
-// take and a release of a lock that the child has used before succeed
-// without a trap.
+// An uncontended take and release cost no system call but the look at the
+// lock object's size (fstat): in a child where every system call but write,
+// exit and fstat traps (and is counted and refused), a take and a release of
+// a lock that the child has used before succeed without a trap.
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <signal.h>
@@ -25,7 +25,8 @@ volatile sig_atomic_t trappedSystemCalls = 0;
 void countSystemCall(int) { trappedSystemCalls = trappedSystemCalls + 1; }
 
 // From now on, every system call of the calling process but write, exit,
-// exit_group and the return from a signal handler fails and is counted.
+// exit_group, fstat and the return from a signal handler fails and is
+// counted.
 // False when the filter could not be installed.
 bool trapAllButWriteAndExit() {
   struct sigaction action {};
@@ -33,10 +34,12 @@ bool trapAllButWriteAndExit() {
   if (sigaction(SIGSYS, &action, nullptr) != 0) return false;
   sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 4, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit, 3, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 2, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_rt_sigreturn, 1, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_write, 6, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit, 5, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 4, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_rt_sigreturn, 3, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fstat, 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_newfstatat, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
@@ -47,7 +50,7 @@ bool trapAllButWriteAndExit() {
 
 class LockSystemCallsTest : public locktest::LockFixture {};
 
-TEST_F(LockSystemCallsTest, AnUncontendedTakeAndReleaseMakeNoSystemCall) {
+TEST_F(LockSystemCallsTest, AnUncontendedTakeAndReleaseMakeNoSystemCallButASizeCheck) {
   ChildProcess child([](Channel& test) {
     void* lock = nullptr;
     if (VORN_DAL_CreateMutex(&lock) != 0) return 1;

@@ -33,11 +33,14 @@ struct Tampering {
 
 void PrintTo(const Tampering& tampering, std::ostream* out) { *out << tampering.name; }
 
-// A record of a holder, with a session that no process holds.
+// A record of a holder, with a session that no process holds (given out, as
+// every session in the owner word has been).
 void recordHolder(SharedLockState& state, const platform::posix::ProcessRecord& holder) {
   state.holder = holder;
-  state.session = state.lastSession + 1000;
+  state.lastSession += 1000;
+  state.session = state.lastSession;
   state.owner = state.session;
+  state.ownerCheck = ~state.owner;
 }
 
 const Tampering kTamperings[] = {
@@ -78,6 +81,15 @@ const Tampering kTamperings[] = {
        state.session = 0;
      },
      0, 0, 0},
+    // An owner word without its mark (written over, or a taker that ended
+    // between its two stores): never taken over, given up on in time.
+    {"OwnerWithoutItsMark",
+     [](const std::string&, SharedLockState& state) {
+       recordHolder(state, platform::posix::currentProcess());
+       state.session = 0;
+       state.ownerCheck = 0;
+     },
+     0, VORN_DAL_ERR_LOCK, 0},
     // A live process id without the start time that tells it from a
     // process that took over a recycled id.
     {"HolderWithoutStartTime",

@@ -91,16 +91,41 @@ Session::Session(const ParsedArgs& args) {
 }
 
 Session::~Session() {
-  if (!opened_) return;
-  if (port_) {
-    table_.FinalizeEx(0);
-  } else {
-    VORN_DAL_Finalize();
+  if (opened_) {
+    if (port_) {
+      table_.FinalizeEx(0);
+    } else {
+      VORN_DAL_Finalize();
+    }
   }
+  // After the token is closed: the next program finds the card free.
+  if (lock_ != nullptr) {
+    VORN_DAL_UnLockMutex(lock_);
+    VORN_DAL_DestroyMutex(lock_);
+  }
+}
+
+// A lock that cannot be had leaves the tool working as before (each of its
+// commands to the card is still whole), with a word on stderr.
+void Session::takeLock() {
+  void* lock = nullptr;
+  if (const int rc = VORN_DAL_CreateMutex(&lock); rc != 0) {
+    std::cerr << "pelu7: warning: the library's lock between programs cannot be opened (" << rc
+              << "); going on without it\n";
+    return;
+  }
+  if (const int rc = VORN_DAL_LockMutex(lock); rc != 0) {
+    std::cerr << "pelu7: warning: the library's lock between programs cannot be taken (" << rc
+              << "); going on without it\n";
+    VORN_DAL_DestroyMutex(lock);
+    return;
+  }
+  lock_ = lock;
 }
 
 void Session::open() {
   if (opened_) return;
+  if (lock_ == nullptr) takeLock();
   if (port_) {
     check(table_.InitializeEx(*port_ - 1), "open token");
   } else {

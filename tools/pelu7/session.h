@@ -29,15 +29,22 @@ class Session {
 
   // Opens the token (once): the chosen port through the function table's
   // InitializeEx, else the library's default ports. DalError on failure.
+  // The library's lock between processes is taken first and held until the
+  // session ends, so that the tool's operation is whole beside other
+  // programs that share the token the same way (the PKCS#11 module does);
+  // the caller reads every PIN before, never while holding it.
   void open();
 
   // The port name in use, e.g. "USB1", when a port was chosen.
   std::optional<std::string> portName() const;
 
  private:
+  void takeLock();
+
   DalFunctionList table_{};
   std::optional<int> port_;  // USB port number
   bool opened_ = false;
+  void* lock_ = nullptr;  // the library's lock, held while the token is open
 };
 
 // 1 (super user) or 2 (user) for "so" or "user". UsageError otherwise.

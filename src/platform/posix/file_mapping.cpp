@@ -1,8 +1,8 @@
 #include "platform/file_mapping.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,24 +61,51 @@ FileError SharedMapping::open(const std::string& name, std::size_t size, bool& c
   if (info.st_uid != ::geteuid()) return FileError{FileProblem::kOtherOwner, {}, info.st_uid};
   if ((info.st_mode & 0077) != 0 && ::fchmod(fdOf(file), 0600) != 0) return systemError();
   // A file just made by another process may not have its size yet; growing
-  // it is the same for whoever does it first.
-  if (static_cast<std::size_t>(info.st_size) < size && ::ftruncate(fdOf(file), static_cast<off_t>(size)) != 0) {
-    return systemError();
+  // it is the same for whoever does it first. Its memory is reserved, so a
+  // full /dev/shm is told now (ENOSPC), not at a later write.
+  if (const int error = ::posix_fallocate(fdOf(file), 0, static_cast<off_t>(size)); error != 0) {
+    return systemError(error);
   }
-  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fdOf(file), 0);
-  if (data == MAP_FAILED) return systemError();
   file_ = std::move(file);
-  data_ = static_cast<std::uint8_t*>(data);
   size_ = size;
   return {};
 }
 
 void SharedMapping::close() {
-  if (data_ != nullptr) ::munmap(data_, size_);
   data_ = nullptr;
   size_ = 0;
-  mapping_ = -1;  // a Windows object; the descriptor is all POSIX needs
+  mapping_ = -1;  // Windows objects; the descriptor is all POSIX needs
   file_.reset();
+}
+
+bool SharedMapping::shortened() const {
+  struct stat info {};
+  return ::fstat(fdOf(file_), &info) == 0 && static_cast<std::size_t>(info.st_size) < size_;
+}
+
+FileError SharedMapping::restoreSize() const {
+  if (const int error = ::posix_fallocate(fdOf(file_), 0, static_cast<off_t>(size_)); error != 0) return systemError(error);
+  return {};
+}
+
+FileError SharedMapping::readAt(std::size_t offset, void* out, std::size_t length) const {
+  ssize_t got;
+  do {
+    got = ::pread(fdOf(file_), out, length, static_cast<off_t>(offset));
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return systemError();
+  if (static_cast<std::size_t>(got) != length) return FileError{FileProblem::kSystem, "it has been shortened", 0};
+  return {};
+}
+
+FileError SharedMapping::writeAt(std::size_t offset, const void* bytes, std::size_t length) const {
+  ssize_t put;
+  do {
+    put = ::pwrite(fdOf(file_), bytes, length, static_cast<off_t>(offset));
+  } while (put < 0 && errno == EINTR);
+  if (put < 0) return systemError();
+  if (static_cast<std::size_t>(put) != length) return FileError{FileProblem::kSystem, "short write", 0};
+  return {};
 }
 
 bool SharedMapping::stillNamed() const {

@@ -23,6 +23,9 @@ class NamedLock {
   // True when a fork left the handle without a description of its own; the
   // next take through it tries again to get one.
   std::atomic<bool> needsSession{false};
+  // True when the last release through this handle woke a waiter, which its
+  // next take lets go first.
+  std::atomic<bool> wokeWaiter{false};
   // The earlier description of this handle, kept open after a fork while
   // the take made through it still holds the lock; -1 when none.
   int heldFd = -1;

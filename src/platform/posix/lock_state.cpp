@@ -22,7 +22,7 @@ constexpr std::uint32_t kLockMagic = 0x53564431;  // "SVD1"
 // object instead of misreading it.
 // The layout's number is also part of the object's name, so that an object
 // an older build left behind is never met by this one.
-constexpr std::uint32_t kLockLayout = 4;
+constexpr std::uint32_t kLockLayout = 5;
 constexpr std::uint32_t kLockVersion = (kLockLayout << 16) | sizeof(SharedLockState);
 
 // flock on the object, released on scope exit. It must be released
@@ -48,6 +48,7 @@ class CreationLock {
 bool initialiseState(SharedLockState& state) {
   std::memset(static_cast<void*>(&state), 0, sizeof state);
   state.version = kLockVersion;
+  state.ownerCheck = ~std::uint32_t{0};
   std::atomic_ref<std::uint32_t>(state.magic).store(kLockMagic, std::memory_order_release);
   return true;
 }
@@ -130,6 +131,19 @@ bool openLockObject(const char* path, LockObject& object) {
   object.state = state;
   object.file = std::move(sessions);
   return true;
+}
+
+bool objectSound(const LockObject& object) {
+  struct stat info {};
+  if (object.state == nullptr || fstat(object.fd(), &info) != 0 ||
+      static_cast<std::uint64_t>(info.st_size) != sizeof(SharedLockState)) {
+    return false;
+  }
+  SharedLockState& state = *object.state;
+  const auto load = [](std::uint32_t& word) { return std::atomic_ref<std::uint32_t>(word).load(std::memory_order_relaxed); };
+  const std::uint32_t last = load(state.lastSession);
+  return load(state.magic) == kLockMagic && load(state.version) == kLockVersion && last <= kLastSession &&
+         (load(state.owner) & ~kSleeping) <= last && load(state.session) <= last;
 }
 
 void closeLockObject(LockObject& object) {

@@ -43,12 +43,16 @@ struct SharedLockState {
   // The holder's process, recorded by the taker just after it took the lock;
   // `session` says which take the record belongs to (written last).
   std::uint32_t session;
-  std::uint32_t reserved;
+  // The complement of the owner word's session, stored by whoever changed
+  // the owner word right after it (~0 once free). A session in the owner word
+  // without its complement beside it is a word written over by another
+  // program (or a taker caught between its two stores): never taken over.
+  std::uint32_t ownerCheck;
   ProcessRecord holder;
 };
 
 // The file name of the lock object of user `uid` for `stem` ("/" and the
-// lock's name): the stem, "." and the uid, and the layout ("/SemVornDal.0.v4").
+// lock's name): the stem, "." and the uid, and the layout ("/SemVornDal.0.v5").
 std::string lockObjectName(const std::string& stem, uid_t uid);
 
 // One handle's view of the object: its mapping and its own open file
@@ -66,6 +70,13 @@ struct LockObject {
 // the object found is not a plain file of the calling user with mode 0600 and
 // a sound state.
 bool openLockObject(const char* path, LockObject& object);
+
+// Whether the object may be touched and trusted right now: it still has the
+// state's size (a shortened object would fault, SIGBUS, where its mapping
+// lies beyond its end), and its magic, version and numbers are ones this
+// library writes (another program of the user may have written over it).
+// A lock whose object fails this is neither taken nor released.
+bool objectSound(const LockObject& object);
 void closeLockObject(LockObject& object);
 
 // Sleeps until the owner word moves on from `seen`, a release wakes this

@@ -2,6 +2,7 @@
 // design in src/platform/README.md).
 #include "platform/named_lock.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// How long a take gives way to the waiter that the handle's last release
+// woke (see lockNamedLock); far above the time a woken process takes to run
+// even on a loaded machine, short beside any operation on the card.
+constexpr milliseconds kHandOverGrace{5};
+
 std::atomic<bool> failNextAllocation{false};
 std::string lockObjectStem;  // empty: "/" and the name asked for
 std::atomic<milliseconds::rep> uncheckedHoldLimitMs{milliseconds(kUncheckedHoldLimit).count()};
@@ -35,6 +41,20 @@ NamedLock* allocateHandle() {
 std::atomic_ref<std::uint32_t> ownerWord(SharedLockState& state) { return std::atomic_ref<std::uint32_t>(state.owner); }
 
 std::uint32_t sessionOf(const NamedLock& handle) { return handle.session.load(std::memory_order_relaxed); }
+
+std::atomic_ref<std::uint32_t> ownerCheck(SharedLockState& state) {
+  return std::atomic_ref<std::uint32_t>(state.ownerCheck);
+}
+
+// Marks the owner word's session as written by this library (see
+// SharedLockState::ownerCheck).
+void markOwner(SharedLockState& state, std::uint32_t session) {
+  ownerCheck(state).store(~session, std::memory_order_release);
+}
+
+bool ownerMarked(SharedLockState& state, std::uint32_t session) {
+  return ownerCheck(state).load(std::memory_order_acquire) == ~session;
+}
 
 // Records the calling process as the holder that took the lock in `session`.
 // Each field is stored on its own (a waiter may read them at the same time);
@@ -87,9 +107,12 @@ Liveness holderLiveness(NamedLock& handle, std::uint32_t session, const ProcessR
 // still sleep.
 bool tryTakeFree(NamedLock& handle, bool sleeping) {
   std::uint32_t expected = 0;
-  return ownerWord(*handle.object.state)
-      .compare_exchange_strong(expected, sessionOf(handle) | (sleeping ? kSleeping : 0), std::memory_order_acquire,
-                               std::memory_order_relaxed);
+  if (!ownerWord(*handle.object.state)
+           .compare_exchange_strong(expected, sessionOf(handle) | (sleeping ? kSleeping : 0),
+                                    std::memory_order_acquire, std::memory_order_relaxed))
+    return false;
+  markOwner(*handle.object.state, sessionOf(handle));
+  return true;
 }
 
 std::string objectStemFor(const char* name) {
@@ -141,7 +164,18 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept {
 
 bool lockNamedLock(NamedLock& handle) noexcept {
   if (handle.needsSession.load(std::memory_order_relaxed) && !renewSession(handle)) return false;
+  if (!objectSound(handle.object)) return false;
   SharedLockState& state = *handle.object.state;
+  // This handle's last release woke a waiter: that waiter goes first. The
+  // lock stays free only as long as the woken process takes to run, so this
+  // take gives way until someone else has taken it (or for kHandOverGrace at
+  // most: the woken one may have been stopped or killed). Without it, a
+  // program that takes the lock again right after its release would take it
+  // back every time before the woken one runs.
+  if (handle.wokeWaiter.exchange(false, std::memory_order_relaxed)) {
+    const Clock::time_point until = Clock::now() + kHandOverGrace;
+    while (ownerWord(state).load(std::memory_order_acquire) == 0 && Clock::now() < until) sched_yield();
+  }
   if (tryTakeFree(handle, false)) {
     recordHolder(state, sessionOf(handle), thisProcess());
     return true;
@@ -156,18 +190,27 @@ bool lockNamedLock(NamedLock& handle) noexcept {
   std::uint32_t uncheckedSession = 0;
   bool slept = false;
   for (;;) {
+    // Looked at again after every sleep: the object may have been shortened
+    // or written over meanwhile, and a damaged one never admits a holder.
+    if (!objectSound(handle.object)) return false;
     std::uint32_t seen = ownerWord(state).load(std::memory_order_acquire);
     if (seen == 0) {
       if (tryTakeFree(handle, slept)) break;
       continue;
     }
     const std::uint32_t session = seen & ~kSleeping;
-    const Liveness holder = holderLiveness(handle, session, self);
+    // An owner word without its mark is one no sound take leaves for longer
+    // than between its two stores: waited for as a holder that cannot be
+    // checked, never taken over.
+    const Liveness holder =
+        ownerMarked(state, session) ? holderLiveness(handle, session, self) : Liveness::kUnknown;
     if (holder == Liveness::kEnded) {
       // Take over, keeping the word's kSleeping for the waiters.
       if (ownerWord(state).compare_exchange_strong(seen, sessionOf(handle) | (seen & kSleeping),
-                                                   std::memory_order_acquire, std::memory_order_relaxed))
+                                                   std::memory_order_acquire, std::memory_order_relaxed)) {
+        markOwner(state, sessionOf(handle));
         break;
+      }
       continue;
     }
     if (holder == Liveness::kUnknown) {
@@ -203,8 +246,15 @@ bool lockNamedLock(NamedLock& handle) noexcept {
 bool unlockNamedLock(NamedLock& handle) noexcept {
   // Whoever holds it, and also when nobody does: a free lock stays free. The
   // record of the last holder stays: a free lock is not looked at.
+  if (!objectSound(handle.object)) return false;
   SharedLockState& state = *handle.object.state;
-  if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) wakeOneWaiter(state);
+  // The mark first: a taker that comes after the exchange marks its own, and
+  // no mark of this release may land after it.
+  markOwner(state, 0);
+  if ((ownerWord(state).exchange(0, std::memory_order_release) & kSleeping) != 0) {
+    wakeOneWaiter(state);
+    handle.wokeWaiter.store(true, std::memory_order_relaxed);
+  }
   // Descriptions kept for a take that this release ended.
   if (anyKept()) sweepKept();
   return true;

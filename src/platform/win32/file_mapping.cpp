@@ -1,5 +1,8 @@
 #include "platform/file_mapping.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "native_file.h"
 
 namespace platform {
@@ -64,6 +67,35 @@ void SharedMapping::close() {
   size_ = 0;
   file_.reset();
 }
+
+// A mapped file cannot be shortened on Windows: the view is always whole.
+FileError SharedMapping::readAt(std::size_t offset, void* out, std::size_t length) const {
+  if (data_ == nullptr || offset > size_ || length > size_ - offset) return FileError{FileProblem::kSystem, "out of range", 0};
+  if (length == sizeof(std::uint32_t) && offset % sizeof(std::uint32_t) == 0) {
+    const std::uint32_t value =
+        std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(data_ + offset)).load(std::memory_order_acquire);
+    std::memcpy(out, &value, sizeof value);
+    return {};
+  }
+  std::memcpy(out, data_ + offset, length);
+  return {};
+}
+
+FileError SharedMapping::writeAt(std::size_t offset, const void* bytes, std::size_t length) const {
+  if (data_ == nullptr || offset > size_ || length > size_ - offset) return FileError{FileProblem::kSystem, "out of range", 0};
+  if (length == sizeof(std::uint32_t) && offset % sizeof(std::uint32_t) == 0) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(data_ + offset)).store(value, std::memory_order_release);
+    return {};
+  }
+  std::memcpy(data_ + offset, bytes, length);
+  return {};
+}
+
+bool SharedMapping::shortened() const { return false; }
+
+FileError SharedMapping::restoreSize() const { return {}; }
 
 // Nobody can remove the file while it is open here.
 bool SharedMapping::stillNamed() const { return true; }

@@ -51,4 +51,22 @@
  * and its count to *respLen.
  */
 
+/* A fifth function, optional for the library that uses a driver:
+ *
+ * ICC_release(): gives back at once every card that this process keeps to
+ * itself between commands (a PC/SC transaction, a virtual token's lock), so
+ * that another program's first command goes through without waiting for the
+ * idle gap. A card that another thread of the process is using right now is
+ * left to its idle gap. Returns 0. The library calls it, when the driver
+ * exports it, as it releases its lock between processes, and looks it up at
+ * run time, so a driver without it still works.
+ */
+#ifdef __cplusplus
+extern "C" {
+#endif
+TKRDR_EXPORT int TKRDR_CALL ICC_release(void);
+#ifdef __cplusplus
+}
+#endif
+
 #endif /* TKRDR_H */

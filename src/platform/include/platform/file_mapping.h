@@ -1,7 +1,12 @@
 // Small files kept in the machine's memory, shared by name between the
-// caller's processes and mapped into each of them; they are lost when the
-// machine stops. For state that several processes share but that must not
-// outlive the machine.
+// caller's processes; they are lost when the machine stops. For state that
+// several processes share but that must not outlive the machine.
+//
+// They are read and written with calls that fail cleanly, never through
+// memory that could fault: on POSIX a file of /dev/shm shortened by anyone,
+// or a full /dev/shm, would kill a program that touched a mapping of it
+// (SIGBUS). Their memory is reserved when they are made, so a full /dev/shm
+// is an error of open().
 //
 // Names are the caller's user's own: two users' files of one name are
 // distinct. POSIX: files NAME.uUID in /dev/shm (where shm_open keeps its
@@ -26,15 +31,28 @@ class SharedMapping {
   SharedMapping& operator=(const SharedMapping&) = delete;
   ~SharedMapping() { close(); }
 
-  // Maps `size` bytes of the shared file `name` (a plain file name), made
-  // zero-filled where nothing is; `created` tells whether this call made it.
-  // kSymbolicLink, kNotRegular or kOtherOwner refuse what another put there.
+  // Opens the shared file `name` (a plain file name) with at least `size`
+  // bytes, made zero-filled where nothing is; `created` tells whether this
+  // call made it. kSymbolicLink, kNotRegular or kOtherOwner refuse what
+  // another put there; kSystem tells a full memory file system.
   FileError open(const std::string& name, std::size_t size, bool& created);
   void close();
 
-  bool isOpen() const { return data_ != nullptr; }
-  std::uint8_t* data() const { return data_; }
+  bool isOpen() const { return size_ != 0; }
   std::size_t size() const { return size_; }
+  // Reads `length` bytes at `offset`; kSystem when the file no longer holds
+  // them all (it was shortened).
+  FileError readAt(std::size_t offset, void* out, std::size_t length) const;
+  // Writes `length` bytes at `offset` in one call (so a 4-byte aligned value
+  // is never seen half written); kSystem when the system refuses (a full
+  // memory file system where the file was shortened meanwhile).
+  FileError writeAt(std::size_t offset, const void* bytes, std::size_t length) const;
+  // Whether the file is now shorter than the size it was opened with
+  // (another program shortened it).
+  bool shortened() const;
+  // Gives a file that was shortened its size back, zero-filled where it was
+  // cut, and reserves its memory again.
+  FileError restoreSize() const;
   // The open file, for locking.
   const File& file() const { return file_; }
   // False once the file has been removed from its folder: the mapping is

@@ -37,11 +37,12 @@ NamedLockOpening openNamedLock(const char* name, NamedLock*& lock) noexcept;
 
 // Takes the lock, waiting while another holder may still be at work. False
 // when the operating system fails the wait or the holder cannot be decided
-// in time, as on a damaged lock object (the lock is then not taken).
+// in time, and at once when the lock object has been shortened or written
+// over (the lock is then not taken).
 bool lockNamedLock(NamedLock& lock) noexcept;
 
-// Frees the lock, whoever holds it. False when the operating system fails it
-// (the POSIX lock cannot fail here).
+// Frees the lock, whoever holds it. False when the operating system fails it,
+// or (POSIX) when the lock object has been shortened or written over.
 bool unlockNamedLock(NamedLock& lock) noexcept;
 
 // Gives the handle back. A lock taken through it stays held.

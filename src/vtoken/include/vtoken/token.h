@@ -51,9 +51,19 @@ class Token {
   virtual void reset() = 0;
   // The answer-to-reset bytes.
   virtual std::vector<std::uint8_t> atr() const = 0;
-  // Why the last transmit() or reset() could not use the token file; empty
-  // when it could (always empty for an in-memory token).
+  // Why the last transmit(), reset() or beginExclusive() could not use the
+  // token file; empty when it could (always empty for an in-memory token).
   virtual std::string lastError() const { return {}; }
+
+  // Keeps the token to this object across the commands that follow, until
+  // endExclusive(): another process's commands on the same token file wait
+  // meanwhile, as another program's wait for a card held in a reader
+  // transaction. Waiting for the token is fair and bounded as for one
+  // command. False when the token cannot be had; lastError() tells why.
+  // Nothing to do for an in-memory token, which one process alone uses.
+  virtual bool beginExclusive() { return true; }
+  // Gives the token back to other processes. Never fails.
+  virtual void endExclusive() {}
 };
 
 }  // namespace vtoken
