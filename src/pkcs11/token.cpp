@@ -51,7 +51,7 @@ std::string serialOf(TokenIdentity identity, const std::optional<TokenInfoRecord
 PinTries triesShown(const Slot& slot, const PinTries& own, Role role) {
   if (slot.view.identity == 0) return own;
   const platform::PinTriesSeen seen = platform::pinTriesSeen(slot.view.identity, pinRoleOf(role));
-  if (seen.left < 0 && !seen.locked) return own.locked || own.left >= 0 ? PinTries{} : own;
+  if (seen.left < 0 && !seen.locked) return own;
   return PinTries{seen.left, seen.locked};
 }
 

@@ -1,36 +1,49 @@
 // The shared PIN generations: a table of 256 records of 32 bytes behind a
 // 16-byte header (identity, the user's and the security officer's PIN
-// generations, the tries word, when the record was last used), in one shared file of the user. A record is claimed for an
-// identity with a compare-and-swap on its first field; its generation and
-// its tries word are then changed with atomic operations only.
+// generations, the tries word, when the record was last used), read and
+// written with file calls (never through a mapping that could fault) under
+// the shared file's exclusive lock.
 #include "platform/pin_generations.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "platform/file_mapping.h"
+#include "platform/file_store.h"
 
 namespace platform {
 namespace {
 
 constexpr char kFileName[] = "pelu7-pins";
-constexpr std::uint32_t kMagic = 0x50375031;  // "P7P1": this layout
+constexpr std::uint32_t kMagic = 0x50375032;  // "P7P2": this layout
 constexpr std::size_t kRecords = 256;
 constexpr std::size_t kHeaderSize = 16;
-constexpr std::size_t kRecordSize = 32;
-constexpr std::size_t kFileSize = kHeaderSize + kRecords * kRecordSize;
+constexpr std::size_t kFileSize = kHeaderSize + kRecords * 32;
+constexpr int kLockAttempts = 200000;  // a holder keeps it for two small file calls
 
 // The tries word: one byte per role, 0 not known, kLocked, or kKnown | left.
 constexpr std::uint32_t kKnown = 0x40;
 constexpr std::uint32_t kLocked = 0x80;
 
+struct Entry {
+  std::uint64_t identity = 0;
+  std::uint32_t userGeneration = 0;
+  std::uint32_t soGeneration = 0;
+  std::uint32_t tries = 0;
+  std::uint32_t lastUsed = 0;  // seconds since the epoch, wrapping
+  std::uint32_t unused[2] = {0, 0};
+
+  std::uint32_t& generation(PinRole role) { return role == PinRole::kUser ? userGeneration : soGeneration; }
+};
+static_assert(sizeof(Entry) == 32);
+
 struct Table {
-  std::atomic<std::uint8_t*> base{nullptr};  // published once mapped
-  std::mutex opening;
-  SharedMapping mapping;
+  std::mutex use;
+  SharedMapping file;
   bool failed = false;
 };
 
@@ -39,91 +52,65 @@ Table& table() {
   return *shared;
 }
 
-// The mapped table, or nullptr where the shared file cannot be had. The
-// opening lock is only tried: a child of fork whose parent had a thread
-// inside it goes on without the table rather than wait for ever.
-std::uint8_t* mapped() {
-  Table& t = table();
-  if (std::uint8_t* base = t.base.load()) return base;
-  std::unique_lock<std::mutex> guard(t.opening, std::try_to_lock);
-  if (!guard.owns_lock() || t.failed) return nullptr;
-  if (std::uint8_t* base = t.base.load()) return base;
-  bool created = false;
-  if (t.mapping.open(kFileName, kFileSize, created)) {
-    t.failed = true;
-    return nullptr;
-  }
-  std::atomic_ref<std::uint32_t> magic(*reinterpret_cast<std::uint32_t*>(t.mapping.data()));
-  std::uint32_t expected = 0;
-  if (!magic.compare_exchange_strong(expected, kMagic) && expected != kMagic) {
-    // Not our table: nothing is shared rather than something misread.
-    t.mapping.close();
-    t.failed = true;
-    return nullptr;
-  }
-  t.base.store(t.mapping.data());
-  return t.mapping.data();
-}
-
-struct Record {
-  std::atomic_ref<std::uint64_t> identity;
-  std::atomic_ref<std::uint32_t> userGeneration;
-  std::atomic_ref<std::uint32_t> soGeneration;
-  std::atomic_ref<std::uint32_t> tries;
-  std::atomic_ref<std::uint32_t> lastUsed;  // seconds since the epoch, wrapping
-
-  std::atomic_ref<std::uint32_t>& generation(PinRole role) {
-    return role == PinRole::kUser ? userGeneration : soGeneration;
-  }
-};
-
-Record recordAt(std::uint8_t* base, std::size_t index) {
-  std::uint8_t* at = base + kHeaderSize + index * kRecordSize;
-  return Record{std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(at)),
-                std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(at + 8)),
-                std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(at + 12)),
-                std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(at + 16)),
-                std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(at + 20))};
-}
-
 std::uint32_t now() {
   return static_cast<std::uint32_t>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-Record used(Record record) {
-  record.lastUsed.store(now());
-  return record;
-}
-
-// The record of an identity; `claim` makes one, taking over the record used
-// longest ago when the table is full (its token's programs then find no
-// generation and end their logins rather than try a PIN). nullopt: none.
-std::optional<Record> find(std::uint64_t identity, bool claim) {
-  if (identity == 0) return std::nullopt;
-  std::uint8_t* base = mapped();
-  if (base == nullptr) return std::nullopt;
-  const std::size_t home = identity % kRecords;
-  for (std::size_t step = 0; step < kRecords; ++step) {
-    Record record = recordAt(base, (home + step) % kRecords);
-    std::uint64_t held = record.identity.load();
-    if (held == identity) return used(record);
-    if (held != 0) continue;
-    if (!claim) return std::nullopt;
-    if (record.identity.compare_exchange_strong(held, identity) || held == identity) return used(record);
+// Runs `work` on the record of `identity` (claimed when `claim`, taking over
+// the record used longest ago when the table is full) under the file's lock,
+// writing it back when `work` returns true. False when the table cannot be
+// had or the identity has no record and none was to be made.
+template <class Work>
+bool withRecord(std::uint64_t identity, bool claim, Work work) {
+  if (identity == 0) return false;
+  Table& t = table();
+  std::unique_lock<std::mutex> guard(t.use, std::try_to_lock);  // a child of fork never waits for ever
+  if (!guard.owns_lock() || t.failed) return false;
+  bool created = false;
+  if (!t.file.isOpen() && t.file.open(kFileName, kFileSize, created)) {
+    t.failed = true;
+    return false;
   }
-  if (!claim) return std::nullopt;
-  std::size_t oldest = home;
+  int attempts = 0;
+  while (tryLockExclusive(t.file.file())) {
+    if (++attempts >= kLockAttempts) return false;
+    std::this_thread::yield();
+  }
+  struct Unlock {
+    const File& file;
+    ~Unlock() { unlock(file); }
+  } unlocker{t.file.file()};
+  std::uint32_t magic = 0;
+  if (t.file.readAt(0, &magic, sizeof magic)) return false;
+  std::vector<Entry> entries(kRecords);
+  if (magic != kMagic) {
+    // New, or of another layout (an earlier version): started afresh, which
+    // only makes kept PINs be dropped, never presented.
+    if (t.file.writeAt(kHeaderSize, entries.data(), kRecords * sizeof(Entry))) return false;
+    magic = kMagic;
+    if (t.file.writeAt(0, &magic, sizeof magic)) return false;
+  }
+  if (t.file.readAt(kHeaderSize, entries.data(), kRecords * sizeof(Entry))) return false;
+  std::optional<std::size_t> at;
+  std::optional<std::size_t> empty;
+  std::size_t oldest = 0;
   const std::uint32_t time = now();
-  for (std::size_t index = 0; index < kRecords; ++index) {
-    if (time - recordAt(base, index).lastUsed.load() > time - recordAt(base, oldest).lastUsed.load()) oldest = index;
+  for (std::size_t i = 0; i < kRecords; ++i) {
+    if (entries[i].identity == identity) at = i;
+    if (entries[i].identity == 0 && !empty) empty = i;
+    if (time - entries[i].lastUsed > time - entries[oldest].lastUsed) oldest = i;
   }
-  Record record = recordAt(base, oldest);
-  record.userGeneration.store(0);
-  record.soGeneration.store(0);
-  record.tries.store(0);
-  record.identity.store(identity);
-  return used(record);
+  if (!at) {
+    if (!claim) return work(nullptr), true;
+    at = empty.value_or(oldest);
+    entries[*at] = Entry{};
+    entries[*at].identity = identity;
+  }
+  Entry& entry = entries[*at];
+  entry.lastUsed = time;
+  work(&entry);
+  return !t.file.writeAt(kHeaderSize + *at * sizeof(Entry), &entry, sizeof entry);
 }
 
 unsigned shiftOf(PinRole role) { return role == PinRole::kUser ? 0 : 8; }
@@ -131,46 +118,53 @@ unsigned shiftOf(PinRole role) { return role == PinRole::kUser ? 0 : 8; }
 }  // namespace
 
 std::optional<std::uint32_t> pinGeneration(std::uint64_t identity, PinRole role) noexcept {
-  if (identity == 0 || mapped() == nullptr) return std::nullopt;
-  auto record = find(identity, false);
-  return record ? record->generation(role).load() : 0;
+  std::uint32_t generation = 0;
+  if (!withRecord(identity, false, [&](Entry* entry) {
+        if (entry != nullptr) generation = entry->generation(role);
+      })) {
+    return std::nullopt;
+  }
+  return generation;
 }
 
 std::uint32_t movePinGeneration(std::uint64_t identity, PinRole role) noexcept {
-  auto record = find(identity, true);
-  return record ? record->generation(role).fetch_add(1) + 1 : 0;
+  std::uint32_t generation = 0;
+  withRecord(identity, true, [&](Entry* entry) { generation = ++entry->generation(role); });
+  return generation;
 }
 
 std::uint32_t movePinGenerationFrom(std::uint64_t identity, PinRole role, std::uint32_t seen) noexcept {
-  auto record = find(identity, true);
-  if (!record) return 0;
-  std::uint32_t expected = seen;
-  if (record->generation(role).compare_exchange_strong(expected, seen + 1)) return seen + 1;
-  return expected;
+  std::uint32_t generation = 0;
+  withRecord(identity, true, [&](Entry* entry) {
+    if (entry->generation(role) == seen) ++entry->generation(role);
+    generation = entry->generation(role);
+  });
+  return generation;
 }
 
 PinTriesSeen pinTriesSeen(std::uint64_t identity, PinRole role) noexcept {
-  const auto record = find(identity, false);
-  if (!record) return {};
-  const std::uint32_t byte = record->tries.load() >> shiftOf(role) & 0xFF;
-  if ((byte & kLocked) != 0) return PinTriesSeen{0, true};
-  if ((byte & kKnown) != 0) return PinTriesSeen{static_cast<int>(byte & 0x0F), false};
-  return {};
+  PinTriesSeen seen;
+  withRecord(identity, false, [&](Entry* entry) {
+    if (entry == nullptr) return;
+    const std::uint32_t byte = entry->tries >> shiftOf(role) & 0xFF;
+    if ((byte & kLocked) != 0) seen = PinTriesSeen{0, true};
+    if ((byte & kKnown) != 0) seen = PinTriesSeen{static_cast<int>(byte & 0x0F), false};
+  });
+  return seen;
 }
 
 void notePinTries(std::uint64_t identity, PinRole role, PinTriesSeen seen) noexcept {
-  auto record = find(identity, seen.locked || seen.left >= 0);
-  if (!record) return;
   std::uint32_t byte = 0;
   if (seen.locked) {
     byte = kLocked;
   } else if (seen.left >= 0) {
     byte = kKnown | (static_cast<std::uint32_t>(seen.left) & 0x0F);
   }
-  const unsigned shift = shiftOf(role);
-  std::uint32_t word = record->tries.load();
-  while (!record->tries.compare_exchange_weak(word, (word & ~(0xFFu << shift)) | byte << shift)) {
-  }
+  withRecord(identity, byte != 0, [&](Entry* entry) {
+    if (entry == nullptr) return;
+    const unsigned shift = shiftOf(role);
+    entry->tries = (entry->tries & ~(0xFFu << shift)) | byte << shift;
+  });
 }
 
 }  // namespace platform

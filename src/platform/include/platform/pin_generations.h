@@ -10,10 +10,10 @@
 //
 // Kept in a small shared file of the user in the machine's memory
 // (platform/file_mapping.h: /dev/shm on POSIX systems, the user's temporary
-// folder on Windows), lost when the machine stops. Every field is read and
-// written with atomic operations, so no lock is needed; where the shared
-// file cannot be had, no generation is known and nothing is recorded (each
-// process then knows only what it saw itself).
+// folder on Windows), lost when the machine stops, read and written with
+// file calls under the file's exclusive lock; where the shared file cannot
+// be had, no generation is known and nothing is recorded (each process then
+// knows only what it saw itself).
 #pragma once
 
 #include <cstdint>
