@@ -93,7 +93,7 @@ std::optional<tkrdr::CardAnswer> RecordingHook::before(int, std::span<const std:
 }
 
 void RecordingHook::after(int, std::span<const std::uint8_t>, const tkrdr::CardAnswer& answer) {
-  recording_.back().data = answer.data;
+  recording_.back().data.assign(answer.data.begin(), answer.data.end());
   recording_.back().status = answer.status;
 }
 
@@ -117,7 +117,7 @@ std::optional<tkrdr::CardAnswer> ReplayHook::before(int, std::span<const std::ui
   if (command.size() != exchange.command.size() ||
       !std::equal(command.begin(), command.begin() + header, exchange.command.begin()))
     diverged_ = true;
-  return tkrdr::CardAnswer{exchange.data, exchange.status};
+  return tkrdr::CardAnswer{common::SecureBytes(exchange.data.begin(), exchange.data.end()), exchange.status};
 }
 
 }  // namespace bench

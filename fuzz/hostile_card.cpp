@@ -14,7 +14,8 @@ std::optional<tkrdr::CardAnswer> HostileCard::before(int, std::span<const std::u
     return answer;
   }
   answer.status = source_->u16();
-  answer.data = source_->bytes(source_->byte());
+  const std::vector<std::uint8_t> data = source_->bytes(source_->byte());
+  answer.data.assign(data.begin(), data.end());
   return answer;
 }
 

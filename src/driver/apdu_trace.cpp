@@ -15,7 +15,7 @@ constexpr const char* kTraceVariable = "PELU7_APDU_TRACE";
 constexpr const char* kSecretsVariable = "PELU7_APDU_TRACE_SECRETS";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-void appendHex(std::string& out, std::uint8_t byte) {
+void appendHex(common::SecureText& out, std::uint8_t byte) {
   out.push_back(kHexDigits[byte >> 4]);
   out.push_back(kHexDigits[byte & 0x0F]);
 }
@@ -52,9 +52,11 @@ void ApduTrace::record(std::span<const std::uint8_t> command, const CardAnswer& 
   secrets_.observe(command, answer.status);
 }
 
-std::string ApduTrace::commandLine(std::span<const std::uint8_t> command) const {
+// Lines are built in wiping text: with PELU7_APDU_TRACE_SECRETS=1 they show
+// PINs and keys, and answers may carry private-key results.
+common::SecureText ApduTrace::commandLine(std::span<const std::uint8_t> command) const {
   const std::size_t hideFrom = showSecrets_ ? command.size() : secrets_.secretOffset(command);
-  std::string line = "> ";
+  common::SecureText line = "> ";
   for (std::size_t i = 0; i < command.size(); ++i) {
     if (i >= hideFrom) {
       line += "**";
@@ -65,8 +67,8 @@ std::string ApduTrace::commandLine(std::span<const std::uint8_t> command) const 
   return line;
 }
 
-std::string ApduTrace::answerLine(const CardAnswer& answer) {
-  std::string line = "< ";
+common::SecureText ApduTrace::answerLine(const CardAnswer& answer) {
+  common::SecureText line = "< ";
   for (std::uint8_t byte : answer.data) appendHex(line, byte);
   char status[16];
   std::snprintf(status, sizeof status, "%04X", static_cast<unsigned>(answer.status));
@@ -76,9 +78,9 @@ std::string ApduTrace::answerLine(const CardAnswer& answer) {
 
 // One write per line, so that lines of several handles or processes that
 // append to the same file do not interleave.
-void ApduTrace::writeLine(const std::string& line) {
-  const std::string text = line + '\n';
-  platform::appendAll(file_, text.data(), text.size());  // best effort
+void ApduTrace::writeLine(common::SecureText line) {
+  line += '\n';
+  platform::appendAll(file_, line.data(), line.size());  // best effort
 }
 
 }  // namespace tkrdr

@@ -35,11 +35,11 @@ class ApduTrace {
   void noteReset() { secrets_.noteReset(); }
 
   // The two lines as written, without the newline (for tests).
-  std::string commandLine(std::span<const std::uint8_t> command) const;
-  static std::string answerLine(const CardAnswer& answer);
+  common::SecureText commandLine(std::span<const std::uint8_t> command) const;
+  static common::SecureText answerLine(const CardAnswer& answer);
 
  private:
-  void writeLine(const std::string& line);
+  void writeLine(common::SecureText line);
 
   platform::File file_;
   bool showSecrets_;

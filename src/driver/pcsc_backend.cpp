@@ -154,8 +154,11 @@ class PcscBackend : public Backend, private CardTransaction {
       rv = sent;
       return RawReply{statusForPcscError(sent), {}};
     }
-    if (receivedLength > sizeof received) return RawReply{TKRDR_SW_COMM, {}};
-    return RawReply{0, std::vector<std::uint8_t>(received, received + receivedLength)};
+    // The answer may carry a key: the stack copy is wiped once it is taken.
+    RawReply reply{TKRDR_SW_COMM, {}};
+    if (receivedLength <= sizeof received) reply = RawReply{0, common::SecureBytes(received, received + receivedLength)};
+    OPENSSL_cleanse(received, sizeof received);
+    return reply;
   }
 
   LONG reconnect(DWORD initialization) { return api_.reconnect(card_, initialization, &protocol_); }

@@ -88,8 +88,9 @@ int exchange(int handle, int cmdLen, const unsigned char* cmd, unsigned char* re
   const auto port = portTable().find(handle);
   if (!port) return TKRDR_SW_NO_HANDLE;
 
-  // A copy: callers may pass the same buffer for the command and the response.
-  const std::vector<std::uint8_t> command(cmd, cmd + cmdLen);
+  // A copy: callers may pass the same buffer for the command and the
+  // response. It may carry a PIN or a key, so it is wiped when it goes.
+  const common::SecureBytes command(cmd, cmd + cmdLen);
   ActiveHook hook;
   std::lock_guard lock(port->mutex);
   std::optional<CardAnswer> answer = hook.get() ? hook.get()->before(handle, command) : std::nullopt;

@@ -40,7 +40,7 @@ CardAnswer exchangeWithProcedureWords(std::span<const std::uint8_t> command, con
 
   const bool carriesNoData = command.size() == kHeaderLength || command.size() == kCaseTwoLength;
   if ((answer.status >> 8) == kSw1WrongLength && carriesNoData) {
-    std::vector<std::uint8_t> again(command.begin(), command.begin() + kHeaderLength);
+    common::SecureBytes again(command.begin(), command.begin() + kHeaderLength);
     again.push_back(static_cast<std::uint8_t>(answer.status & 0xFF));
     answer = CardAnswer{};
     if (!splitReply(send(again), answer, failure)) return CardAnswer{{}, failure};

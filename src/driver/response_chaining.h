@@ -16,7 +16,7 @@ namespace tkrdr {
 // SW1 SW2), or a driver failure (a TKRDR_SW_* value) when failure != 0.
 struct RawReply {
   int failure = 0;
-  std::vector<std::uint8_t> bytes;
+  common::SecureBytes bytes;  // wiped when it goes: answers may carry keys
 };
 
 using RawSend = std::function<RawReply(std::span<const std::uint8_t>)>;

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "card/vocabulary.h"
+#include "common/secure_buffer.h"
 
 namespace tkrdr {
 
 struct CardAnswer {
-  std::vector<std::uint8_t> data;  // response data, at most 255 bytes are delivered
+  common::SecureBytes data;  // response data, at most 255 bytes are delivered; wiped when it goes
   int status = card::kSwOk;        // SW1 SW2, or one of the driver's TKRDR_SW_* values
 };
 

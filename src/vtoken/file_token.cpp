@@ -1,8 +1,7 @@
 // A token whose card state lives in a token file shared by every process that
 // opens it, as one real card is shared through the reader service. Each
 // command runs under the file's lock on the state as it is now: the EEPROM
-// part kept from the last command when the file has not changed since (else
-// read again), the RAM part from the shared card memory. The file is
+// part read from the file, the RAM part from the shared card memory. The file is
 // replaced only when the EEPROM part changes, or when a command that compares
 // a secret must record its outcome.
 #include <mutex>
@@ -76,33 +75,17 @@ class FileToken final : public CardToken {
   }
 
  private:
-  // What this process last read or wrote of the file.
-  struct Cached {
-    CardState state;
-    SecureBytes eeprom;
-    FileVersion version;
-  };
-
   struct Current {
     CardState state;
     EncodedState encoded;
+    FileVersion version;
   };
 
-  // The card state now, under the lock: the EEPROM part from the cache when
-  // the file is still the version last seen, else from the file.
+  // The card state now, under the lock, read from the file with the card's
+  // RAM from the shared card memory. Nothing decoded is kept between
+  // commands: the card's PINs and keys stay in the file and leave no copy in
+  // the memory of the process (each copy made here is wiped when it goes).
   Current current() {
-    if (cached_) {
-      if (auto ram = store_.ramIfCurrent(cached_->version)) {
-        try {
-          Current now{cached_->state, {cached_->eeprom, std::move(*ram)}};
-          decodeRam(now.state, now.encoded.ram);
-          return now;
-        } catch (const StateFormatError&) {
-          // Damaged shared RAM: read everything again, which resets it.
-        }
-      }
-      cached_.reset();
-    }
     auto loaded = store_.load();
     if (!loaded) {
       throw TokenError("token file " + store_.path() + ": has disappeared");
@@ -110,8 +93,7 @@ class FileToken final : public CardToken {
     if (!loaded->ramShared) {
       store_.storeRam(loaded->version, loaded->encoded.ram);
     }
-    cached_ = Cached{loaded->state, loaded->encoded.eeprom, loaded->version};
-    return Current{std::move(loaded->state), std::move(loaded->encoded)};
+    return Current{std::move(loaded->state), std::move(loaded->encoded), loaded->version};
   }
 
   // Applies change to the card state under the lock and keeps what changed:
@@ -127,11 +109,9 @@ class FileToken final : public CardToken {
       change(now.state);
       EncodedState after = encodeState(now.state);
       if (record || after.eeprom != now.encoded.eeprom) {
-        cached_.reset();
-        const FileVersion version = store_.store(now.state, after);
-        cached_ = Cached{std::move(now.state), std::move(after.eeprom), version};
+        store_.store(now.state, after);
       } else if (after.ram != now.encoded.ram) {
-        store_.storeRam(cached_->version, after.ram);
+        store_.storeRam(now.version, after.ram);
       }
     } catch (const std::exception& e) {
       lastError_ = e.what();
@@ -149,7 +129,6 @@ class FileToken final : public CardToken {
   mutable std::mutex mutex_;
   TokenStore store_;
   std::optional<TokenStore::Lock> held_;  // kept by beginExclusive()
-  std::optional<Cached> cached_;
   std::string lastError_;
 };
 

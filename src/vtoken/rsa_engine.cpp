@@ -117,7 +117,7 @@ GeneratedRsaKey generateRsaKey1024() {
 
 // m1 = c^dP mod p, m2 = c^dQ mod q, h = qInv (m1 - m2) mod p, m = m2 + h q.
 RsaStatus rsaPrivateRaw(std::span<const std::uint8_t> record, std::span<const std::uint8_t> input,
-                        std::vector<std::uint8_t>& output) {
+                        SecureBytes& output) {
   BnCtx ctx(BN_CTX_secure_new(), BN_CTX_free);
   check(ctx != nullptr, "BN_CTX_secure_new failed");
   auto key = parseRecord(record, ctx.get());

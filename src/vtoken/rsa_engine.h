@@ -37,7 +37,7 @@ enum class RsaStatus { kOk, kNoValidKey, kInputOutOfRange };
 // does not hold a well-formed 1024-bit key, kInputOutOfRange when the input
 // is not below the modulus. Throws std::runtime_error when OpenSSL fails.
 RsaStatus rsaPrivateRaw(std::span<const std::uint8_t> record, std::span<const std::uint8_t> input,
-                        std::vector<std::uint8_t>& output);
+                        SecureBytes& output);
 
 // Whether record holds a well-formed 1024-bit key (for descriptions).
 bool holdsRsaKey(std::span<const std::uint8_t> record);

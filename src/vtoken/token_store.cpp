@@ -281,18 +281,6 @@ std::optional<LoadedState> TokenStore::load() const {
   return loaded;
 }
 
-std::optional<SecureBytes> TokenStore::ramIfCurrent(const FileVersion& version) const {
-  platform::FileIdentity now;
-  if (platform::identify(path_, now) || now != version.identity) {
-    return std::nullopt;
-  }
-  auto record = sharedRam_.read();
-  if (!record || record->digest != version.digest) {
-    return std::nullopt;
-  }
-  return std::move(record->ram);
-}
-
 void TokenStore::storeRam(const FileVersion& version, const SecureBytes& ram) const {
   sharedRam_.write(version.digest, ram);
 }

@@ -85,10 +85,6 @@ class TokenStore {
   // when there is no file. Throws TokenError naming the file and the problem
   // when it cannot be used.
   std::optional<LoadedState> load() const;
-  // The card's RAM when the file is still `version` and the shared card
-  // memory holds the RAM of that version: no read of the file. Under the
-  // lock.
-  std::optional<SecureBytes> ramIfCurrent(const FileVersion& version) const;
   // Replaces the file with this state (its RAM part without the secrets,
   // see encodeRamForFile), durably, and shares its whole RAM. Under the lock.
   // Throws TokenError.

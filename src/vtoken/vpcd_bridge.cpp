@@ -127,8 +127,9 @@ ReadResult readExact(int fd, std::span<std::uint8_t> out, const std::atomic<bool
   return ReadResult::kOk;
 }
 
+// Messages carry PINs and keys: every copy is wiping.
 void writeMessage(int fd, std::span<const std::uint8_t> payload) {
-  std::vector<std::uint8_t> message;
+  common::SecureBytes message;
   message.reserve(payload.size() + 2);
   message.push_back(static_cast<std::uint8_t>(payload.size() >> 8));
   message.push_back(static_cast<std::uint8_t>(payload.size()));
@@ -166,7 +167,7 @@ void handleControl(Token& token, int fd, std::uint8_t control) {
 VpcdEnd serveOverVpcd(Token& token, const std::string& host, std::uint16_t port,
                       const std::atomic<bool>& stop) {
   const Socket socket(connectTo(host, port));
-  std::vector<std::uint8_t> message;
+  common::SecureBytes message;
   while (true) {
     std::array<std::uint8_t, 2> header{};
     ReadResult result = readExact(socket.get(), header, stop);
@@ -184,7 +185,7 @@ VpcdEnd serveOverVpcd(Token& token, const std::string& host, std::uint16_t port,
       handleControl(token, socket.get(), message[0]);
     } else if (!message.empty()) {
       const Answer answer = token.transmit(message);
-      std::vector<std::uint8_t> response = answer.data;
+      common::SecureBytes response = answer.data;
       response.push_back(static_cast<std::uint8_t>(answer.sw >> 8));
       response.push_back(static_cast<std::uint8_t>(answer.sw));
       writeMessage(socket.get(), response);

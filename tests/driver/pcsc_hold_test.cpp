@@ -9,6 +9,7 @@
 
 #include "driver/pcsc_backend.h"
 #include "driver/tkrdr.h"
+#include "support/secure_bytes_compare.h"
 #include "support/scripted_pcsc.h"
 
 namespace drivertest {

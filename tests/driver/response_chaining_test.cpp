@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/tkrdr.h"
+#include "support/secure_bytes_compare.h"
 
 namespace tkrdr {
 namespace {
@@ -35,7 +36,7 @@ class FakeReader {
   std::deque<RawReply> replies_;
 };
 
-RawReply ok(Bytes bytes) { return RawReply{0, std::move(bytes)}; }
+RawReply ok(const Bytes& bytes) { return RawReply{0, common::SecureBytes(bytes.begin(), bytes.end())}; }
 
 TEST(ResponseChaining, PlainAnswerPassesUnchanged) {
   FakeReader reader({ok({0x01, 0x02, 0x90, 0x00})});

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/apdu_trace.h"
+#include "support/secure_bytes_compare.h"
 
 namespace tkrdr {
 namespace {

@@ -1,6 +1,8 @@
 // Certificates and data objects kept in the module's files on the card:
 // stored, found, renamed, destroyed, and never written over another
 // program's file.
+#include <stdlib.h>
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -129,8 +131,8 @@ TEST_F(ObjectStoreTest, AForeignFileAtTheIndexNumberIsNeverWritten) {
   setenv("P11TEST_PIN", kUserPin, 1);
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
   ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file create 3 510 64 --read 0 --write 1"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --in-hex 466F726569676E"), 0);  // "Foreign"
+  ASSERT_EQ(runTool(tokenPath(), "file create 3 510 64 --read 0 --write 1 --force"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --in-hex 466F726569676E --force"), 0);  // "Foreign"
 
   CK_TOKEN_INFO info{};
   ASSERT_EQ(p11->C_GetTokenInfo(kSlot, &info), CKR_OK);
@@ -162,11 +164,12 @@ TEST_F(ObjectStoreTest, ADamagedIndexRecordIsDroppedNotTrusted) {
   ASSERT_EQ(attribute(session, pair.publicKey, CKA_LABEL), bytesOf("named"));
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
   // Another program overwrites the label bytes of the first record without
-  // its checksum, as a writer torn after its generation bump leaves them.
+  // its checksum, as a writer torn after its generation bump leaves them
+  // (the tool does so only when forced).
   setenv("P11TEST_PIN", kUserPin, 1);
   ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 8 --in-hex 7FFFFFF0"), 0);
-  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 42 --in-hex 58585858"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 8 --in-hex 7FFFFFF0 --force"), 0);
+  ASSERT_EQ(runTool(tokenPath(), "file write 3 510 --offset 42 --in-hex 58585858 --force"), 0);
 
   session = openSession();
   const auto keys = findClass(session, CKO_PUBLIC_KEY);
@@ -185,6 +188,31 @@ TEST_F(ObjectStoreTest, SessionObjectsVanishWithTheirSession) {
   ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
   CK_ATTRIBUTE query{CKA_VALUE, nullptr, 0};
   EXPECT_EQ(p11->C_GetAttributeValue(other, handle, &query, 1), CKR_OBJECT_HANDLE_INVALID);
+}
+
+}  // namespace
+}  // namespace p11test
+
+namespace p11test {
+namespace {
+
+// The pelu7 tool beside a running module: it refuses to change the module's
+// index and payload files, so the module's objects stay as they were.
+TEST_F(ObjectStoreTest, TheToolRefusesToChangeTheModulesFiles) {
+  loginUser(session);
+  CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+  ASSERT_EQ(createData("kept", CK_FALSE, &handle), CKR_OK);
+  setenv("P11TEST_PIN", kUserPin, 1);
+  ASSERT_EQ(runTool(tokenPath(), "login user --pin-env P11TEST_PIN"), 0);
+  for (const char* command : {"file write 3 510 --offset 20 --in-hex 00", "file write 3 509 --in-hex 00",
+                              "file delete 3 509", "file delete 3 510"}) {
+    EXPECT_EQ(runTool(tokenPath(), command), 1) << command;
+  }
+  restartModule();
+  session = openSession();
+  const auto found = findClass(session, CKO_DATA);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(attribute(session, found[0], CKA_VALUE), bytesOf("kept"));
 }
 
 }  // namespace

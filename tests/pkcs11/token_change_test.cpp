@@ -306,7 +306,7 @@ TEST_F(TokenChangeTest, TheToolsWriteToTheIndexIsSeenAndNeverUndone) {
   // The first index record (after the 16-byte header) cleared behind the
   // running module's back.
   runToolCommands("file write 3 510 --offset 16 --in-hex " + std::string(128, '0') +
-                  " --login user --pin-env P11TEST_PIN");
+                  " --login user --pin-env P11TEST_PIN --force");
   EXPECT_EQ(find(session, {attr(CKA_CLASS, dataClass)}).size(), 0u);
   create("second");
   restartModule();

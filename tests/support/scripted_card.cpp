@@ -22,7 +22,7 @@ ScriptedCard& ScriptedCard::answerNth(std::initializer_list<std::uint8_t> prefix
                                       std::vector<std::uint8_t> data) {
   std::lock_guard lock(mutex_);
   rules_.push_back(Rule{std::vector<std::uint8_t>(prefix), std::max(n, 1), 0,
-                        tkrdr::CardAnswer{std::move(data), status}});
+                        tkrdr::CardAnswer{common::SecureBytes(data.begin(), data.end()), status}});
   return *this;
 }
 
@@ -30,7 +30,7 @@ ScriptedCard& ScriptedCard::answerAll(std::initializer_list<std::uint8_t> prefix
                                       std::vector<std::uint8_t> data) {
   std::lock_guard lock(mutex_);
   rules_.push_back(
-      Rule{std::vector<std::uint8_t>(prefix), 0, 0, tkrdr::CardAnswer{std::move(data), status}});
+      Rule{std::vector<std::uint8_t>(prefix), 0, 0, tkrdr::CardAnswer{common::SecureBytes(data.begin(), data.end()), status}});
   return *this;
 }
 
@@ -89,7 +89,8 @@ void ScriptedCard::after(int handle, std::span<const std::uint8_t> command,
                          const tkrdr::CardAnswer& answer) {
   std::lock_guard lock(mutex_);
   exchanges_.push_back(Exchange{handle, std::vector<std::uint8_t>(command.begin(), command.end()),
-                                answer.data, answer.status, lastScripted_});
+                                std::vector<std::uint8_t>(answer.data.begin(), answer.data.end()), answer.status,
+                                lastScripted_});
   lastScripted_ = false;
 }
 

@@ -104,7 +104,7 @@ class AccessTest : public FileSystemTest, public ::testing::WithParamInterface<A
 
 TEST_P(AccessTest, ReadAccessByte) {
   const auto [accessByte, login, admitted] = GetParam();
-  ASSERT_EQ(sw(*token, concat(fromHex("80E06000072800 08"), {accessByte, 0xF0, 0xFF, 0xFF})), 0x9000);
+  ASSERT_EQ(sw(*token, concat(fromHex("80E06000072800 08"), Bytes{accessByte, 0xF0, 0xFF, 0xFF})), 0x9000);
   enterState(login);
   ASSERT_EQ(sw(*token, "00A40000026000"), 0x9000);
   EXPECT_EQ(sw(*token, "00B0000002"), admitted ? 0x9000 : 0x6982);
@@ -112,7 +112,7 @@ TEST_P(AccessTest, ReadAccessByte) {
 
 TEST_P(AccessTest, WriteAccessByte) {
   const auto [accessByte, login, admitted] = GetParam();
-  ASSERT_EQ(sw(*token, concat(fromHex("80E06000072800 08"), {0xF0, accessByte, 0xFF, 0xFF})), 0x9000);
+  ASSERT_EQ(sw(*token, concat(fromHex("80E06000072800 08"), Bytes{0xF0, accessByte, 0xFF, 0xFF})), 0x9000);
   enterState(login);
   ASSERT_EQ(sw(*token, "00A40000026000"), 0x9000);
   EXPECT_EQ(sw(*token, "00D6000002ABCD"), admitted ? 0x9000 : 0x6982);

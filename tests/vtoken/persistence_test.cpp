@@ -46,7 +46,7 @@ TEST_F(PersistenceTest, StateSurvivesInANewTokenObject) {
     ASSERT_EQ(sw(*token, "80E00002073D0150AAAAEFFF"), 0x9000);
     const Answer generated = send(*token, "80CE000200");
     ASSERT_EQ(generated.sw, 0x9000);
-    modulus = generated.data;
+    modulus.assign(generated.data.begin(), generated.data.end());
     ASSERT_EQ(sw(*token, verifyCommand(0x02, fromHex("0000000000000000"))), 0x63C5);
   }
   const auto reopened = Token::openFile(path);

@@ -102,7 +102,7 @@ TEST_F(RsaTest, GeneratedModulusAndPrivateOperationAgreeWithOpenSsl) {
   const Answer signature = privateOperation(input);
   ASSERT_EQ(signature.sw, 0x9000);
   ASSERT_EQ(signature.data.size(), 128u);
-  EXPECT_EQ(toHex(rawRsa(publicKey.get(), signature.data, false, RSA_NO_PADDING)), toHex(input));
+  EXPECT_EQ(toHex(rawRsa(publicKey.get(), Bytes(signature.data.begin(), signature.data.end()), false, RSA_NO_PADDING)), toHex(input));
 
   // A second generation replaces the key.
   const Answer again = send(*token, "80CE000200");
@@ -141,7 +141,7 @@ TEST_F(RsaTest, FileWithoutWellFormedKeyIsRefused) {
   // Right tags and lengths, but an even p: not a key the card can use.
   Bytes record;
   for (const std::uint8_t tag : {0x71, 0x51, 0x70, 0x50, 0x49}) {
-    record = concat(concat(record, {tag, 0x40}), Bytes(64, tag == 0x70 ? 0xF2 : 0xF1));
+    record = concat(concat(record, Bytes{tag, 0x40}), Bytes(64, tag == 0x70 ? 0xF2 : 0xF1));
   }
   ASSERT_EQ(sw(*token, "00A40000020002"), 0x9000);
   ASSERT_EQ(sw(*token, concat(fromHex("00D60000F5"), Bytes(record.begin(), record.begin() + 245))), 0x9000);

@@ -2,6 +2,7 @@
 // hex, and the command sequences a host sends to authenticate and format.
 #pragma once
 
+#include "support/secure_bytes_compare.h"
 #include "support/test_util.h"
 #include "vtoken/token.h"
 
@@ -14,25 +15,28 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace vtoken::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+// What helpers take: plain bytes or the card's (wiping) answers alike.
+using ByteView = std::span<const std::uint8_t>;
 
 using testutil::fromHex;
-inline std::string toHex(const Bytes& bytes) { return testutil::toHex(bytes); }
+inline std::string toHex(ByteView bytes) { return testutil::toHex(bytes); }
 
-inline Bytes concat(Bytes a, const Bytes& b) {
+inline Bytes concat(Bytes a, ByteView b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-inline Answer send(Token& token, const Bytes& command) { return token.transmit(command); }
+inline Answer send(Token& token, ByteView command) { return token.transmit(command); }
 inline Answer send(Token& token, const std::string& hexCommand) { return token.transmit(fromHex(hexCommand)); }
 inline std::uint16_t sw(Token& token, const std::string& hexCommand) { return send(token, hexCommand).sw; }
-inline std::uint16_t sw(Token& token, const Bytes& command) { return send(token, command).sw; }
+inline std::uint16_t sw(Token& token, ByteView command) { return send(token, command).sw; }
 
 // The card's transport key and a host's own external-authentication key.
 inline const Bytes kTransportKey = {'Q', 'Z', 'X', 'K', 'W', 'V', 'N', 'M', 'R', 'T', 'J', 'o', 'u', 'p', 'H', 'B'};
@@ -44,7 +48,7 @@ inline const Bytes kUnblockValue = fromHex("4444444444444444");
 
 // Two-key triple-DES ECB of one block with OpenSSL, the host's side of
 // external authentication.
-inline Bytes tripleDes(const Bytes& key, const Bytes& block) {
+inline Bytes tripleDes(ByteView key, ByteView block) {
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
   Bytes out(16);
   int len = 0;
@@ -58,18 +62,18 @@ inline Bytes tripleDes(const Bytes& key, const Bytes& block) {
 }
 
 // GET CHALLENGE, then EXTERNAL AUTHENTICATE with key 00; returns its status.
-inline std::uint16_t externalAuth(Token& token, const Bytes& key) {
+inline std::uint16_t externalAuth(Token& token, ByteView key) {
   const Answer challenge = send(token, "0084000008");
   EXPECT_EQ(challenge.sw, 0x9000);
   return sw(token, concat(fromHex("0082000008"), tripleDes(key, challenge.data)));
 }
 
-inline Bytes writeKeyCommand(std::uint8_t id, const std::string& typeAndAttributes, const Bytes& value) {
+inline Bytes writeKeyCommand(std::uint8_t id, const std::string& typeAndAttributes, ByteView value) {
   const Bytes body = concat(fromHex(typeAndAttributes), value);
   return concat({0x80, 0xD4, 0x01, id, static_cast<std::uint8_t>(body.size())}, body);
 }
 
-inline Bytes verifyCommand(std::uint8_t id, const Bytes& value) {
+inline Bytes verifyCommand(std::uint8_t id, ByteView value) {
   return concat({0x00, 0x20, 0x00, id, 0x08}, value);
 }
 

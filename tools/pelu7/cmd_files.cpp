@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "data_io.h"
 #include "pin_generation.h"
+#include "module_files.h"
 #include "tool_errors.h"
 
 namespace pelu7tool {
@@ -104,8 +105,11 @@ int fileCreate(const ParsedArgs& args, Session& session) {
   const int writeClass = accessClass(args, "write", 1);
   loginIfAsked(args, session);
   session.open();
+  const bool forced = guardModuleFile(args, file.type, file.number);
+  if (forced) moveModuleCounter();
   check(VORN_DAL_CreateUsrDataFile(file.type, file.number, size, readClass, writeClass), "create file");
   noteFileChange(file.type, file.number);
+  if (forced) moveModuleCounter();
   std::cout << "file " << file.type << "/" << file.number << " created, " << size << " bytes\n";
   return kExitOk;
 }
@@ -130,9 +134,12 @@ int fileWrite(const ParsedArgs& args, Session& session) {
   const Bytes data = dataToWrite(args);
   loginIfAsked(args, session);
   session.open();
+  const bool forced = guardModuleFile(args, file.type, file.number);
+  if (forced) moveModuleCounter();
   check(VORN_DAL_WriteUsrDataFile(file.type, file.number, offset, static_cast<int>(data.size()), data.data()),
         "write file");
   noteFileChange(file.type, file.number);
+  if (forced) moveModuleCounter();
   reportWritten(data.size(), offset);
   return kExitOk;
 }
@@ -142,8 +149,11 @@ int fileDelete(const ParsedArgs& args, Session& session) {
   const FileName file = fileName(args);
   loginIfAsked(args, session);
   session.open();
+  const bool forced = guardModuleFile(args, file.type, file.number);
+  if (forced) moveModuleCounter();
   check(VORN_DAL_DeleteUsrDataFile(file.type, file.number), "delete file");
   noteFileChange(file.type, file.number);
+  if (forced) moveModuleCounter();
   std::cout << "file " << file.type << "/" << file.number << " deleted\n";
   return kExitOk;
 }
@@ -163,20 +173,30 @@ void addFileCommands(std::vector<Command>& commands) {
   commands.push_back({"info-file", "write", "[--offset O] [--in FILE|--in-hex HEX] [--login user]",
                       "write the global information file (needs the user login)", kWriteDetails,
                       optionList({kOffsetOption, kInputOptions, kLoginOptions}), infoWrite});
-  commands.push_back({"file", "create", "TYPE NUMBER SIZE [--read C] [--write C] [--login user|so]",
+  commands.push_back({"file", "create", "TYPE NUMBER SIZE [--read C] [--write C] [--force] [--login user|so]",
                       "create a user data file",
                       "TYPE is 1, 2 or 3 and NUMBER 0 to 511. The access classes C for reading and\n"
-                      "writing are free (0), user (1) or so (2); by default free to read, user to write.\n",
-                      optionList({kClassOptions, kLoginOptions}), fileCreate});
+                      "writing are free (0), user (1) or so (2); by default free to read, user to write.\n"
+                      "Files 3/256 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
+                      "that carries its files: they are changed only with --force, which also moves the\n"
+                      "module's change counter so that running programs read the token again.\n",
+                      optionList({kClassOptions, kForceOption, kLoginOptions}), fileCreate});
   commands.push_back({"file", "read", "TYPE NUMBER --length L [--offset O] [--hex] [--out FILE]",
                       "read a user data file", std::string_view(kFileNaming),
                       optionList({kOffsetOption, kLengthOption, kOutputOptions, kLoginOptions}), fileRead});
-  commands.push_back({"file", "write", "TYPE NUMBER [--offset O] [--in FILE|--in-hex HEX] [--login user|so]",
-                      "write a user data file", kWriteDetails,
-                      optionList({kOffsetOption, kInputOptions, kLoginOptions}), fileWrite});
-  commands.push_back({"file", "delete", "TYPE NUMBER [--login user|so]", "mark a user data file deleted",
-                      "The file's number stays taken until the next format.\n", optionList({kLoginOptions}),
-                      fileDelete});
+  commands.push_back({"file", "write", "TYPE NUMBER [--offset O] [--in FILE|--in-hex HEX] [--force] [--login user|so]",
+                      "write a user data file",
+                      "The data comes from --in FILE (- for stdin, the default) or --in-hex HEX.\n"
+                      "Files 3/256 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
+                      "that carries its files: they are changed only with --force, which also moves the\n"
+                      "module's change counter so that running programs read the token again.\n",
+                      optionList({kOffsetOption, kInputOptions, kForceOption, kLoginOptions}), fileWrite});
+  commands.push_back({"file", "delete", "TYPE NUMBER [--force] [--login user|so]", "mark a user data file deleted",
+                      "The file's number stays taken until the next format.\n"
+                      "Files 3/256 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
+                      "that carries its files: they are changed only with --force, which also moves the\n"
+                      "module's change counter so that running programs read the token again.\n",
+                      optionList({kForceOption, kLoginOptions}), fileDelete});
 }
 
 }  // namespace pelu7tool

@@ -3,6 +3,7 @@
 //
 //   SecureBytes     a byte vector on the heap whose allocator wipes every
 //                   block it frees, so a reallocation leaves no stray copy;
+//   SecureText      the same for text (a trace line that shows a key);
 //   SecretBytes<N>  N bytes in place (on the stack), for code that must not
 //                   allocate, wiped when it goes out of scope.
 #pragma once
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace common {
@@ -37,6 +39,9 @@ struct CleansingAllocator {
 };
 
 using SecureBytes = std::vector<std::uint8_t, CleansingAllocator<std::uint8_t>>;
+// Short texts live inside the object itself (no allocation): keep secrets
+// in texts longer than that, or wipe the object too.
+using SecureText = std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>;
 
 template <std::size_t N>
 struct SecretBytes {

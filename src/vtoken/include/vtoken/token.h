@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "card/vocabulary.h"
+#include "common/secure_buffer.h"
 
 namespace vtoken {
 
 struct Answer {
-  std::vector<std::uint8_t> data;  // response data (at most 256 bytes)
+  // Response data (at most 256 bytes): it may carry a private-key result,
+  // so it is wiped when it goes.
+  common::SecureBytes data;
   std::uint16_t sw = card::kSwOk;  // status word SW1 SW2
 };
 
