@@ -113,15 +113,23 @@ IndexFile readIndexRecords(Card& card, const IndexFile& header) {
       case FileRead::Ok:
         break;
       case FileRead::Deleted:
-        return IndexFile{FileState::Foreign, {}, {}};
+        return IndexFile{FileState::Foreign, {}, {}, {}};
       case FileRead::Unreadable:
         // Shorter than the module's index: a file of our magic that short
         // is not ours.
-        return IndexFile{FileState::Foreign, {}, {}};
+        return IndexFile{FileState::Foreign, {}, {}, {}};
     }
   }
   if (auto index = decodeIndex(whole)) return *index;
-  return IndexFile{FileState::Foreign, {}, {}};
+  return IndexFile{FileState::Foreign, {}, {}, {}};
+}
+
+std::optional<std::uint32_t> moveChangeCounter(Card& card) {
+  const IdentityRead found = readIdentityFile(card);
+  if (found.state != FileState::Ours) return std::nullopt;  // no identity: the index generation alone tells
+  const auto counter = common::encodeChangeCounter(found.changes + 1);
+  writeWhole(card, common::kIdentityFileNo, common::kChangeCounterOffset, Bytes(counter.begin(), counter.end()));
+  return found.changes + 1;
 }
 
 IndexFile readIndex(Card& card) { return readIndexRecords(card, readIndexHeader(card)); }
@@ -142,11 +150,13 @@ int recordsInUseAfter(const IndexFile& index, std::optional<std::size_t> slot) {
 
 void writeHeader(Card& card, IndexFile& index, std::optional<std::size_t> slot) {
   require(index.state == FileState::Ours, CKR_GENERAL_ERROR);
+  const auto counter = moveChangeCounter(card);
   IndexHeader next = index.header;
   ++next.generation;
   next.recordsInUse = recordsInUseAfter(index, slot);
   writeWhole(card, kIndexFileNo, 0, encodeIndexHeader(next));
   index.header = next;
+  index.counterAfterWrite = counter;
 }
 
 }  // namespace
@@ -180,6 +190,50 @@ std::size_t freeIndexSlot(const IndexFile& index) {
     if (index.records[i].kind == RecordKind::Free) return i;
   }
   fail(CKR_DEVICE_MEMORY);
+}
+
+TokenIdentity randomIdentity() {
+  TokenIdentity identity = 0;
+  while (identity == 0) {
+    unsigned char bytes[8];
+    require(RAND_bytes(bytes, sizeof bytes) == 1, CKR_FUNCTION_FAILED);
+    for (unsigned char byte : bytes) identity = identity << 8 | byte;
+  }
+  return identity;
+}
+
+IdentityRead readIdentityFile(Card& card) {
+  IdentityRead found;
+  unsigned char bytes[common::kIdentityFileSize];
+  switch (card.readFile(common::kIdentityFileNo, 0, bytes, sizeof bytes)) {
+    case FileRead::Unreadable:
+      return found;
+    case FileRead::Deleted:
+      found.state = FileState::Foreign;
+      return found;
+    case FileRead::Ok:
+      break;
+  }
+  const auto identity = common::decodeIdentity(bytes);
+  found.state = identity ? FileState::Ours : FileState::Foreign;
+  found.identity = identity.value_or(0);
+  if (identity) found.changes = common::decodeChangeCounter(bytes);
+  found.blank = common::blankIdentity(bytes);
+  return found;
+}
+
+IdentityRead makeIdentityFile(Card& card, const IdentityRead& found, TokenIdentity identity) {
+  if (found.state == FileState::Ours || (found.state == FileState::Foreign && !found.blank)) return found;
+  if (found.state == FileState::Absent) {
+    // A creation refused (another program made it first, or a full card)
+    // leaves what the token holds to the read below.
+    card.createFile(common::kIdentityFileNo, common::kIdentityFileSize, Access::Anybody, Access::Anybody);
+    const IdentityRead now = readIdentityFile(card);
+    if (now.state != FileState::Foreign || !now.blank) return now;
+  }
+  const auto bytes = common::encodeIdentity(identity);
+  if (card.writeFile(common::kIdentityFileNo, 0, bytes.data(), bytes.size()) != FileWrite::Ok) return IdentityRead{};
+  return readIdentityFile(card);
 }
 
 PayloadRead readPayload(Card& card, int fileNo, std::size_t knownSize) {

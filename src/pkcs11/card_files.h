@@ -7,6 +7,9 @@
 //   510  object index: fixed records naming key pairs, certificates and data
 //        objects with their CKA_ID and CKA_LABEL; anybody reads, the user
 //        writes.
+//   255  the token's identity and the change counter of these files
+//        (common/token_identity.h), shared with the pelu7 tool; anybody
+//        reads and writes it.
 //   509 and down  payloads: a certificate's DER or a data object's value;
 //        read by anybody, or only by the user for private objects.
 #pragma once
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "common/token_identity.h"
 
 namespace p11 {
 
@@ -50,6 +54,7 @@ struct IndexRecord {
   std::size_t payloadSize = 0;  // the payload file's size; 0 in records of earlier writers
   Bytes id;
   Bytes label;
+  bool operator==(const IndexRecord&) const = default;
 };
 
 enum class FileState { Absent, Ours, Foreign };
@@ -74,6 +79,8 @@ struct IndexFile {
   FileState state = FileState::Absent;
   IndexHeader header;
   std::vector<IndexRecord> records;  // kIndexRecords entries when Ours and read whole
+  // The change counter this process's own last write left (see card_view).
+  std::optional<std::uint32_t> counterAfterWrite;
 };
 
 struct Payload {
@@ -121,10 +128,33 @@ IndexFile readIndexRecords(Card& card, const IndexFile& header);
 // bumps the generation first; the user must be logged in.
 // CKR_TOKEN_WRITE_PROTECTED on a foreign index.
 void writeIndexRecord(Card& card, IndexFile& index, std::size_t slot, const IndexRecord& record);
+// Moves the change counter in the identity file (every writer of the
+// module's files does, before it writes); the counter now, nullopt when the
+// token has no identity file.
+std::optional<std::uint32_t> moveChangeCounter(Card& card);
 // Bumps the generation alone (before a change that writes no record).
 void bumpGeneration(Card& card, IndexFile& index);
 // A free record, or CKR_DEVICE_MEMORY.
 std::size_t freeIndexSlot(const IndexFile& index);
+
+using common::TokenIdentity;
+
+// The identity file as found: Ours with the identity, Absent, or Foreign
+// (another program's bytes, or a file marked deleted); blank when it was
+// made but never filled.
+struct IdentityRead {
+  FileState state = FileState::Absent;
+  TokenIdentity identity = 0;
+  std::uint32_t changes = 0;  // the change counter of the module's files
+  bool blank = false;
+};
+IdentityRead readIdentityFile(Card& card);
+TokenIdentity randomIdentity();
+// Fills the identity file with `identity` where the token has none yet (or
+// a blank one), making it when absent; returns the file as the token holds
+// it afterwards (another program may have been first), not Ours when none
+// can be had (a full card, a foreign file).
+IdentityRead makeIdentityFile(Card& card, const IdentityRead& found, TokenIdentity identity);
 
 struct PayloadRead {
   bool readable = false;           // false: absent, or private without the card's login

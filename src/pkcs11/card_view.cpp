@@ -1,5 +1,7 @@
 #include "card_view.h"
 
+#include <openssl/sha.h>
+
 #include "card.h"
 #include "card_login.h"
 #include "ck_error.h"
@@ -23,6 +25,51 @@ bool keysStillTheSame(Card& card, const CardView& view) {
   const auto& [lastId, modulus] = *view.moduli.rbegin();
   const auto now = card.publicModulus(lastId);
   return now && (usableModulus(*now) ? *now : Bytes{}) == modulus;
+}
+
+TokenIdentity fromBytes(const unsigned char* bytes) {
+  TokenIdentity identity = 0;
+  for (int i = 0; i < 8; ++i) identity = identity << 8 | bytes[i];
+  return identity;
+}
+
+std::optional<TokenIdentity> fromSerial(const std::string& serial) {
+  if (serial.size() != 16) return std::nullopt;
+  TokenIdentity identity = 0;
+  for (char c : serial) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) return std::nullopt;
+    identity = identity << 4 | static_cast<unsigned>(digit);
+  }
+  if (identity == 0) return std::nullopt;
+  return identity;
+}
+
+// The identity a token gets when first seen. A token this module used
+// before identities were kept keeps the serial it showed then: the one its
+// token information holds, else the one its first key pair's modulus gave.
+TokenIdentity firstIdentity(Card& card) {
+  if (const auto info = readTokenInfo(card)) {
+    if (const auto serial = fromSerial(info->serial)) return *serial;
+  }
+  if (const auto modulus = card.publicModulus(1); modulus && usableModulus(*modulus)) {
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(modulus->data(), modulus->size(), digest);
+    if (const TokenIdentity identity = fromBytes(digest); identity != 0) return identity;
+  }
+  return randomIdentity();
+}
+
+// A token that is not the one the slot knew: what was kept of the other
+// goes. Card objects of the old token disappear at the next build of the
+// slot's objects (their handles named that token and are never given again).
+void adopt(Slot& slot, TokenIdentity identity) {
+  if (slot.view.identity != identity) {
+    slot.view = CardView{};
+    slot.objectsBuiltFrom.reset();
+  }
+  slot.view.identity = identity;
+  if (slot.login != kNobody && slot.loginIdentity != identity) endLogin(slot);
 }
 
 void probeNewKeys(Card& card, CardView& view) {
@@ -79,25 +126,61 @@ void adoptCachedView(const IndexFile& now, CardView& view) {
 
 }  // namespace
 
+TokenLook lookAt(Card& card, Slot& slot) {
+  IdentityRead found = readIdentityFile(card);
+  if (found.state != FileState::Ours) found = makeIdentityFile(card, found, firstIdentity(card));
+  TokenLook look;
+  look.identity = found.identity;
+  if (found.state == FileState::Ours) look.fileChanges = found.changes;
+  adopt(slot, look.identity);
+  return look;
+}
+
+TokenIdentity currentIdentity(Card& card, Slot& slot) { return lookAt(card, slot).identity; }
+
 void freshen(Card& card, Slot& slot) {
   CardView& view = slot.view;
-  const IndexFile now = readIndexHeader(card);
-  if (!view.known) adoptCachedView(now, view);
+  const TokenLook look = lookAt(card, slot);  // a token not the one known resets the view
+  const bool unmoved = view.known && look.fileChanges &&
+                       (look.fileChanges == view.fileChanges || look.fileChanges == view.index.counterAfterWrite);
   bool keysTrusted = view.known;
-  if (!view.known) {
-    view.index = readIndexRecords(card, now);
-    ++view.changes;
-  } else {
-    const bool sameFile = now.state == view.index.state && now.header.instance == view.index.header.instance;
-    if (!sameFile || view.index.state != FileState::Ours) keysTrusted = keysStillTheSame(card, view);
-    if (!sameFile || now.header != view.index.header) {
+  if (!unmoved) {
+    const IndexFile now = readIndexHeader(card);
+    if (!view.known) {
+      adoptCachedView(now, view);
+      // The kept view is of this token's index as it stands (same instance
+      // and generation): it counts as read at this look.
+      view.identity = look.identity;
+      view.fileChanges = look.fileChanges;
+    }
+    keysTrusted = view.known;
+    if (!view.known) {
       view.index = readIndexRecords(card, now);
-      view.tokenInfo.reset();
-      view.unusablePayloads.clear();
-      if (!sameFile) view.payloads.clear();
       ++view.changes;
+    } else {
+      const bool sameFile = now.state == view.index.state && now.header.instance == view.index.header.instance;
+      if (!sameFile || view.index.state != FileState::Ours) keysTrusted = keysStillTheSame(card, view);
+      if (!sameFile || now.header != view.index.header) {
+        view.index = readIndexRecords(card, now);
+        view.tokenInfo.reset();
+        view.unusablePayloads.clear();
+        if (!sameFile) view.payloads.clear();
+        ++view.changes;
+      } else if (look.fileChanges && look.fileChanges != view.fileChanges && now.state == FileState::Ours) {
+        // The counter moved but not the generation: a writer other than the
+        // module (the pelu7 tool writing a file directly). What it wrote is
+        // known only by reading it: the index whole, the payloads again.
+        IndexFile whole = readIndex(card);
+        if (!(whole.header == view.index.header) || whole.records != view.index.records) view.index = std::move(whole);
+        view.tokenInfo.reset();
+        view.payloads.clear();
+        view.unusablePayloads.clear();
+        ++view.changes;
+      }
     }
   }
+  view.fileChanges = look.fileChanges;
+  view.index.counterAfterWrite.reset();
   if (!keysTrusted) {
     view.moduli.clear();
     view.nextKeyId = 1;

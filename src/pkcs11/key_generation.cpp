@@ -61,17 +61,35 @@ void requireGeneratable(const Template& publicPattern, const Template& privatePa
                   {CKA_MODULUS, CKA_PUBLIC_KEY_INFO});
 }
 
+// A new pair is made only where its index record can be written: a full or
+// foreign index refuses the template before the card is asked, so that no
+// pair is ever made without the CKA_ID and CKA_LABEL asked for. A pair asked
+// for without a name needs no record: it shows the names a pair without one
+// has (the modulus's hash, "PELU7 key N").
+bool named(const Bytes& id, const Bytes& label) { return !id.empty() || !label.empty(); }
+
+void requireRoomForPair(Card& card, Slot& slot, const Bytes& id, const Bytes& label) {
+  if (named(id, label)) freeIndexSlot(indexToWrite(card, slot));
+}
+
+// What this process already knows refuses before any card command.
+void requireKnownRoom(const Slot& slot, const Bytes& id, const Bytes& label) {
+  if (slot.view.known && named(id, label)) freeIndexSlot(slot.view.index);
+}
+
 void nameNewPair(Card& card, Slot& slot, int publicId, Bytes id, Bytes label, bool local) {
   refreshCardObjects(card, slot);
   const auto modulus = slot.view.moduli.find(publicId);
   require(modulus != slot.view.moduli.end() && !modulus->second.empty(), CKR_DEVICE_ERROR);
+  const bool asked = named(id, label);
   if (id.empty()) id = keyIdOfModulus(modulus->second);
   if (label.empty()) label = textValue("PELU7 key " + std::to_string(publicId));
   try {
+    // Within the same card bracket as requireRoomForPair: a named pair's
+    // record is free.
     recordKeyPair(card, slot, publicId, id, label, local);
   } catch (const CkError& error) {
-    // The pair exists either way; a full or foreign index only costs its name.
-    if (error.rv != CKR_DEVICE_MEMORY && error.rv != CKR_TOKEN_WRITE_PROTECTED) throw;
+    if (asked || (error.rv != CKR_DEVICE_MEMORY && error.rv != CKR_TOKEN_WRITE_PROTECTED)) throw;
   }
   syncObjects(slot);
 }
@@ -114,10 +132,12 @@ CK_RV generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM* mechanism, c
   Slot& slot = slotById(session.slot);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
+  requireKnownRoom(slot, id, label);
   Card card(slot.portIndex, CardScope::Session);
   // A generation without the card's login used to damage its key counter:
   // the login is made sure of before the card is asked.
   ensureCardLogin(card, slot);
+  requireRoomForPair(card, slot, id, label);
   const int publicId = card.generateKeyPair();
   nameNewPair(card, slot, publicId, id, label, true);
   *publicKey = keyHandle(slot, publicId, CKO_PUBLIC_KEY);
@@ -148,8 +168,10 @@ CK_OBJECT_HANDLE importKeyPair(Session& session, const Template& pattern) {
   Slot& slot = slotById(session.slot);
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   require(userLoggedIn(slot), CKR_USER_NOT_LOGGED_IN);
+  requireKnownRoom(slot, id, label);
   Card card(slot.portIndex, CardScope::Session);
   ensureCardLogin(card, slot);
+  requireRoomForPair(card, slot, id, label);
   const int publicId =
       card.importKeyPair(KeyParts{modulus.data(), p.data(), q.data(), dP.data(), dQ.data(), qInv.data()});
   nameNewPair(card, slot, publicId, id, label, false);

@@ -5,6 +5,7 @@
 #include "card.h"
 #include "card_files.h"
 #include "card_login.h"
+#include "card_view.h"
 #include "ck_error.h"
 #include "object_store.h"
 #include "session_calls.h"
@@ -67,9 +68,17 @@ CK_RV login(CK_SESSION_HANDLE handle, CK_USER_TYPE userType, const unsigned char
     fail(CKR_USER_PIN_NOT_INITIALIZED);
   }
   Card card(slot.portIndex, CardScope::Session);
-  checkPin(card.verify(roleOf(userType), pin, pinLength), userType == CKU_SO ? slot.soTries : slot.userTries);
+  const TokenIdentity identity = currentIdentity(card, slot);
+  const Role role = roleOf(userType);
+  // The generation before the check: a change after it is one this PIN missed.
+  const auto generation = platform::pinGeneration(identity, pinRoleOf(role));
+  const PinCheck answer = card.verify(role, pin, pinLength);
+  notePinCheck(identity, role, answer);
+  checkPin(answer, userType == CKU_SO ? slot.soTries : slot.userTries);
   slot.pin.assign(pin, pinLength);
   slot.login = userType;
+  slot.loginIdentity = identity;
+  slot.pinGeneration = generation;
   return CKR_OK;
 }
 
@@ -88,9 +97,14 @@ CK_RV initPin(CK_SESSION_HANDLE handle, const unsigned char* pin, CK_ULONG pinLe
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   requirePinLength(pin, pinLength);
   Card card(slot.portIndex, CardScope::Session);
+  const TokenIdentity identity = currentIdentity(card, slot);
+  require(slot.login == CKU_SO, CKR_USER_NOT_LOGGED_IN);  // another token ended it
   // Unblocking with the SO PIN sets the user PIN whether it was blocked or not.
-  checkPin(card.unblockUserPin(slot.pin.data(), slot.pin.size(), pin, pinLength), slot.soTries);
+  const PinCheck answer = card.unblockUserPin(slot.pin.data(), slot.pin.size(), pin, pinLength);
+  notePinCheck(identity, Role::SecurityOfficer, answer);
+  checkPin(answer, slot.soTries);
   slot.userTries = PinTries{};
+  notePinChange(slot, identity, Role::User, pin, pinLength);
   FileState infoState = FileState::Absent;
   auto info = readTokenInfo(card, &infoState);
   if (info && !info->userPinSet) {
@@ -109,12 +123,15 @@ CK_RV setPin(CK_SESSION_HANDLE handle, const unsigned char* oldPin, CK_ULONG old
   require(session.readWrite, CKR_SESSION_READ_ONLY);
   require(oldPin != nullptr && oldLength <= kMaxPinLength, CKR_ARGUMENTS_BAD);
   requirePinLength(newPin, newLength);
-  const CK_USER_TYPE role = slot.login == CKU_SO ? CKU_SO : CKU_USER;
   Card card(slot.portIndex, CardScope::Session);
-  checkPin(card.changePin(roleOf(role), oldPin, oldLength, newPin, newLength),
-           role == CKU_SO ? slot.soTries : slot.userTries);
-  // A login of this application goes on with the new PIN.
-  if (slot.login == role) slot.pin.assign(newPin, newLength);
+  const TokenIdentity identity = currentIdentity(card, slot);
+  const CK_USER_TYPE role = slot.login == CKU_SO ? CKU_SO : CKU_USER;
+  const PinCheck answer = card.changePin(roleOf(role), oldPin, oldLength, newPin, newLength);
+  notePinCheck(identity, roleOf(role), answer);
+  checkPin(answer, role == CKU_SO ? slot.soTries : slot.userTries);
+  // Every program learns of it; a login of this application goes on with
+  // the new PIN.
+  notePinChange(slot, identity, roleOf(role), newPin, newLength);
   return CKR_OK;
 }
 

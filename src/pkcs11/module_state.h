@@ -46,6 +46,8 @@ struct Slot {
   int portIndex = 0;
   CK_USER_TYPE login = kNobody;  // this application's login, whatever the card's state
   LockedSecret pin;              // its PIN, kept while it lasts (see card_login.h)
+  TokenIdentity loginIdentity = 0;  // the token the login and its PIN belong to
+  std::optional<std::uint32_t> pinGeneration;  // the machine's PIN generation the PIN was accepted at
   PinTries userTries, soTries;
   std::optional<TokenSnapshot> token;
   CardView view;

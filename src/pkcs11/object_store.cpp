@@ -12,8 +12,12 @@
 namespace p11 {
 namespace {
 
-std::string locationKey(CK_SLOT_ID slot, const std::string& what, int ref) {
-  return std::to_string(slot) + ":" + what + ":" + std::to_string(ref);
+// Handles name objects: a card object is its token (identity) and its place
+// there. Within one identity, key pair ids and payload file numbers are
+// never given to another object (key pairs are never deleted, deleted
+// payload files never reused), so a handle never answers for another object.
+std::string locationKey(const Slot& slot, const std::string& what, int ref) {
+  return std::to_string(slot.id) + ":" + std::to_string(slot.view.identity) + ":" + what + ":" + std::to_string(ref);
 }
 
 CK_OBJECT_HANDLE placeCardObject(const std::string& key, Object object, std::set<CK_OBJECT_HANDLE>& seen) {
@@ -57,6 +61,21 @@ Bytes boundedBytes(const Bytes* value, std::size_t limit) {
 
 }  // namespace
 
+IndexFile& indexToWrite(Card& card, Slot& slot) {
+  freshen(card, slot);
+  // Never written from a stale copy: the whole index is read again and
+  // compared, so that a change made by a writer that did not move the
+  // generation (a tool writing the file directly) is seen, not undone.
+  IndexFile now = readIndex(card);
+  CardView& view = slot.view;
+  if (now.state != view.index.state || !(now.header == view.index.header) || now.records != view.index.records) {
+    view.index = std::move(now);
+    view.unusablePayloads.clear();
+    ++view.changes;
+  }
+  return view.index;
+}
+
 void syncObjects(Slot& slot) {
   const std::pair<std::uint64_t, bool> source{slot.view.changes, userLoggedIn(slot)};
   if (slot.objectsBuiltFrom == source) return;
@@ -71,10 +90,10 @@ void syncObjects(Slot& slot) {
     const bool local = record != nullptr && record->local;
     Object pub{0, slot.id, Origin::CardKey, 0, publicId, CKO_PUBLIC_KEY, false,
                publicKeyAttributes(modulus, kRsaExponent, id, label, true, local)};
-    placeCardObject(locationKey(slot.id, "pub", publicId), std::move(pub), seen);
+    placeCardObject(locationKey(slot, "pub", publicId), std::move(pub), seen);
     Object priv{0, slot.id, Origin::CardKey, 0, publicId, CKO_PRIVATE_KEY, true,
                 privateKeyAttributes(modulus, id, label, local)};
-    placeCardObject(locationKey(slot.id, "priv", publicId), std::move(priv), seen);
+    placeCardObject(locationKey(slot, "priv", publicId), std::move(priv), seen);
   }
   for (const auto& record : view.index.records) {
     if (record.kind != RecordKind::Certificate && record.kind != RecordKind::Data) continue;
@@ -92,7 +111,7 @@ void syncObjects(Slot& slot) {
       object.objectClass = CKO_DATA;
       object.attributes = dataAttributes(payload->second, record.label, record.isPrivate, true);
     }
-    placeCardObject(locationKey(slot.id, "file", record.ref), std::move(object), seen);
+    placeCardObject(locationKey(slot, "file", record.ref), std::move(object), seen);
   }
   // Card objects of this slot that are gone (or, for private files, out of
   // reach without the login). Their handles stay reserved for their place.
@@ -109,7 +128,7 @@ void refreshCardObjects(Card& card, Slot& slot) {
 }
 
 void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const Bytes& label, bool local) {
-  IndexFile& index = slot.view.index;
+  IndexFile& index = indexToWrite(card, slot);
   IndexRecord record{RecordKind::KeyPair, false, local, publicId, 0, id, label};
   writeIndexRecord(card, index, recordSlot(index, RecordKind::KeyPair, publicId), record);
   ++slot.view.changes;
@@ -117,7 +136,7 @@ void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const 
 
 CK_OBJECT_HANDLE keyHandle(const Slot& slot, int publicId, CK_OBJECT_CLASS objectClass) {
   const auto at = state().cardHandles.find(
-      locationKey(slot.id, objectClass == CKO_PUBLIC_KEY ? "pub" : "priv", publicId));
+      locationKey(slot, objectClass == CKO_PUBLIC_KEY ? "pub" : "priv", publicId));
   require(at != state().cardHandles.end(), CKR_DEVICE_ERROR);
   return at->second;
 }
@@ -186,16 +205,22 @@ CK_OBJECT_HANDLE createObject(Session& session, const Template& pattern) {
   }
   Card card(slot.portIndex, CardScope::Session);
   requireWritableIndex(card, slot);
-  freshen(card, slot);
-  IndexFile& index = slot.view.index;
-  const std::size_t free = freeIndexSlot(index);
+  IndexFile& index = indexToWrite(card, slot);
+  std::size_t free = 0;
+  int fileNo = 0;
   const Bytes encoded = encodePayload(payload);
-  const int fileNo = storePayload(card, encoded, isPrivate, index);
+  try {
+    free = freeIndexSlot(index);
+    fileNo = storePayload(card, encoded, isPrivate, index);
+  } catch (const CkError& error) {
+    if (error.rv == CKR_DEVICE_MEMORY) slot.view.noRoomForPayloads = true;
+    throw;
+  }
   writeIndexRecord(card, index, free, IndexRecord{kind, isPrivate, false, fileNo, encoded.size(), id, label});
   slot.view.payloads[fileNo] = payload;
   ++slot.view.changes;
   syncObjects(slot);
-  const auto at = module.cardHandles.find(locationKey(slot.id, "file", fileNo));
+  const auto at = module.cardHandles.find(locationKey(slot, "file", fileNo));
   require(at != module.cardHandles.end(), CKR_DEVICE_ERROR);
   return at->second;
 }
@@ -214,8 +239,7 @@ void destroyObject(Session& session, Object& object) {
   Slot& slot = slotById(session.slot);
   Card card(slot.portIndex, CardScope::Session);
   requireWritableIndex(card, slot);
-  freshen(card, slot);
-  IndexFile& index = slot.view.index;
+  IndexFile& index = indexToWrite(card, slot);
   bool listed = false;
   for (std::size_t i = 0; i < index.records.size(); ++i) {
     if (index.records[i].kind == kind && index.records[i].ref == fileNo) {
@@ -230,6 +254,7 @@ void destroyObject(Session& session, Object& object) {
   }
   deletePayload(card, fileNo);
   slot.view.payloads.erase(fileNo);
+  slot.view.noRoomForPayloads = false;  // a record is free again (its file number is not)
   ++slot.view.changes;
   syncObjects(slot);
 }
@@ -258,10 +283,9 @@ void setAttributes(Session& session, Object& object, const Template& changes) {
                                                                   : RecordKind::Data;
   Card card(slot.portIndex, CardScope::Session);
   requireWritableIndex(card, slot);
-  freshen(card, slot);
+  IndexFile& index = indexToWrite(card, slot);
   syncObjects(slot);  // the object may be gone by now
   require(state().objects.count(handle) != 0, CKR_OBJECT_HANDLE_INVALID);
-  IndexFile& index = slot.view.index;
   const IndexRecord* old = findRecord(index, kind, ref);
   IndexRecord record;
   if (old != nullptr) {

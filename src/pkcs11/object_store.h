@@ -15,6 +15,9 @@ void refreshCardObjects(Card& card, Slot& slot);
 // Builds the slot's card objects from its view (no card traffic).
 void syncObjects(Slot& slot);
 
+// The slot's view brought up to date and its index read again whole and
+// compared, ready to be written (inside the Card bracket).
+IndexFile& indexToWrite(Card& card, Slot& slot);
 // Gives a new key pair its index record; inside the Card bracket, with the
 // user logged in and the slot's view just brought up to date.
 void recordKeyPair(Card& card, Slot& slot, int publicId, const Bytes& id, const Bytes& label, bool local);

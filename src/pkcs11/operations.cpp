@@ -213,7 +213,8 @@ CK_RV operationInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHA
   require(isVisible(session, at->second), CKR_USER_NOT_LOGGED_IN);
   const Object& key = at->second;
   const bool privateKind = kind == OperationKind::Sign || kind == OperationKind::Decrypt;
-  require(key.objectClass == CKO_PRIVATE_KEY || key.objectClass == CKO_PUBLIC_KEY, CKR_KEY_TYPE_INCONSISTENT);
+  // A data object or a certificate is no key at all.
+  require(key.objectClass == CKO_PRIVATE_KEY || key.objectClass == CKO_PUBLIC_KEY, CKR_KEY_HANDLE_INVALID);
   // A public key cannot sign or decrypt, as a private key cannot encrypt:
   // the key's function is refused, not its type.
   require(!privateKind || key.objectClass == CKO_PRIVATE_KEY, CKR_KEY_FUNCTION_NOT_PERMITTED);

@@ -81,6 +81,21 @@ Bytes derWrap(unsigned char tag, const Bytes& content) {
 
 }  // namespace
 
+bool isPrivateResult(const RsaPublicKey& key, const SecureBytes& input, const SecureBytes& output) {
+  if (key.modulus.size() != kModulusBytes || output.size() != kModulusBytes || input.size() != kModulusBytes) {
+    return false;
+  }
+  using SecretNumber = std::unique_ptr<BIGNUM, decltype(&BN_clear_free)>;
+  BigNumber n = number(key.modulus), e = number(key.exponent);
+  SecretNumber x(BN_bin2bn(output.data(), static_cast<int>(output.size()), nullptr), BN_clear_free);
+  SecretNumber y(BN_bin2bn(input.data(), static_cast<int>(input.size()), nullptr), BN_clear_free);
+  SecretNumber result(BN_new(), BN_clear_free);
+  BigNumberContext context(BN_CTX_secure_new(), BN_CTX_free);
+  require(x != nullptr && y != nullptr && result != nullptr && context != nullptr, CKR_HOST_MEMORY);
+  require(BN_mod_exp(result.get(), x.get(), e.get(), n.get(), context.get()) == 1, CKR_FUNCTION_FAILED);
+  return BN_cmp(result.get(), y.get()) == 0;
+}
+
 Bytes subjectPublicKeyInfo(const RsaPublicKey& key) {
   static const Bytes kRsaAlgorithm = {0x30, 0x0d, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7,
                                       0x0d, 0x01, 0x01, 0x01, 0x05, 0x00};

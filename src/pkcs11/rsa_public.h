@@ -31,6 +31,11 @@ struct OaepParameters {
 
 Bytes subjectPublicKeyInfo(const RsaPublicKey& key);
 
+// Whether output is the private-key operation of key on input
+// (output^e mod n == input): a result of the card is checked with it before
+// it is given out. Secret blocks are cleared from the big numbers.
+bool isPrivateResult(const RsaPublicKey& key, const SecureBytes& input, const SecureBytes& output);
+
 // Verification of a PKCS#1 v1.5 signature over data: with md, data is a
 // digest made with md; without, data is what the signer padded.
 bool verifyPkcs1(const RsaPublicKey& key, const EVP_MD* md, const Bytes& data, const Bytes& signature);

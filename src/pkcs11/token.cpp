@@ -1,7 +1,6 @@
 // Slots are the reader ports the module is set to; a token is present when
 // its port opens (slot_presence.h).
 #include <openssl/rand.h>
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include "card.h"
 #include "card_files.h"
 #include "card_login.h"
+#include "card_view.h"
 #include "ck_error.h"
 #include "object_store.h"
 #include "session_calls.h"
@@ -37,14 +37,23 @@ std::string hex(const unsigned char* data, std::size_t length) {
   return out;
 }
 
-// A token formatted by other programs has no serial of the module's: the
-// first key pair's modulus names it, or nothing does.
-std::string serialOfFirstKey(const CardView& view) {
-  const auto first = view.moduli.find(1);
-  if (first == view.moduli.end() || first->second.empty()) return std::string(kSerialLength, '0');
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(first->second.data(), first->second.size(), digest);
-  return hex(digest, kSerialLength / 2);
+// The serial is the token's identity; a token that has none (a full card)
+// shows the one its token information holds, or zeros.
+std::string serialOf(TokenIdentity identity, const std::optional<TokenInfoRecord>& info) {
+  if (identity != 0) {
+    const auto text = common::identitySerial(identity);
+    return std::string(text.begin(), text.end());
+  }
+  return info ? info->serial : std::string(kSerialLength, '0');
+}
+
+// What this process saw of a PIN's tries, or what any process of the
+// machine saw last when the token's identity is known.
+PinTries triesShown(const Slot& slot, const PinTries& own, Role role) {
+  if (slot.view.identity == 0) return own;
+  const platform::PinTriesSeen seen = platform::pinTriesSeen(slot.view.identity, pinRoleOf(role));
+  if (seen.left < 0 && !seen.locked) return own;
+  return PinTries{seen.left, seen.locked};
 }
 
 int sessionsOn(CK_SLOT_ID id, bool readWriteOnly) {
@@ -61,11 +70,10 @@ CK_FLAGS triesFlags(const PinTries& tries, CK_FLAGS countLow, CK_FLAGS finalTry,
   return tries.left > 1 ? countLow : 0;
 }
 
+// The label as given, trailing blanks dropped (clients find the token by it).
 std::string trimmedLabel(const unsigned char* label) {
   std::string text(reinterpret_cast<const char*>(label), 32);
   text.erase(text.find_last_not_of(' ') + 1);
-  // NSS and OpenSC read ':' as a separator in token names.
-  std::replace(text.begin(), text.end(), ':', '-');
   return text;
 }
 
@@ -84,7 +92,8 @@ void refreshToken(Card& card, Slot& slot) {
   refreshCardObjects(card, slot);
   FileState infoState = FileState::Absent;
   auto info = tokenInfo(card, slot.view, infoState);
-  if (info && slot.token && !sameToken(*slot.token, TokenSnapshot{true, false, true, info->label, info->serial})) {
+  if (info && slot.token &&
+      !sameToken(*slot.token, TokenSnapshot{true, false, true, info->label, serialOf(slot.view.identity, info)})) {
     // Another token in the reader: nothing read of the last one holds.
     dropSlotObjects(slot.id);
     slot.view = CardView{};
@@ -94,7 +103,7 @@ void refreshToken(Card& card, Slot& slot) {
   }
   token.writeProtected = infoState == FileState::Foreign || slot.view.index.state == FileState::Foreign;
   token.label = info ? info->label : kDefaultLabel;
-  token.serial = info ? info->serial : serialOfFirstKey(slot.view);
+  token.serial = serialOf(slot.view.identity, info);
   token.userPinSet = info ? info->userPinSet : true;
   slot.token = token;
 }
@@ -154,18 +163,23 @@ CK_RV getTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
   if (token.initialized) info->flags |= CKF_TOKEN_INITIALIZED;
   if (token.initialized && token.userPinSet) info->flags |= CKF_USER_PIN_INITIALIZED;
   if (token.writeProtected) info->flags |= CKF_WRITE_PROTECTED;
-  info->flags |= triesFlags(slot.userTries, CKF_USER_PIN_COUNT_LOW, CKF_USER_PIN_FINAL_TRY, CKF_USER_PIN_LOCKED);
-  info->flags |= triesFlags(slot.soTries, CKF_SO_PIN_COUNT_LOW, CKF_SO_PIN_FINAL_TRY, CKF_SO_PIN_LOCKED);
+  info->flags |= triesFlags(triesShown(slot, slot.userTries, Role::User), CKF_USER_PIN_COUNT_LOW,
+                            CKF_USER_PIN_FINAL_TRY, CKF_USER_PIN_LOCKED);
+  info->flags |= triesFlags(triesShown(slot, slot.soTries, Role::SecurityOfficer), CKF_SO_PIN_COUNT_LOW,
+                            CKF_SO_PIN_FINAL_TRY, CKF_SO_PIN_LOCKED);
   info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
   info->ulSessionCount = static_cast<CK_ULONG>(sessionsOn(id, false));
   info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
   info->ulRwSessionCount = static_cast<CK_ULONG>(sessionsOn(id, true));
   info->ulMaxPinLen = kMaxPinLength;
   info->ulMinPinLen = kMinPinLength;
+  // The card tells no free space; once an object found no room (a full
+  // card, or the payload file numbers used up) there is none to show.
+  const CK_ULONG freeMemory = slot.view.noRoomForPayloads ? 0 : CK_UNAVAILABLE_INFORMATION;
   info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
-  info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulFreePublicMemory = freeMemory;
   info->ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
-  info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+  info->ulFreePrivateMemory = freeMemory;
   info->hardwareVersion = {1, 0};
   info->firmwareVersion = {1, 0};
   return CKR_OK;
@@ -209,6 +223,7 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
     // The DAL's format asks for no PIN; on a formatted token the SO PIN is
     // checked first, so that nobody else can wipe it.
     const PinCheck answer = card.verify(Role::SecurityOfficer, soPin, soPinLength);
+    notePinCheck(currentIdentity(card, slot), Role::SecurityOfficer, answer);
     if (answer.outcome == PinOutcome::Wrong) slot.soTries.left = answer.triesLeft;
     if (answer.outcome == PinOutcome::Locked) slot.soTries.locked = true;
     require(answer.outcome != PinOutcome::Wrong, CKR_PIN_INCORRECT);
@@ -228,9 +243,10 @@ CK_RV initToken(CK_SLOT_ID id, const unsigned char* soPin, CK_ULONG soPinLength,
   slot.view = CardView{};
   slot.objectsBuiltFrom.reset();
 
-  unsigned char serial[kSerialLength / 2];
-  require(RAND_bytes(serial, sizeof serial) == 1, CKR_FUNCTION_FAILED);
-  TokenInfoRecord info{trimmedLabel(label), hex(serial, sizeof serial), false};
+  // A new token: a new identity, shown as its serial from now on (and kept
+  // in its token information for earlier versions of the module).
+  const TokenIdentity identity = makeIdentityFile(card, readIdentityFile(card), randomIdentity()).identity;
+  TokenInfoRecord info{trimmedLabel(label), serialOf(identity, std::nullopt), false};
   require(card.verify(Role::SecurityOfficer, soPin, soPinLength).outcome == PinOutcome::Ok, CKR_DEVICE_ERROR);
   writeTokenInfo(card, info);
   card.logout();

@@ -56,6 +56,10 @@ TEST_F(FullCardTest, AFullCardIsDeviceMemory) {
                                     attr(CKA_VALUE, value.data(), value.size())};
   CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
   EXPECT_EQ(p11->C_CreateObject(session, pattern.data(), pattern.size(), &handle), CKR_DEVICE_MEMORY);
+  CK_TOKEN_INFO info{};
+  ASSERT_EQ(p11->C_GetTokenInfo(kSlot, &info), CKR_OK);
+  EXPECT_EQ(info.ulFreePublicMemory, 0u);
+  EXPECT_EQ(info.ulFreePrivateMemory, 0u);
   // The pairs made before are all there.
   EXPECT_EQ(findClass(session, CKO_PRIVATE_KEY).size(), static_cast<std::size_t>(made - 1));
 }

@@ -141,22 +141,24 @@ void sshLogin(ClientCommandCountTest& test, CK_FUNCTION_LIST* p11) {
 // Goals: one discovery (17 commands: the index header, then only the records
 // in use; 4 more per data object), a change check of 5 at each later look,
 // and VERIFY, the private-key operation and the logout's VERIFY where the
-// operation logs in.
+// operation logs in. Each process reads the token's identity once (4), and
+// C_Login reads it again (4) to bind the kept PIN to that token.
 //
 // Where an earlier program kept its view of the unchanged token, a new one
-// pays only the login check (2) and the change checks (5 each), and the login.
+// pays only the identity, the login check (2) and the change checks (5
+// each), and the login.
 const CountCase kCounts[] = {
-    {"ListObjects", listObjects, 0, 22},
-    {"LoginSign", loginSign, 0, 25},
-    {"SshKeygenList", listSshKeys, 0, 27},
-    {"SshLogin", sshLogin, 0, 35},
-    {"ListObjectsWithSevenDataObjects", listObjects, 7, 52},
-    {"SshKeygenListWithSevenDataObjects", listSshKeys, 7, 57},
-    {"ListObjectsKept", listObjects, 0, 12, true},
-    {"ListObjectsKeptWithEightDataObjects", listObjects, 8, 12, true},
-    {"LoginSignKept", loginSign, 0, 16, true},
-    {"SshKeygenListKept", listSshKeys, 0, 17, true},
-    {"SshLoginKept", sshLogin, 0, 25, true},
+    {"ListObjects", listObjects, 0, 26},
+    {"LoginSign", loginSign, 0, 33},
+    {"SshKeygenList", listSshKeys, 0, 31},
+    {"SshLogin", sshLogin, 0, 43},
+    {"ListObjectsWithSevenDataObjects", listObjects, 7, 56},
+    {"SshKeygenListWithSevenDataObjects", listSshKeys, 7, 61},
+    {"ListObjectsKept", listObjects, 0, 16, true},
+    {"ListObjectsKeptWithEightDataObjects", listObjects, 8, 16, true},
+    {"LoginSignKept", loginSign, 0, 24, true},
+    {"SshKeygenListKept", listSshKeys, 0, 21, true},
+    {"SshLoginKept", sshLogin, 0, 33, true},
 };
 
 TEST_P(ClientCommandCountTest, StaysWithinItsGoal) {

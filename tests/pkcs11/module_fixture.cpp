@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +27,38 @@ CK_FUNCTION_LIST* module() {
 int runTool(const std::string& tokenPath, const std::string& arguments) {
   const std::string command = std::string(PELU7_BUILD_DIR "/bin/pelu7 --reader vtoken:") + tokenPath + " " +
                               arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string toolOutput(const std::string& tokenPath, const std::string& arguments) {
+  const std::string command =
+      std::string(PELU7_BUILD_DIR "/bin/pelu7 --reader vtoken:") + tokenPath + " " + arguments + " 2>/dev/null";
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+int userPinTriesLeft(const std::string& tokenPath) {
+  const std::string shown = toolOutput(tokenPath, "vtoken show " + tokenPath);
+  // "  01  PIN (3A), attributes F0 EF 0A 66, N of 6 tries left"
+  const std::size_t line = shown.find("\n  01  PIN");
+  if (line == std::string::npos) return -1;
+  const std::size_t end = shown.find('\n', line + 1);
+  if (shown.substr(line, end - line).find("blocked") != std::string::npos) return 0;
+  const std::size_t of = shown.find(" of ", line);
+  const std::size_t number = of == std::string::npos ? of : shown.rfind(' ', of - 1);
+  if (number == std::string::npos) return -1;
+  return std::atoi(shown.c_str() + number + 1);
+}
+
+int runHelper(const std::string& tokenPath, const std::string& commandLine) {
+  const std::string command = "PELU7_READERS='USB1=vtoken:" + tokenPath + "' PELU7_APDU_TRACE= " +
+                              std::string(PELU7_BUILD_DIR "/bin/") + commandLine + " >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -24,6 +24,13 @@ using testutil::TempFolder;
 // Runs the pelu7 tool on a token file as another program would; its exit status.
 int runTool(const std::string& tokenPath, const std::string& arguments);
 
+// Runs the pelu7 tool on a token file; what it printed on stdout.
+std::string toolOutput(const std::string& tokenPath, const std::string& arguments);
+// The user PIN's tries left as the virtual token file holds them (-1: not shown).
+int userPinTriesLeft(const std::string& tokenPath);
+// Runs a helper program of this build (bin folder of the tests) on a token file.
+int runHelper(const std::string& tokenPath, const std::string& commandLine);
+
 struct KeyPair {
   CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
   CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;

@@ -141,9 +141,21 @@ TEST_F(ObjectStoreTest, AForeignFileAtTheIndexNumberIsNeverWritten) {
   loginUser(session);
   CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
   EXPECT_EQ(createData("value", CK_FALSE, &handle), CKR_TOKEN_WRITE_PROTECTED);
-  // The keys are still usable, only unnamed.
-  const KeyPair pair = generateKeyPair(session, "x", "y");
-  EXPECT_EQ(attribute(session, pair.publicKey, CKA_LABEL).size(), std::string("PELU7 key 1").size());
+  // A pair asked for with a name is refused, never made without it; one
+  // asked for without a name is made and shows the names of unnamed pairs.
+  CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+  CK_ULONG bits = 1024;
+  CK_BBOOL yes = CK_TRUE;
+  const std::string label = "y";
+  std::vector<CK_ATTRIBUTE> publicTemplate{attr(CKA_MODULUS_BITS, bits), attr(CKA_TOKEN, yes)};
+  std::vector<CK_ATTRIBUTE> privateTemplate{attr(CKA_TOKEN, yes), attr(CKA_LABEL, label.data(), label.size())};
+  KeyPair named;
+  EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate.data(), publicTemplate.size(),
+                                   privateTemplate.data(), privateTemplate.size(), &named.publicKey,
+                                   &named.privateKey),
+            CKR_TOKEN_WRITE_PROTECTED);
+  const KeyPair pair = generateKeyPair(session);
+  EXPECT_EQ(attribute(session, pair.publicKey, CKA_LABEL), bytesOf("PELU7 key 1"));
 }
 
 TEST_F(ObjectStoreTest, ADamagedIndexRecordIsDroppedNotTrusted) {

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "data_io.h"
+#include "pin_generation.h"
 #include "module_files.h"
 #include "tool_errors.h"
 
@@ -107,6 +108,7 @@ int fileCreate(const ParsedArgs& args, Session& session) {
   const bool forced = guardModuleFile(args, file.type, file.number);
   if (forced) moveModuleCounter();
   check(VORN_DAL_CreateUsrDataFile(file.type, file.number, size, readClass, writeClass), "create file");
+  noteFileChange(file.type, file.number);
   if (forced) moveModuleCounter();
   std::cout << "file " << file.type << "/" << file.number << " created, " << size << " bytes\n";
   return kExitOk;
@@ -136,6 +138,7 @@ int fileWrite(const ParsedArgs& args, Session& session) {
   if (forced) moveModuleCounter();
   check(VORN_DAL_WriteUsrDataFile(file.type, file.number, offset, static_cast<int>(data.size()), data.data()),
         "write file");
+  noteFileChange(file.type, file.number);
   if (forced) moveModuleCounter();
   reportWritten(data.size(), offset);
   return kExitOk;
@@ -149,6 +152,7 @@ int fileDelete(const ParsedArgs& args, Session& session) {
   const bool forced = guardModuleFile(args, file.type, file.number);
   if (forced) moveModuleCounter();
   check(VORN_DAL_DeleteUsrDataFile(file.type, file.number), "delete file");
+  noteFileChange(file.type, file.number);
   if (forced) moveModuleCounter();
   std::cout << "file " << file.type << "/" << file.number << " deleted\n";
   return kExitOk;

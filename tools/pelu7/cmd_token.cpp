@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "data_io.h"
 #include "error_report.h"
+#include "pin_generation.h"
 #include "pin_input.h"
 #include "tool_errors.h"
 
@@ -90,6 +91,7 @@ int runFormat(const ParsedArgs& args, Session& session) {
   const SecureBytes userPin = readPin(args, kFormatUserPin, true);
   session.open();
   check(VORN_DAL_FormatDevice(superPin.data(), lengthOf(superPin), userPin.data(), lengthOf(userPin)), "format");
+  giveNewIdentity();
   std::cout << "token formatted; nobody is logged in\n";
   return kExitOk;
 }
@@ -124,8 +126,9 @@ int runChangePin(const ParsedArgs& args, Session& session) {
   const SecureBytes oldPin = readPin(args, user ? kUserPin : kSuperPin);
   const SecureBytes newPin = readPin(args, user ? kNewUserPin : kNewSuperPin, true);
   session.open();
-  check(VORN_DAL_ChangePin(role, oldPin.data(), lengthOf(oldPin), newPin.data(), lengthOf(newPin)),
-        user ? "change user PIN" : "change super-user PIN");
+  const int result = VORN_DAL_ChangePin(role, oldPin.data(), lengthOf(oldPin), newPin.data(), lengthOf(newPin));
+  notePinResult(role, result);
+  check(result, user ? "change user PIN" : "change super-user PIN");
   std::cout << (user ? "user" : "super-user") << " PIN changed\n";
   return kExitOk;
 }
@@ -135,7 +138,10 @@ int runUnblockPin(const ParsedArgs& args, Session& session) {
   const SecureBytes superPin = readPin(args, kSuperPin);
   const SecureBytes newPin = readPin(args, kNewUserPin, true);
   session.open();
-  check(VORN_DAL_UnlockPin(superPin.data(), lengthOf(superPin), newPin.data(), lengthOf(newPin)), "unblock user PIN");
+  const int result = VORN_DAL_UnlockPin(superPin.data(), lengthOf(superPin), newPin.data(), lengthOf(newPin));
+  // The super user's PIN answered when the unblock was refused.
+  notePinResult(result == 0 ? VORN_DAL_USER : VORN_DAL_SUPER_USER, result);
+  check(result, "unblock user PIN");
   std::cout << "user PIN unblocked and replaced; the super user is logged in\n";
   return kExitOk;
 }
