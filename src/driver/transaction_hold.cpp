@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <new>
 #include <vector>
 
 #include "platform/fork_hooks.h"
@@ -58,9 +59,12 @@ struct HoldRegistry {
   std::vector<TransactionHold*> holds;
 
   static HoldRegistry& instance() {
-    // Never destroyed: holds may go away during the process's exit.
+    // Never destroyed: holds may go away during the process's exit. Made in
+    // the library's own storage, so that an unloaded driver leaves nothing
+    // on the heap.
+    alignas(HoldRegistry) static unsigned char storage[sizeof(HoldRegistry)];
     static HoldRegistry* registry = [] {
-      auto* created = new HoldRegistry;
+      auto* created = new (storage) HoldRegistry;
       platform::runAroundFork(&prepare, &parent, &child);
       return created;
     }();
@@ -74,6 +78,7 @@ struct HoldRegistry {
   void remove(TransactionHold* hold) {
     std::lock_guard lock(mutex);
     holds.erase(std::remove(holds.begin(), holds.end(), hold), holds.end());
+    if (holds.empty()) std::vector<TransactionHold*>().swap(holds);  // nothing kept once all are gone
   }
 
   // A card whose mutex another thread holds is in the middle of a command

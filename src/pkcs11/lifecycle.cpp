@@ -11,6 +11,7 @@
 #include <new>
 #include <sstream>
 
+#include <platform/pin_generations.h>
 #include <platform/process.h>
 
 #include "app_locking.h"
@@ -38,14 +39,16 @@ std::atomic<bool> inheritedFromParent{false};
 std::atomic<std::uint64_t> finalizations{0};
 
 // The waiters for slot events sleep here between looks, outside the module
-// lock, and C_Finalize wakes them. Made once, never destroyed (a waiter may
-// still be inside at unload).
+// lock, and C_Finalize wakes them. Made once in the library's own storage and
+// never destroyed (a waiter may still be inside at unload), so that nothing of
+// it stays on the heap once the library is unloaded.
 struct EventWait {
   std::mutex mutex;
   std::condition_variable finalized;
 };
+alignas(EventWait) unsigned char eventWaitStorage[sizeof(EventWait)];
 EventWait& eventWait() {
-  static auto* wait = new EventWait;
+  static EventWait* wait = new (eventWaitStorage) EventWait;
   return *wait;
 }
 
@@ -87,6 +90,7 @@ __attribute__((destructor)) void freeOnUnload() {
   delete lockingMade();
   lockingMade() = nullptr;
   if (!inheritedFromParent.load()) freeStateOnUnload();
+  platform::closePinGenerations();
 }
 
 }  // namespace

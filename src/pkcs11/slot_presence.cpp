@@ -10,10 +10,10 @@ namespace p11 {
 namespace {
 
 // Ports whose device a card call found gone during the current call; the
-// module lock guards it.
+// module lock guards it. Emptied at the end of every call, freed at unload.
 std::vector<int>& lostPorts() {
-  static auto* ports = new std::vector<int>;
-  return *ports;
+  static std::vector<int> ports;
+  return ports;
 }
 
 }  // namespace

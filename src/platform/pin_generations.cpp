@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -47,8 +48,12 @@ struct Table {
   bool failed = false;
 };
 
+// Used by exit handlers too, so never destroyed; kept in the library's own
+// storage, so that a library unloaded after closePinGenerations leaves nothing
+// on the heap.
+alignas(Table) unsigned char tableStorage[sizeof(Table)];
 Table& table() {
-  static Table* shared = new Table;  // used by exit handlers too: never freed
+  static Table* shared = new (tableStorage) Table;
   return *shared;
 }
 
@@ -165,6 +170,13 @@ void notePinTries(std::uint64_t identity, PinRole role, PinTriesSeen seen) noexc
     const unsigned shift = shiftOf(role);
     entry->tries = (entry->tries & ~(0xFFu << shift)) | byte << shift;
   });
+}
+
+void closePinGenerations() noexcept {
+  Table& t = table();
+  std::lock_guard<std::mutex> guard(t.use);
+  t.file.close();
+  t.failed = false;
 }
 
 }  // namespace platform

@@ -124,6 +124,11 @@ struct AbsenceStep {
   bool lands;
 };
 
+// Printed by value, not as raw bytes (the padding after `lands` is never set).
+void PrintTo(const AbsenceStep& step, std::ostream* out) {
+  *out << step.laterMs << " ms later, " << (step.lands ? "lands" : "dropped");
+}
+
 class MissingFolderMemoryTest : public LogTest, public ::testing::WithParamInterface<AbsenceStep> {
  protected:
   void SetUp() override {

@@ -68,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GuardCase{"WritePayload", {"file", "write", "3", "300", "--in-hex", "00"}, true},
                       GuardCase{"DeletePayload", {"file", "delete", "3", "300"}, true},
                       GuardCase{"CreateInTheModulesRange", {"file", "create", "3", "256", "8"}, true},
-                      GuardCase{"CreateBelowTheModulesRange", {"file", "create", "3", "255", "8"}, false},
+                      GuardCase{"WriteIdentity", {"file", "write", "3", "255", "--in-hex", "00"}, true},
+                      GuardCase{"CreateBelowTheModulesRange", {"file", "create", "3", "254", "8"}, false},
                       GuardCase{"CreateOfAnotherType", {"file", "create", "2", "400", "8"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -177,7 +177,7 @@ void addFileCommands(std::vector<Command>& commands) {
                       "create a user data file",
                       "TYPE is 1, 2 or 3 and NUMBER 0 to 511. The access classes C for reading and\n"
                       "writing are free (0), user (1) or so (2); by default free to read, user to write.\n"
-                      "Files 3/256 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
+                      "Files 3/255 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
                       "that carries its files: they are changed only with --force, which also moves the\n"
                       "module's change counter so that running programs read the token again.\n",
                       optionList({kClassOptions, kForceOption, kLoginOptions}), fileCreate});
@@ -187,13 +187,13 @@ void addFileCommands(std::vector<Command>& commands) {
   commands.push_back({"file", "write", "TYPE NUMBER [--offset O] [--in FILE|--in-hex HEX] [--force] [--login user|so]",
                       "write a user data file",
                       "The data comes from --in FILE (- for stdin, the default) or --in-hex HEX.\n"
-                      "Files 3/256 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
+                      "Files 3/255 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
                       "that carries its files: they are changed only with --force, which also moves the\n"
                       "module's change counter so that running programs read the token again.\n",
                       optionList({kOffsetOption, kInputOptions, kForceOption, kLoginOptions}), fileWrite});
   commands.push_back({"file", "delete", "TYPE NUMBER [--force] [--login user|so]", "mark a user data file deleted",
                       "The file's number stays taken until the next format.\n"
-                      "Files 3/256 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
+                      "Files 3/255 to 3/511 belong to the PKCS#11 module (libpelu7-pkcs11.so) on a token\n"
                       "that carries its files: they are changed only with --force, which also moves the\n"
                       "module's change counter so that running programs read the token again.\n",
                       optionList({kForceOption, kLoginOptions}), fileDelete});

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/big_endian.h"
+#include "common/token_identity.h"
 #include "tool_errors.h"
 #include "vorn_dal_pelu7.h"
 
@@ -16,7 +17,9 @@ namespace {
 // and index files (a 4-byte magic, a version byte; in the index, the change
 // counter as a 32-bit big-endian number at offset 8).
 constexpr int kModuleFileType = 3;
-constexpr int kFirstModuleFileNo = 256;
+// The token's identity, just below the payloads, is the module's too: a write
+// there would make the token another one to every program.
+constexpr int kFirstModuleFileNo = common::kIdentityFileNo;
 constexpr int kLastModuleFileNo = 511;
 constexpr int kTokenInfoFileNo = 511;
 constexpr int kIndexFileNo = 510;

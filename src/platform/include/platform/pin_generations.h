@@ -44,5 +44,8 @@ PinTriesSeen pinTriesSeen(std::uint64_t identity, PinRole role) noexcept;
 // Records what a PIN check showed: tries left after a wrong PIN, locked, or
 // (left -1, not locked) accepted.
 void notePinTries(std::uint64_t identity, PinRole role, PinTriesSeen seen) noexcept;
+// Closes the shared file (a library about to be unloaded); the next call
+// opens it again.
+void closePinGenerations() noexcept;
 
 }  // namespace platform
