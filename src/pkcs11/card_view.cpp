@@ -124,6 +124,17 @@ void adoptCachedView(const IndexFile& now, CardView& view) {
   view.changes = changes;
 }
 
+// The same from the cheap look alone: a kept view of this identity read at
+// this very state of its change counter is what this process would read now.
+void adoptKeptView(const TokenLook& look, CardView& view) {
+  if (!look.fileChanges) return;
+  auto kept = loadCachedViewOf(look.identity, *look.fileChanges);
+  if (!kept) return;
+  const std::uint64_t changes = view.changes + 1;
+  view = std::move(*kept);
+  view.changes = changes;
+}
+
 }  // namespace
 
 TokenLook lookAt(Card& card, Slot& slot) {
@@ -141,6 +152,7 @@ TokenIdentity currentIdentity(Card& card, Slot& slot) { return lookAt(card, slot
 void freshen(Card& card, Slot& slot) {
   CardView& view = slot.view;
   const TokenLook look = lookAt(card, slot);  // a token not the one known resets the view
+  if (!view.known) adoptKeptView(look, view);
   const bool unmoved = view.known && look.fileChanges &&
                        (look.fileChanges == view.fileChanges || look.fileChanges == view.index.counterAfterWrite);
   bool keysTrusted = view.known;

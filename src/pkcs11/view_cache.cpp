@@ -12,7 +12,7 @@ namespace p11 {
 namespace {
 
 constexpr char kMagic[] = "P7VC";
-constexpr unsigned char kVersion = 1;
+constexpr unsigned char kVersion = 2;
 constexpr std::size_t kHeaderSize = 16;  // magic, version, 3 zeros, body length, CRC-32 of the body
 constexpr std::size_t kModulusSize = 128;
 constexpr int kMaxFileId = 0xFFFF;
@@ -76,11 +76,17 @@ bool publicPayload(const CardView& view, int fileNo) {
   return false;
 }
 
-std::optional<std::string> cachePath(std::uint32_t instance) {
+// One file per token: named by its identity where it has one, else by its
+// index's instance.
+std::optional<std::string> cachePath(std::uint32_t instance, TokenIdentity identity = 0) {
   const auto folder = platform::userCacheFolder("pelu7-pkcs11");
   if (!folder) return std::nullopt;
-  char name[32];
-  std::snprintf(name, sizeof name, "/view-%08x", static_cast<unsigned>(instance));
+  char name[40];
+  if (identity != 0) {
+    std::snprintf(name, sizeof name, "/view-%016llx", static_cast<unsigned long long>(identity));
+  } else {
+    std::snprintf(name, sizeof name, "/view-%08x", static_cast<unsigned>(instance));
+  }
   return *folder + name;
 }
 
@@ -136,6 +142,11 @@ Bytes encodeCachedView(const CardView& view) {
   }
   w.u8(view.tokenInfo ? 1 : 0);
   if (view.tokenInfo) w.bytes(encodeTokenInfo(*view.tokenInfo));
+  // The token and the state of its change counter the view was read at.
+  w.u32(static_cast<std::size_t>(view.identity >> 32));
+  w.u32(static_cast<std::size_t>(view.identity & 0xFFFFFFFFu));
+  w.u8(view.fileChanges ? 1 : 0);
+  w.u32(view.fileChanges.value_or(0));
   Bytes& file = w.out();
   std::memcpy(file.data(), kMagic, 4);
   file[4] = kVersion;
@@ -210,6 +221,12 @@ std::optional<CardView> decodeCachedView(const Bytes& file) {
     view.tokenInfo = decodeTokenInfo(Bytes(bytes, bytes + tokenInfoSize()));
     if (!view.tokenInfo || !view.tokenInfo->userPinSet) return std::nullopt;
   }
+  const std::uint64_t high = r.u32();
+  view.identity = high << 32 | r.u32();
+  const unsigned hasFileChanges = r.u8();
+  const auto fileChanges = static_cast<std::uint32_t>(r.u32());
+  if (hasFileChanges > 1 || (hasFileChanges == 0 && fileChanges != 0)) return std::nullopt;
+  if (hasFileChanges == 1) view.fileChanges = fileChanges;
   if (!r.ok() || !r.atEnd()) return std::nullopt;
   // Every key pair below the next id was probed: each has its entry.
   for (int id = 1; id < view.nextKeyId; id += 2) {
@@ -230,11 +247,22 @@ std::optional<CardView> loadCachedView(const IndexHeader& header) {
   return view;
 }
 
+std::optional<CardView> loadCachedViewOf(TokenIdentity identity, std::uint32_t fileChanges) {
+  if (!viewCacheEnabled() || identity == 0) return std::nullopt;
+  const auto path = cachePath(0, identity);
+  if (!path) return std::nullopt;
+  const auto bytes = platform::readPrivateFile(*path, kMaxViewCacheSize);
+  if (!bytes) return std::nullopt;
+  auto view = decodeCachedView(*bytes);
+  if (!view || view->identity != identity || view->fileChanges != fileChanges) return std::nullopt;
+  return view;
+}
+
 void storeCachedView(CardView& view) {
   if (!viewCacheEnabled()) return;
   const Bytes file = encodeCachedView(view);
   if (file.empty() || file == view.cachedFile) return;
-  const auto path = cachePath(view.index.header.instance);
+  const auto path = cachePath(view.index.header.instance, view.identity);
   if (path && platform::replacePrivateFile(*path, file)) view.cachedFile = file;
 }
 

@@ -3,12 +3,13 @@
 // (labels, IDs, kinds), public payloads, the token information file. Never a
 // private object's value, a PIN or anything derived from one.
 //
-// A cached view is keyed by what the change check looks at: the index's
-// instance (drawn when the index was made: the token's identity here) and its
-// generation (moved by every writer), and it is served only after the same
-// check that the process's own view goes through (card_view.cpp): the index
-// header read from the card must equal the cached one, and the key pairs
-// from the cached next id on are probed on the card as always.
+// A cached view is keyed by what the change check looks at: the token's
+// identity and its change counter (moved by every writer of the module's
+// files), read in the cheap look; a token without an identity file by its
+// index's instance and generation (the index header read from the card must
+// equal the cached one). Either way it is served only after the check that
+// the process's own view goes through (card_view.cpp), and the key pairs from
+// the cached next id on are probed on the card as always.
 //
 // File: $XDG_CACHE_HOME/pelu7-pkcs11/view-IIIIIIII (else ~/.cache/...), one
 // per token, 0600, replaced in one step; a header (magic, version, length,
@@ -46,6 +47,10 @@ std::optional<CardView> decodeCachedView(const Bytes& bytes);
 // The cached view of the token whose index header the card shows, when there
 // is one for exactly that header.
 std::optional<CardView> loadCachedView(const IndexHeader& header);
+// The cached view of the token with this identity, when it was read at
+// exactly this state of the token's change counter (the cheap look's two
+// values, which every writer of the module's files moves).
+std::optional<CardView> loadCachedViewOf(TokenIdentity identity, std::uint32_t fileChanges);
 // Keeps the public part of the view for the next process, when it has an
 // index of the module's and differs from what the file already holds.
 void storeCachedView(CardView& view);

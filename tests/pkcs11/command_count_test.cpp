@@ -145,8 +145,8 @@ void sshLogin(ClientCommandCountTest& test, CK_FUNCTION_LIST* p11) {
 // C_Login reads it again (4) to bind the kept PIN to that token.
 //
 // Where an earlier program kept its view of the unchanged token, a new one
-// pays only the identity, the login check (2) and the change checks (5
-// each), and the login.
+// pays only the login check (2) and the change checks (the identity and its
+// counter, 4, and the next key pair, 1, at each look), and the login.
 const CountCase kCounts[] = {
     {"ListObjects", listObjects, 0, 26},
     {"LoginSign", loginSign, 0, 33},
@@ -154,11 +154,11 @@ const CountCase kCounts[] = {
     {"SshLogin", sshLogin, 0, 43},
     {"ListObjectsWithSevenDataObjects", listObjects, 7, 56},
     {"SshKeygenListWithSevenDataObjects", listSshKeys, 7, 61},
-    {"ListObjectsKept", listObjects, 0, 16, true},
-    {"ListObjectsKeptWithEightDataObjects", listObjects, 8, 16, true},
-    {"LoginSignKept", loginSign, 0, 24, true},
-    {"SshKeygenListKept", listSshKeys, 0, 21, true},
-    {"SshLoginKept", sshLogin, 0, 33, true},
+    {"ListObjectsKept", listObjects, 0, 12, true},
+    {"ListObjectsKeptWithEightDataObjects", listObjects, 8, 12, true},
+    {"LoginSignKept", loginSign, 0, 19, true},
+    {"SshKeygenListKept", listSshKeys, 0, 17, true},
+    {"SshLoginKept", sshLogin, 0, 29, true},
 };
 
 TEST_P(ClientCommandCountTest, StaysWithinItsGoal) {

@@ -102,7 +102,7 @@ const DamageCase kDamaged[] = {
     {"Empty", [] { return Bytes{}; }},
     {"HeaderOnly", [] { Bytes f = encodeCachedView(sampleView()); f.resize(16); return f; }},
     {"BadMagic", [] { return changed(0, 'X'); }},
-    {"LaterVersion", [] { return changed(4, 2); }},
+    {"LaterVersion", [] { return changed(4, 3); }},
     {"ReservedByteSet", [] { return changed(6, 1); }},
     {"LengthTooLong", [] { return changed(11, 0xFF); }},
     {"BodyFlippedUnderItsCrc", [] { return changed(40, 0x5A); }},
@@ -164,6 +164,23 @@ TEST_F(ViewCacheFileTest, IsWrittenPrivateAndReadBackForTheSameHeaderOnly) {
   IndexHeader moved = view.index.header;
   ++moved.generation;
   EXPECT_FALSE(loadCachedView(moved).has_value());
+}
+
+// A token with an identity: its view is found by the cheap look's two
+// values, the identity and the change counter it was read at, and by no other.
+TEST_F(ViewCacheFileTest, ATokenWithAnIdentityIsFoundByItsIdentityAndCounterOnly) {
+  CardView view = sampleView();
+  view.identity = 0x0123456789ABCDEFull;
+  view.fileChanges = 7;
+  storeCachedView(view);
+  const auto kept = loadCachedViewOf(view.identity, 7);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->identity, view.identity);
+  EXPECT_EQ(kept->fileChanges, std::optional<std::uint32_t>(7));
+  EXPECT_EQ(kept->moduli, view.moduli);
+  EXPECT_FALSE(loadCachedViewOf(view.identity, 8).has_value()) << "the counter moved since";
+  EXPECT_FALSE(loadCachedViewOf(view.identity + 1, 7).has_value()) << "another token";
+  EXPECT_FALSE(loadCachedViewOf(0, 0).has_value());
 }
 
 struct FileCase {
