@@ -273,16 +273,17 @@ bool registerPkcs11Benchmarks() {
 
   // One discovery: 17 commands (the login check, the token information, the
   // index header and the records in use, the key pair and the probe past it),
-  // 4 more per data object.
+  // 4 more per data object, and 4 for the token's identity; a login reads the
+  // identity again (4) before it presents the PIN.
   const ClientRow oneKey[] = {
-      {"pkcs11-tool --list-objects", listObjects, 17 + 5, 22},
-      {"pkcs11-tool --login --sign", loginSign, 17 + 5 + 3, 25},
-      {"ssh-keygen -D", sshKeygenList, 17 + 3 * 5, 27},
-      {"ssh -I login", sshLogin, 17 + 4 * 5 + 3, 35},
+      {"pkcs11-tool --list-objects", listObjects, 17 + 4 + 5, 26},
+      {"pkcs11-tool --login --sign", loginSign, 17 + 4 + 5 + 4 + 3, 33},
+      {"ssh-keygen -D", sshKeygenList, 17 + 4 + 3 * 5, 31},
+      {"ssh -I login", sshLogin, 17 + 4 + 4 * 5 + 4 + 3, 43},
   };
   const ClientRow sevenData[] = {
-      {"pkcs11-tool --list-objects, 7 data objects", listObjects, 45 + 5, 52},
-      {"ssh-keygen -D, 7 data objects", sshKeygenList, 45 + 3 * 5, 57},
+      {"pkcs11-tool --list-objects, 7 data objects", listObjects, 45 + 4 + 5, 56},
+      {"ssh-keygen -D, 7 data objects", sshKeygenList, 45 + 4 + 3 * 5, 61},
   };
   bool done = prepareToken();
   if (!done) std::fprintf(stderr, "pelu7_bench: the token could not be prepared\n");
