@@ -25,22 +25,8 @@ int statusForPcscError(LONG rv) {
   }
 }
 
-bool isConnectionLost(LONG rv) {
-  switch (rv) {
-    case SCARD_W_REMOVED_CARD:
-    case SCARD_E_NO_SMARTCARD:
-    case SCARD_W_UNPOWERED_CARD:
-    case SCARD_E_READER_UNAVAILABLE:
-    case SCARD_E_UNKNOWN_READER:
-    case SCARD_E_NO_READERS_AVAILABLE:
-    case SCARD_E_NO_SERVICE:
-    case SCARD_E_SERVICE_STOPPED:
-    case SCARD_F_COMM_ERROR:
-    case SCARD_E_INVALID_HANDLE:
-      return true;
-    default:
-      return false;
-  }
-}
+// A lost connection is exactly a failure that reads as no service or no card:
+// one list of codes, so the two answers can never disagree.
+bool isConnectionLost(LONG rv) { return statusForPcscError(rv) != TKRDR_SW_COMM; }
 
 }  // namespace tkrdr
